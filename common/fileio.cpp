@@ -1,0 +1,137 @@
+// Whole-buffer writes, text-mode line ends, and safe replacement of output files.
+#include "fileio.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fw {
+
+int write_all(int fd, std::string_view s)
+{
+    const char* p = s.data();
+    size_t left = s.size();
+    while (left > 0) {
+        ssize_t n = ::write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+std::string crlf(std::string_view s)
+{
+    std::string out;
+    out.reserve(s.size() + s.size() / 8 + 2);
+    for (char c : s) {
+        if (c == '\n')
+            out += '\r';
+        out += c;
+    }
+    return out;
+}
+
+namespace {
+
+mode_t create_mode()
+{
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+std::string dir_of(const std::string& path)
+{
+    auto slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return path.substr(0, slash);
+}
+
+// The file that a write through path really changes: a symbolic link is followed, so that
+// the rename replaces the file it leads to and not the link itself.
+std::string resolve(const std::string& path)
+{
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return path;
+    char buf[PATH_MAX];
+    if (::realpath(path.c_str(), buf) == nullptr)
+        return path;
+    return buf;
+}
+
+}  // namespace
+
+int out_open(outfile& f, const std::string& path)
+{
+    f = outfile{};
+    f.path = path;
+    f.dest = resolve(path);
+    if (path.empty())
+        return ENOENT;
+
+    struct stat st;
+    bool exists = ::stat(f.dest.c_str(), &st) == 0;
+    if (exists && !S_ISREG(st.st_mode)) {
+        f.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        return f.fd < 0 ? errno : 0;
+    }
+    // A plain create would fail on a file it may not write; so do we.
+    if (exists && ::access(f.dest.c_str(), W_OK) != 0)
+        return errno;
+
+    std::string tmpl = dir_of(f.dest) + "/.fwkit-XXXXXX";
+    int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    // A plain create keeps an existing file's permissions and gives a new one 0666 less umask.
+    mode_t mode = exists ? (st.st_mode & 07777) : create_mode();
+    if (::fchmod(fd, mode) != 0) {
+        int e = errno;
+        ::close(fd);
+        ::unlink(tmpl.c_str());
+        return e;
+    }
+    f.fd = fd;
+    f.tmp = tmpl;
+    return 0;
+}
+
+int out_commit(outfile& f)
+{
+    int e = 0;
+    if (f.fd >= 0 && ::close(f.fd) != 0)
+        e = errno;
+    f.fd = -1;
+    if (f.tmp.empty())
+        return e;
+    if (e == 0 && ::rename(f.tmp.c_str(), f.dest.c_str()) != 0)
+        e = errno;
+    if (e != 0)
+        ::unlink(f.tmp.c_str());
+    f.tmp.clear();
+    return e;
+}
+
+void out_abort(outfile& f)
+{
+    if (f.fd >= 0)
+        ::close(f.fd);
+    f.fd = -1;
+    if (!f.tmp.empty())
+        ::unlink(f.tmp.c_str());
+    f.tmp.clear();
+}
+
+}  // namespace fw

@@ -1,0 +1,69 @@
+// Runs the built programs end to end and gives tests a scratch directory.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace th {
+
+struct result {
+    std::string out;   // exact standard output bytes
+    std::string err;   // exact standard error bytes
+    int status = -1;   // exit status, or 128 + signal number
+};
+
+struct options {
+    std::string cwd;                    // empty: the test's own
+    std::string in;                     // standard input bytes
+    std::vector<std::string> set_env;   // "NAME=value", added or replacing
+    std::vector<std::string> unset_env; // names removed
+    std::string stdout_path;            // when set, standard output goes to this file
+                                        // (for example /dev/full) instead of result.out
+};
+
+// Path of a built program, such as bin("zorbin").
+std::string bin(std::string_view name);
+
+// Path of a file under samples/.
+std::string sample(std::string_view name);
+
+// Runs the executable at path with exactly argv (argv[0] included), no shell in between.
+result run_argv(const std::string& path, const std::vector<std::string>& argv,
+                const options& opt = {});
+
+// Runs a built program with argv[0] = its path and args after it.
+result run(std::string_view prog, const std::vector<std::string>& args, const options& opt = {});
+
+std::string read_file(const std::filesystem::path& p);
+void write_file(const std::filesystem::path& p, std::string_view bytes);
+
+// True when the named tool is on PATH.
+bool have_tool(const char* name);
+
+// A fresh temporary directory per test, removed afterwards.
+class tmpdir : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    std::filesystem::path dir;
+    std::string path(std::string_view name) const { return (dir / name).string(); }
+    options in_dir() const { options o; o.cwd = dir.string(); return o; }
+};
+
+}  // namespace th
+
+// Skips the test with a visible reason when an oracle tool is missing, or fails it when
+// REQUIRE_ORACLES=1 asks that every oracle be present.
+#define REQUIRE_TOOL(name)                                                             \
+    do {                                                                               \
+        if (!th::have_tool(name)) {                                                    \
+            const char* req = std::getenv("REQUIRE_ORACLES");                          \
+            if (req && std::string_view(req) == "1")                                   \
+                FAIL() << "oracle " << (name) << " is missing and REQUIRE_ORACLES=1";  \
+            GTEST_SKIP() << "oracle " << (name) << " is not installed";                \
+        }                                                                              \
+    } while (0)
