@@ -1,9 +1,23 @@
 #!/bin/sh
 # The kit's main job on the bundled samples. BIN names the directory of the built programs.
+# Outputs go to a scratch directory under the build tree; the samples themselves stay untouched.
 set -e
 BIN=${BIN:-build/bin}
 here=$(cd "$(dirname "$0")" && pwd)
 bin=$(cd "$BIN" && pwd)
+out="$bin/../demo"
+rm -rf "$out"
+mkdir -p "$out"
+cd "$out"
+
+# --- zorbin ---
+# --- /zorbin ---
+
+# --- kelvash ---
+# --- /kelvash ---
+
+# --- orvane ---
+# --- /orvane ---
 
 echo "== echo"
 "$bin/echo" firmware build kit ready
