@@ -1,0 +1,286 @@
+// zorbin's command line (cistrcmp, getnum, the argument scan), help, loading and output files.
+#include "driver.h"
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "engine.h"
+#include "fileio.h"
+
+namespace zb {
+
+namespace {
+
+struct format_entry {
+    std::string_view word;  // the option word, matched by cistrcmp
+    std::string_view help;  // its line in the help text
+};
+
+// Indexed by format number; entry 0 is never matched.
+constexpr std::array<format_entry, 14> formats{{
+    {"", ""},
+    {"cosmac", "-Cosmac       RCA Cosmac format\n"},
+    {"fairbug", "-Fairbug      Fairchild Fairbug format\n"},
+    {"mostech", "-MOSTech      MOS Technology format\n"},
+    {"exorciser", "-EXORciser    Motorola EXORciser format (16 bit 'S' records)\n"},
+    {"mds", "-MDS          Intel Intellec 8/MDS format\n"},
+    {"signetics", "-Signetics    Signetics Absolute Object format\n"},
+    {"tektronix", "-Tektronix    Tektronix Hexadecimal format\n"},
+    {"exormacs", "-EXORmacs     Motorola EXORmacs format (24 bit 'S' records)\n"},
+    {"mcs86", "-MCS86        Intel MCS-86 Hexadecimal format\n"},
+    {"sdsmac", "-SDSMAC       Texas Instruments SDSMAC format\n"},
+    {"motorola32", "-Motorola32   Motorola 32-Bit format (32 bit 'S' records)\n"},
+    {"intel32", "-Intel32      Intel Hex-32 format\n"},
+    {"ihf", "-IHF          Extended Intellec Hex format\n"},
+}};
+
+// The help text lists IHF sixth; the numbers stay those of the table.
+constexpr std::array<int, 13> help_order{1, 2, 3, 4, 5, 13, 6, 7, 8, 9, 10, 11, 12};
+
+constexpr std::string_view help_head =
+    "              <<< ZORBIN Version 1.2 >>>\n\n"
+    "Command format: Zorbin [<options>] -<format> <binary-file> [<hex-output>]\n"
+    "\nOptions:\n"
+    "-Base n       Base address in output file\n"
+    "              (prefix 'n' with 0x for hex, follow with K for kilobytes)\n"
+    "-Bin          Accept a plain binary file as input rather than an AIF file\n"
+    "\nFormat may be one of the following:\n";
+
+constexpr std::uint64_t max_input = 0xFFFFFFFF;  // the 32-bit address space, less one byte
+constexpr std::size_t read_chunk = std::size_t{1} << 30;
+
+int lower(int c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
+
+int format_number(std::string_view word)
+{
+    for (int f = 1; f < static_cast<int>(formats.size()); f++)
+        if (cistrcmp(word, formats[f].word) == 0)
+            return f;
+    return 0;
+}
+
+std::string read_all(int fd, const std::string& name, loaded& in)
+{
+    struct stat st;
+    // Directories open fine for reading on POSIX, but hold no bytes to convert.
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode))
+        return "Error reading " + name + "\n";
+    if (::lseek(fd, 0, SEEK_END) < 0)
+        return "Error seeking on " + name + "\n";
+    off_t end = ::lseek(fd, 0, SEEK_CUR);
+    if (end < 0)
+        return "Error reading size of " + name + "\n";
+    auto size = static_cast<std::uint64_t>(end);
+    if (size > max_input)
+        return "Input file " + name + " too big for the 32-bit address space, " +
+               std::to_string(size) + " bytes\n";
+    if (size > 0)
+        in.data.reset(new (std::nothrow) unsigned char[size]);
+    if (!in.data)
+        return "Unable to allocate " + std::to_string(size) + " bytes\n";
+    in.size = static_cast<std::size_t>(size);
+
+    std::size_t got = 0;
+    while (got < in.size) {
+        std::size_t want = std::min(in.size - got, read_chunk);
+        ssize_t n = ::pread(fd, in.data.get() + got, want, static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return "Error reading " + name + "\n";
+        got += static_cast<std::size_t>(n);
+    }
+    return {};
+}
+
+bool fd_write(void* ctx, const char* data, std::size_t n)
+{
+    int e = fw::write_all(*static_cast<int*>(ctx), {data, n});
+    if (e != 0)
+        errno = e;
+    return e == 0;
+}
+
+hex_result convert(const segment& seg, const options& opt, int fd)
+{
+    sink out{&fd, fd_write};
+    return bin2hex(seg.data, opt.format, infile_name(opt), seg.base, out);
+}
+
+std::string failure(hex_result r, int format, const std::string& outname)
+{
+    if (r != hex_result::too_big)
+        return "Error writing " + outname + "\n";
+    char msg[80];
+    std::snprintf(msg, sizeof msg, "Base and/or size too big for this format, max = 0x%X\n",
+                  static_cast<unsigned>(format_limit(format)));
+    return msg;
+}
+
+}  // namespace
+
+int cistrcmp(std::string_view s, std::string_view t)
+{
+    for (std::size_t i = 0;; i++) {
+        int a = i < s.size() ? static_cast<unsigned char>(s[i]) : 0;
+        int b = i < t.size() ? static_cast<unsigned char>(t[i]) : 0;
+        if (a != b) {
+            a = lower(a);
+            b = lower(b);
+            if (a != b)
+                return a - b;
+        }
+        if (a == 0)
+            return 0;
+    }
+}
+
+std::optional<std::uint32_t> getnum(std::string_view arg)
+{
+    std::uint64_t value = 0, numbase = 10;
+    std::size_t i = 0;
+    if (arg.starts_with('&')) {
+        numbase = 16;
+        i = 1;
+    } else if (arg.starts_with("0x") || arg.starts_with("0X")) {
+        numbase = 16;
+        i = 2;
+    }
+    for (; i < arg.size(); i++) {
+        int c = lower(static_cast<unsigned char>(arg[i]));
+        int digit;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (numbase == 16 && c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else
+            break;
+        value = value * numbase + static_cast<std::uint64_t>(digit);
+        if (value > 0xFFFFFFFF)
+            return std::nullopt;
+    }
+    if (i < arg.size()) {
+        int c = lower(static_cast<unsigned char>(arg[i]));
+        if (c == 'k')
+            value <<= 10;
+        else if (c == 'm')
+            value <<= 20;
+        else
+            return std::nullopt;
+        if (i + 1 != arg.size() || value > 0xFFFFFFFF)
+            return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+scan_result scan_args(const char* const* argv, options& opt)
+{
+    for (const char* const* a = argv[0] ? argv + 1 : argv; *a; a++) {
+        std::string_view arg = *a;
+        if (!arg.starts_with('-')) {
+            if (!opt.infile)
+                opt.infile = *a;
+            else if (!opt.outfile)
+                opt.outfile = *a;
+            else
+                return {scan_status::usage, "Too many arguments\n"};
+            continue;
+        }
+        std::string_view word = arg.substr(1);
+        if (cistrcmp(word, "help") == 0)
+            return {scan_status::help, {}};
+        if (cistrcmp(word, "base") == 0) {
+            if (!a[1])
+                return {scan_status::error, "No argument on -base option\n"};
+            auto v = getnum(*++a);
+            if (!v)
+                return {scan_status::error, "Bad number on -base option\n"};
+            opt.base = *v;
+            opt.baseflag = true;
+        } else if (cistrcmp(word, "bin") == 0 || cistrcmp(word, "binary") == 0) {
+            opt.binaryflag = true;
+        } else if (int f = format_number(word)) {
+            if (opt.format)
+                return {scan_status::error, "Duplicate formats, -" +
+                                                std::string(formats[opt.format].word) + " & -" +
+                                                std::string(formats[f].word) + "\n"};
+            opt.format = f;
+        } else {
+            return {scan_status::error, "Unrecognised format or option, -" + std::string(word) +
+                                            ", enter Zorbin -help for help\n"};
+        }
+    }
+    if (!opt.format)
+        return {scan_status::usage, "No format specified (use -help for help)\n"};
+    return {};
+}
+
+std::string give_help()
+{
+    std::string text(help_head);
+    for (int f : help_order)
+        text += formats[f].help;
+    return text;
+}
+
+std::string_view infile_name(const options& opt)
+{
+    return opt.infile ? std::string_view(opt.infile) : "(null)";
+}
+
+std::string load(const options& opt, loaded& in)
+{
+    std::string name(infile_name(opt));
+    int fd = opt.infile ? ::open(opt.infile, O_RDONLY | O_CLOEXEC) : -1;
+    if (fd < 0)
+        return "Error opening " + name + " for input\n";
+    std::string msg = read_all(fd, name, in);
+    ::close(fd);
+    return msg;
+}
+
+std::string write_segment(const segment& seg, const options& opt, written_files& done)
+{
+    if (!seg.outfile) {
+        hex_result r = convert(seg, opt, STDOUT_FILENO);
+        return r == hex_result::ok ? std::string() : failure(r, opt.format, "standard output");
+    }
+    const std::string& name = *seg.outfile;
+    struct stat st;
+    if (::stat(name.c_str(), &st) == 0 && done.contains({st.st_dev, st.st_ino}))
+        return "Segment " + seg.name + " of " + std::string(infile_name(opt)) +
+               " would overwrite " + name + ", written before in this run\n";
+
+    fw::outfile f;
+    if (fw::out_open(f, name) != 0)
+        return "Error opening " + name + " for output\n";
+    hex_result r = convert(seg, opt, f.fd);
+    if (r != hex_result::ok) {
+        fw::out_abort(f);
+        return failure(r, opt.format, name);
+    }
+    bool known = ::fstat(f.fd, &st) == 0;
+    if (fw::out_commit(f) != 0)
+        return "Error writing " + name + "\n";
+    if (known)
+        done.insert({st.st_dev, st.st_ino});
+    return {};
+}
+
+bool say(int fd, std::string_view text)
+{
+    return fw::write_all(fd, fw::crlf(text)) == 0;
+}
+
+void report(std::string_view text)
+{
+    if (!say(STDOUT_FILENO, text))
+        say(STDERR_FILENO, text);
+}
+
+}  // namespace zb

@@ -1,0 +1,80 @@
+// zorbin's command line, help texts, input loading and the writing of one output segment.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <set>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "image.h"
+
+namespace zb {
+
+struct options {
+    int format = 0;                 // 1..13, 0 until a format word is seen
+    const char* infile = nullptr;   // first positional argument
+    const char* outfile = nullptr;  // second positional argument
+    std::uint32_t base = 0;
+    bool baseflag = false;
+    bool binaryflag = false;
+};
+
+enum class scan_status {
+    run,    // options complete: go on and load
+    help,   // -help: print the help text, exit 0
+    usage,  // message goes to standard error, then the usage line to standard output
+    error,  // message goes to standard output
+};
+
+struct scan_result {
+    scan_status status = scan_status::run;
+    std::string message;
+};
+
+inline constexpr std::string_view usage_line =
+    "usage: Zorbin -<format> <binary-file> [<output-file>]\n";
+
+// 0 when s and t are equal ignoring the case of A..Z, else the first difference (s minus t).
+int cistrcmp(std::string_view s, std::string_view t);
+
+// A number in zorbin's syntax ("&" or "0x" for hex, K or M suffix); none when it is bad or
+// does not fit in 32 bits.
+std::optional<std::uint32_t> getnum(std::string_view arg);
+
+// Scans argv (ended by a null entry) from left to right into opt.
+scan_result scan_args(const char* const* argv, options& opt);
+
+std::string give_help();
+
+// The input name as messages show it: "(null)" when none was given.
+std::string_view infile_name(const options& opt);
+
+// The whole input file in one buffer of exactly its size.
+struct loaded {
+    std::unique_ptr<unsigned char[]> data;
+    std::size_t size = 0;
+    std::span<const unsigned char> bytes() const { return {data.get(), size}; }
+};
+
+// Loads opt.infile into in. Returns "" or the message to print.
+std::string load(const options& opt, loaded& in);
+
+// Files this run has written, by device and inode, so that no segment overwrites one.
+using written_files = std::set<std::pair<std::uint64_t, std::uint64_t>>;
+
+// Writes seg as records of opt.format, to its output file (replaced only when complete) or to
+// standard output. Returns "" or the message to print.
+std::string write_segment(const segment& seg, const options& opt, written_files& done);
+
+// Writes text with CR LF line ends to fd; false when that failed.
+bool say(int fd, std::string_view text);
+
+// An error message on standard output; on standard error when standard output fails.
+void report(std::string_view text);
+
+}  // namespace zb

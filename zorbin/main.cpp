@@ -1,0 +1,58 @@
+// zorbin: converts an AIF image or a plain binary into hexadecimal object records, one output
+// per segment of the image's chain. Exit status 0 after a complete run or -help, 1 on any error.
+#include <unistd.h>
+
+#include "driver.h"
+#include "image.h"
+
+namespace {
+
+int fail(const std::string& message)
+{
+    zb::report(message);
+    return 1;
+}
+
+}  // namespace
+
+int main(int, char** argv)
+{
+    zb::options opt;
+    zb::scan_result scan = zb::scan_args(argv, opt);
+    switch (scan.status) {
+    case zb::scan_status::help:
+        zb::say(STDERR_FILENO, zb::give_help());
+        return 0;
+    case zb::scan_status::usage:
+        zb::say(STDERR_FILENO, scan.message);
+        return fail(std::string(zb::usage_line));
+    case zb::scan_status::error:
+        return fail(scan.message);
+    case zb::scan_status::run:
+        break;
+    }
+
+    zb::loaded in;
+    if (std::string msg = zb::load(opt, in); !msg.empty())
+        return fail(msg);
+
+    // Each segment is checked just before it is written: a fault further down the chain
+    // stops the run there, and the files of the segments before it stay complete.
+    auto file = in.bytes();
+    zb::root_result r = zb::read_root(file, {opt.binaryflag, opt.baseflag, opt.base, opt.outfile});
+    for (auto w : r.warnings)
+        zb::say(STDERR_FILENO, w);
+    if (r.error != zb::fault::none)
+        return fail(zb::fault_message(r.error, zb::infile_name(opt), 0, {}));
+
+    zb::written_files done;
+    zb::segment seg = r.root;
+    for (;;) {
+        if (std::string msg = zb::write_segment(seg, opt, done); !msg.empty())
+            return fail(msg);
+        if (r.next.fragment_offset == 0)
+            return 0;
+        if (zb::fault f = zb::next_segment(file, r.next, seg); f != zb::fault::none)
+            return fail(zb::fault_message(f, zb::infile_name(opt), r.next.fragment_offset, seg.name));
+    }
+}
