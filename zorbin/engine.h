@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 namespace zb {
 // Format numbers, as the command line's format table numbers them.
@@ -23,4 +24,6 @@ std::uint32_t format_limit(int format);
 // ends with "\r\n". filename is used only by the sdsmac start record.
 hex_result bin2hex(std::span<const unsigned char> buff, int format, std::string_view filename,
                    std::uint32_t file_base, const sink& out);
+// A sink that appends every block to *s (tests and benchmarks).
+sink string_sink(std::string& s);
 }
