@@ -1,0 +1,67 @@
+// kelvash load-file writer: the S-record scan, the 81-character header, the copy of the image
+// and the report.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "options.h"
+
+namespace kv {
+
+// Load-file header, 81 characters, no separators; numbers as 8 upper-case hex digits:
+//   0  5  type tag: SRECA, SRECR, _AIFA or _AIFR
+//   5  4  task name bytes
+//   9  8  priority        17 8 supervisor stack   25 8 user stack
+//  33  8  creation flags  41 8 start mode         49 8 entry point
+//  57  8  number of sections (1)   65 8 section size   73 8 section start
+//  81     the input file, byte for byte
+inline constexpr std::size_t header_size = 81;
+
+// One S-record line is read in pieces of at most this many bytes, newline included.
+inline constexpr std::size_t piece_max = 82;
+
+struct section {
+    std::uint32_t size = 0;
+    std::uint32_t start = 0;
+};
+
+// What the S-record scan has seen so far. Addresses compare as unsigned 32-bit values.
+struct srec_scan {
+    std::uint32_t lowest = 0xFFFFFFFF;
+    std::uint32_t highest = 0;  // address of the last data byte of the highest record
+    std::uint32_t end_address = 0;  // of the end record, once seen
+};
+
+enum class rec { more, end, syntax };
+
+// Takes one piece of a line into s: data records widen the section, S0 and S5 are ignored,
+// S7, S8 and S9 end the scan. Checksums and data are not read.
+rec scan_record(std::string_view piece, srec_scan& s);
+
+// The section that the scanned records span (the size wraps modulo 2^32).
+section srec_section(const srec_scan& s);
+
+enum class input_kind { srec, aif };
+
+// The header for t with entry point and stack sizes already resolved.
+std::string load_header(input_kind k, const task& t, const section& sec);
+
+enum class wrote { ok, syntax, in_error, in_eof, too_big, out_error };
+
+struct write_result {
+    wrote what = wrote::ok;
+    int err = 0;  // errno for in_error and out_error
+    section sec;
+};
+
+// Writes the load file for the input open on in (seekable; its first byte decided the kind)
+// to out. Resolves entry point and stack sizes into t, and the AIF section start into
+// t.load_address, so that the report shows what was written.
+write_result write_loadfile(input_kind k, task& t, int in, int out);
+
+// The report that -v prints after the load file.
+std::string report(input_kind k, const task& t, const section& sec);
+
+}  // namespace kv

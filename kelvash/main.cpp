@@ -1,0 +1,125 @@
+// kelvash: writes a task load file, a header with the task's parameters followed by an
+// S-record or AIF image, for the target's real-time kernel to create the task from.
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+
+#include "defaults.h"
+#include "fileio.h"
+#include "loadfile.h"
+#include "options.h"
+
+namespace {
+
+void to_stderr(const std::string& text)
+{
+    fw::write_all(STDERR_FILENO, text);
+}
+
+int fail(const std::string& text)
+{
+    to_stderr(text);
+    return 1;
+}
+
+int fail(const std::string& text, kv::verdict v, std::string_view name)
+{
+    return fail(v == kv::verdict::fail_usage ? text + kv::usage(name) : text);
+}
+
+std::string why(const kv::write_result& r, std::string_view name, const std::string& filename,
+                const std::string& out_file)
+{
+    switch (r.what) {
+    case kv::wrote::syntax:
+        return kv::message(name, "Syntax error in file");
+    case kv::wrote::in_error:
+        return kv::sys_report(filename, r.err);
+    case kv::wrote::in_eof:
+        return kv::error_report(filename, "End of file before an end record");
+    case kv::wrote::too_big:
+        return kv::sys_report(filename, EFBIG);
+    case kv::wrote::out_error:
+        return kv::sys_report(out_file, r.err);
+    case kv::wrote::ok:
+        break;
+    }
+    return {};
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::string_view name = argc > 0 && argv[0] ? argv[0] : "kelvash";
+    if (argc < 2)
+        return fail(kv::usage(name));
+
+    kv::task t;
+    std::string err;
+    bool in_order = std::getenv("POSIX_ME_HARDER") != nullptr;
+    kv::scanner s;
+    s.argv.assign(argv, argv + argc);
+    s.in_order = in_order;
+    if (kv::verdict v = kv::apply_options(s, kv::mode::command_line, t, name, err);
+        v != kv::verdict::ok)
+        return fail(err, v, name);
+    if (s.operands.size() != 1) {
+        err = kv::message(name, s.operands.empty() ? "No input file specified"
+                                                   : "More than one input files cannot be specified");
+        return fail(err, kv::verdict::fail_usage, name);
+    }
+    std::string filename(s.operands[0]);
+
+    int in = ::open(filename.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        return fail(kv::sys_report(filename, errno));
+
+    if (t.defaults_fd >= 0) {
+        kv::verdict v = kv::apply_defaults(t.defaults_fd, t.defaults_name, in_order, t, name, err);
+        if (v != kv::verdict::ok)
+            return fail(err, v, name);
+        to_stderr(err);  // warnings
+    }
+
+    // Written beside the target and renamed into place only after a complete run.
+    fw::outfile out;
+    if (int e = fw::out_open(out, t.out_file); e != 0)
+        return fail(kv::sys_report(t.out_file, e));
+    if (t.code_type == 0) {
+        fw::out_abort(out);
+        err = kv::message(name, "One of '-a' or '-r' '-i' options shall be specified");
+        return fail(err, kv::verdict::fail_usage, name);
+    }
+
+    char first = 0;
+    ssize_t n;
+    while ((n = ::read(in, &first, 1)) < 0 && errno == EINTR) {
+    }
+    if (n <= 0) {
+        int e = errno;
+        fw::out_abort(out);
+        return fail(n < 0 ? kv::sys_report(filename, e) : kv::error_report(filename, kv::empty_file));
+    }
+
+    kv::input_kind kind = first == 'S' ? kv::input_kind::srec : kv::input_kind::aif;
+    kv::write_result r = kv::write_loadfile(kind, t, in, out.fd);
+    if (r.what != kv::wrote::ok) {
+        fw::out_abort(out);
+        return fail(why(r, name, filename, t.out_file));
+    }
+    if (int e = fw::out_commit(out); e != 0)
+        return fail(kv::sys_report(t.out_file, e));
+
+    if (t.verbose != 0) {
+        if (int e = fw::write_all(STDOUT_FILENO, kv::report(kind, t, r.sec)); e != 0)
+            return fail(kv::message(name, std::string("write error: ") + std::strerror(e)));
+    }
+    ::close(in);
+    if (t.defaults_fd >= 0)
+        ::close(t.defaults_fd);
+    return 0;
+}

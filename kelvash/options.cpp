@@ -1,0 +1,336 @@
+// kelvash options: number syntax, the short-option scanner, and the option loop with its
+// validation messages and the skip rules of the defaults file.
+#include "options.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace kv {
+
+namespace {
+
+// The option set in getopt notation: a letter followed by ':' takes an argument.
+constexpr std::string_view option_set = "arvc:d:e:l:m:n:o:p:s:u:";
+
+// A numeric option: its field, the message when no number is given (usage text follows) and
+// the one when the number is out of its range (no usage text; null when any value goes).
+struct num_option {
+    char letter;
+    std::int32_t task::*field;
+    const char* missing;
+    const char* invalid;
+    std::int32_t low;
+    std::int32_t high;
+};
+
+constexpr num_option num_options[] = {
+    {'e', &task::entry_point, "Wrong or missing start address", nullptr, INT32_MIN, INT32_MAX},
+    {'l', &task::load_address, "Wrong or missing load address", nullptr, INT32_MIN, INT32_MAX},
+    {'p', &task::priority, "Wrong or missing priority",
+     "Invalid priority, shall be between 1 and 255", 1, 255},
+    {'s', &task::supv_stack_size, "Wrong or missing supervisor satck size",
+     "Invalid supervisor stack size, shall be greater than 128", 128, INT32_MAX},
+    {'u', &task::user_stack_size, "Wrong or missing user stack size", "Invalid user satck size",
+     0, INT32_MAX},
+};
+
+// Defaults mode skips an option silently when its field no longer holds its marker: the
+// command line, or an earlier line of the file, has set it. -d and -v have no row: -d only
+// warns there and every -v counts.
+struct skip_rule {
+    char letter;
+    bool (*is_set)(const task&);
+};
+
+constexpr skip_rule skip_rules[] = {
+    {'a', [](const task& t) { return t.code_type != 0; }},
+    {'r', [](const task& t) { return t.code_type != 0; }},
+    {'c', [](const task& t) { return t.creation_flags != 0; }},
+    {'e', [](const task& t) { return t.entry_point != -1; }},
+    {'l', [](const task& t) { return t.load_address != -1; }},
+    {'m', [](const task& t) { return t.start_mode != 0; }},
+    {'n', [](const task& t) { return std::string_view(t.task_name.data(), 4) != "LDBL"; }},
+    {'o', [](const task& t) { return t.out_file != "out.ld"; }},
+    {'p', [](const task& t) { return t.priority != 0; }},
+    {'s', [](const task& t) { return t.supv_stack_size != -1; }},
+    {'u', [](const task& t) { return t.user_stack_size != -1; }},
+};
+
+constexpr bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+constexpr int digit_value(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return 99;
+}
+
+void bad_letter(std::string& err, std::string_view name, unsigned char c)
+{
+    char buf[64];
+    if (c >= 32 && c <= 126)
+        std::snprintf(buf, sizeof buf, ": unrecognized option `-%c'\n", c);
+    else
+        std::snprintf(buf, sizeof buf, ": unrecognized option, character code 0%o\n", c);
+    err += name;
+    err += buf;
+}
+
+// Every operand from the element at from on; the options end there.
+void rest_are_operands(scanner& s, std::size_t from)
+{
+    s.operands.insert(s.operands.end(), s.argv.begin() + static_cast<std::ptrdiff_t>(from),
+                      s.argv.end());
+    s.next = s.argv.size();
+}
+
+verdict apply_code_type(char letter, task& t, std::string_view name, std::string& err)
+{
+    char want = letter == 'a' ? 'A' : 'R';
+    if (t.code_type != 0 && t.code_type != want) {
+        err += message(name, "Only one of '-a' or '-r' '-i' options can be specified");
+        return verdict::fail;
+    }
+    t.code_type = want;
+    return verdict::ok;
+}
+
+verdict apply_flags(char option, std::string_view letters, task& t, std::string_view name,
+                    std::string& err)
+{
+    std::uint32_t& bits = option == 'c' ? t.creation_flags : t.start_mode;
+    for (char l : letters) {
+        auto f = std::find_if(std::begin(flag_letters), std::end(flag_letters),
+                              [&](const flag_letter& x) { return x.option == option && x.letter == l; });
+        if (f == std::end(flag_letters)) {
+            std::string text = "Unkown flag \"";
+            text += l;
+            text += "\" specified with -";
+            text += option;
+            text += " option";
+            err += message(name, text);
+            return verdict::fail_usage;
+        }
+        bits |= f->bit;
+    }
+    return verdict::ok;
+}
+
+// -d on the command line opens its file at once; every one named must open, the last counts.
+verdict open_defaults(std::string_view path, task& t, std::string& err)
+{
+    std::string p(path);
+    int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        err += sys_report(path, errno);
+        return verdict::fail;
+    }
+    if (t.defaults_fd >= 0)
+        ::close(t.defaults_fd);
+    t.defaults_fd = fd;
+    t.defaults_name = p;
+    return verdict::ok;
+}
+
+verdict apply_number(char letter, std::string_view arg, task& t, std::string_view name,
+                     std::string& err)
+{
+    const num_option* o = std::find_if(std::begin(num_options), std::end(num_options),
+                                       [&](const num_option& x) { return x.letter == letter; });
+    std::optional<std::int32_t> v = tonum(arg);
+    if (!v) {
+        err += message(name, o->missing);
+        return verdict::fail_usage;
+    }
+    if (o->invalid && (*v < o->low || *v > o->high)) {
+        err += message(name, o->invalid);
+        return verdict::fail;
+    }
+    t.*(o->field) = *v;
+    return verdict::ok;
+}
+
+verdict apply_one(char letter, std::string_view arg, mode m, task& t, std::string_view name,
+                  std::string& err)
+{
+    switch (letter) {
+    case 'a':
+    case 'r':
+        return apply_code_type(letter, t, name, err);
+    case 'c':
+    case 'm':
+        return apply_flags(letter, arg, t, name, err);
+    case 'd':
+        if (m == mode::defaults) {
+            err += message(name, "WARNING: -d option ignored in defaults file");
+            return verdict::ok;
+        }
+        return open_defaults(arg, t, err);
+    case 'n':
+        t.task_name.fill('\0');
+        std::copy_n(arg.begin(), std::min<std::size_t>(arg.size(), 4), t.task_name.begin());
+        return verdict::ok;
+    case 'o':
+        t.out_file = arg;
+        return verdict::ok;
+    case 'v':
+        t.verbose++;
+        return verdict::ok;
+    default:
+        return apply_number(letter, arg, t, name, err);
+    }
+}
+
+bool skipped(char letter, const task& t)
+{
+    for (const skip_rule& r : skip_rules)
+        if (r.letter == letter)
+            return r.is_set(t);
+    return false;
+}
+
+}  // namespace
+
+std::optional<std::int64_t> strtol_like(std::string_view s, int base)
+{
+    auto at = [&](std::size_t k) { return k < s.size() ? s[k] : '\0'; };
+    std::size_t i = 0;
+    while (is_space(at(i)))
+        i++;
+    bool negative = false;
+    if (at(i) == '+' || at(i) == '-')
+        negative = s[i++] == '-';
+    bool hex_prefix = at(i) == '0' && (at(i + 1) == 'x' || at(i + 1) == 'X') && digit_value(at(i + 2)) < 16;
+    if (base == 0)
+        base = hex_prefix ? 16 : at(i) == '0' ? 8 : 10;
+    if (base == 16 && hex_prefix)
+        i += 2;
+
+    constexpr std::uint64_t cap = std::uint64_t(1) << 40;  // far beyond any 32-bit value
+    std::uint64_t mag = 0;
+    bool any = false;
+    for (; digit_value(at(i)) < base; i++) {
+        any = true;
+        mag = std::min(mag * static_cast<unsigned>(base) + static_cast<unsigned>(digit_value(s[i])), cap);
+    }
+    if (!any)
+        return std::nullopt;
+    auto v = static_cast<std::int64_t>(mag);
+    return negative ? -v : v;
+}
+
+std::optional<std::int32_t> tonum(std::string_view s)
+{
+    std::optional<std::int64_t> v = strtol_like(s, 0);
+    if (!v || *v < INT32_MIN || *v > static_cast<std::int64_t>(UINT32_MAX))
+        return std::nullopt;
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(*v));
+}
+
+scanned next_option(scanner& s, std::string& err)
+{
+    while (s.group.empty()) {
+        if (s.next >= s.argv.size())
+            return {got::end, 0, {}};
+        std::string_view e = s.argv[s.next++];
+        if (e == "--") {
+            rest_are_operands(s, s.next);
+            return {got::end, 0, {}};
+        }
+        if (e.size() >= 2 && e[0] == '-') {
+            s.group = e.substr(1);
+            break;
+        }
+        if (s.in_order) {
+            rest_are_operands(s, s.next - 1);
+            return {got::end, 0, {}};
+        }
+        s.operands.push_back(e);
+    }
+
+    char c = s.group[0];
+    s.group.remove_prefix(1);
+    std::size_t at = c == ':' ? std::string_view::npos : option_set.find(c);
+    if (at == std::string_view::npos) {
+        bad_letter(err, s.argv[0], static_cast<unsigned char>(c));
+        return {got::bad_letter, c, {}};
+    }
+    if (at + 1 == option_set.size() || option_set[at + 1] != ':')
+        return {got::option, c, {}};
+
+    // The rest of the element, else the whole next element whatever it looks like.
+    if (!s.group.empty()) {
+        std::string_view arg = s.group;
+        s.group = {};
+        return {got::option, c, arg};
+    }
+    if (s.next < s.argv.size())
+        return {got::option, c, s.argv[s.next++]};
+    err += s.argv[0];
+    err += ": option `-";
+    err += c;
+    err += "' requires an argument\n";
+    return {got::no_argument, c, {}};
+}
+
+verdict apply_options(scanner& s, mode m, task& t, std::string_view name, std::string& err)
+{
+    for (;;) {
+        scanned o = next_option(s, err);
+        if (o.what == got::end)
+            return verdict::ok;
+        if (o.what != got::option) {
+            if (m == mode::defaults)
+                err += message(name, "Invalid option in the defaults file");
+            return verdict::fail_usage;
+        }
+        // A skipped option has taken its argument all the same, unconverted.
+        if (m == mode::defaults && skipped(o.letter, t))
+            continue;
+        if (verdict v = apply_one(o.letter, o.arg, m, t, name, err); v != verdict::ok)
+            return v;
+    }
+}
+
+std::string usage(std::string_view name)
+{
+    std::string u = "Usage:\t";
+    u += name;
+    u += " {-a|-r} [-l <load_address>] [-v] [-d <defaults_file>]\n"
+         "\t[-n <task_name>] [-p <priority>] [-c [G][F]]\n"
+         "\t[-m [A][N][T][S]] [-e <entry_point>] [-s <supv_stack_size>]\n"
+         "\t[-u <user_stack_size>] [-o <out_file>] <filename>\n";
+    return u;
+}
+
+std::string message(std::string_view name, std::string_view text)
+{
+    std::string m(name);
+    m += ": ";
+    m += text;
+    m += '\n';
+    return m;
+}
+
+std::string sys_report(std::string_view name, int err)
+{
+    return error_report(name, std::strerror(err));
+}
+
+std::string error_report(std::string_view name, std::string_view reason)
+{
+    if (name.empty())
+        return std::string(reason) + "\n";
+    return message(name, reason);
+}
+
+}  // namespace kv
