@@ -17,6 +17,12 @@ cd "$out"
 # --- /kelvash ---
 
 # --- orvane ---
+echo "== orvane"
+"$bin/orvane" "$here/src/" "$here/objs.lst" 32l > objs.mk
+cat objs.mk
+# make reads the fragment as it is, CR LF line ends included.
+printf 'include objs.mk\nshow: ; $(info $(words $(OBJS)) objects: $(strip $(OBJS)))\n' > objs-demo.mk
+make -s -f objs-demo.mk show
 # --- /orvane ---
 
 echo "== echo"

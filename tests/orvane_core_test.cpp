@@ -101,8 +101,8 @@ TEST(orvane_core, only_names_of_the_right_type_get_a_file_test)
 {
     asked.clear();
     orvane::source s{"src/", "32l", note_and_accept};
-    auto out = orvane::objtext("// kernel\na\nb // c\nx\n\nh.32l\nh2.16l\nh.32L\nfoo.\nsub.d/y\n  d e\n",
-                               s);
+    auto out = orvane::objtext(
+        "// kernel\na\nb // c\nx\n\nh.32l\nh2.16l\nh.32L\nfoo.\nsub.d/y\n  d e\n", s);
     EXPECT_EQ(asked, (std::vector<std::string>{"src/a.s", "src/b.s", "src/x.s", "src/h.32l",
                                                "src/d.s"}));
     EXPECT_EQ(out, "OBJS1 = obj32l/a.o \n"

@@ -110,6 +110,15 @@ TEST_F(orvane_run, worked_example)
     EXPECT_EQ(r.status, 0);
 }
 
+TEST_F(orvane_run, bundled_sample)
+{
+    auto r = th::run("orvane", {th::sample("src/"), th::sample("objs.lst"), "32l"});
+    EXPECT_EQ(r.out, lines({"obj32l/boot.o obj32l/irq.o", "obj32l/vectors.o obj32l/heap.o",
+                            "obj32l/kernel.o crc.32l", "obj32l/sched.o", "obj32l/timer.o",
+                            "obj32l/uart.o"}));
+    EXPECT_EQ(r.status, 0);
+}
+
 TEST_F(orvane_run, dealing_rotates_over_six_lists)
 {
     const std::vector<std::string> abc = {"src/a.s", "src/b.s", "src/c.s", "src/d.s", "src/e.s",
@@ -187,7 +196,8 @@ TEST_F(orvane_run, extension_must_equal_the_type)
         {"the type selects", files, "q.16l\nh.32l\n", all("q.16l"), "16l"},
         {"object directory named by the type", files, "q\n", all("obj16b/q.o"), "16b"},
         {"any type text is taken", files, "h.32l\nq\n", all("objxyz/q.o"), "xyz"},
-        {"empty type: empty extension matches", files, "v.\nv\n", {"v.", "obj/v.o", "v.", "v.", "v.", "v."}, ""},
+        {"empty type: empty extension matches", files, "v.\nv\n",
+         {"v.", "obj/v.o", "v.", "v.", "v.", "v."}, ""},
         {"empty type: a real extension does not", files, "h.32l\n", {}, ""},
     });
 }
@@ -196,8 +206,8 @@ TEST_F(orvane_run, directory_text_is_a_verbatim_prefix)
 {
     const std::string deep(150, 'd');  // longer than a 112-byte path store
     check({
-        {"no separator added: src + a tests srca.s", {"srca.s", "src/a.s"}, "a\n", all("obj32l/a.o"),
-         "32l", "src"},
+        {"no separator added: src + a tests srca.s", {"srca.s", "src/a.s"}, "a\n",
+         all("obj32l/a.o"), "32l", "src"},
         {"no separator added: the file is missing", {"src/a.s"}, "a\n", {}, "32l", "src"},
         {"empty directory text: the current directory", {"a.s"}, "a\n", all("obj32l/a.o"), "32l",
          ""},
