@@ -1,0 +1,331 @@
+// zorbin end to end: option words, numbers, positionals, help, loading and output failures.
+#include "harness.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string usage = "usage: Zorbin -<format> <binary-file> [<output-file>]\r\n";
+
+// One byte 00 as motorola32 at the given address, with its end record.
+std::string s3_byte0(const std::string& addr_and_sum)
+{
+    return "S306" + addr_and_sum + "\r\nS70500000000FA\r\n";
+}
+
+struct cli_case {
+    const char* what;
+    std::vector<std::string> args;
+    std::string out;
+    std::string err;
+    int status;
+};
+
+void check(const cli_case& c, const th::options& o = {})
+{
+    SCOPED_TRACE(c.what);
+    auto r = th::run("zorbin", c.args, o);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.status, c.status);
+}
+
+const std::string help =
+    "              <<< ZORBIN Version 1.2 >>>\r\n\r\n"
+    "Command format: Zorbin [<options>] -<format> <binary-file> [<hex-output>]\r\n"
+    "\r\nOptions:\r\n"
+    "-Base n       Base address in output file\r\n"
+    "              (prefix 'n' with 0x for hex, follow with K for kilobytes)\r\n"
+    "-Bin          Accept a plain binary file as input rather than an AIF file\r\n"
+    "\r\nFormat may be one of the following:\r\n"
+    "-Cosmac       RCA Cosmac format\r\n"
+    "-Fairbug      Fairchild Fairbug format\r\n"
+    "-MOSTech      MOS Technology format\r\n"
+    "-EXORciser    Motorola EXORciser format (16 bit 'S' records)\r\n"
+    "-MDS          Intel Intellec 8/MDS format\r\n"
+    "-IHF          Extended Intellec Hex format\r\n"
+    "-Signetics    Signetics Absolute Object format\r\n"
+    "-Tektronix    Tektronix Hexadecimal format\r\n"
+    "-EXORmacs     Motorola EXORmacs format (24 bit 'S' records)\r\n"
+    "-MCS86        Intel MCS-86 Hexadecimal format\r\n"
+    "-SDSMAC       Texas Instruments SDSMAC format\r\n"
+    "-Motorola32   Motorola 32-Bit format (32 bit 'S' records)\r\n"
+    "-Intel32      Intel Hex-32 format\r\n";
+
+std::string unrecognised(const std::string& word)
+{
+    return "Unrecognised format or option, -" + word + ", enter Zorbin -help for help\r\n";
+}
+
+TEST(zorbin_cli, option_words_and_their_messages)
+{
+    const cli_case cases[] = {
+        {"-help", {"-help"}, "", help, 0},
+        {"-HELP", {"-HELP"}, "", help, 0},
+        {"-Help stops before a later bad option", {"-Help", "-foo", "a", "b", "c"}, "", help, 0},
+        {"a bad option before -help wins", {"-foo", "-help"}, unrecognised("foo"), "", 1},
+        {"-h is no abbreviation", {"-h"}, unrecognised("h"), "", 1},
+        {"--help echoes -help", {"--help"}, unrecognised("-help"), "", 1},
+        {"lone dash: empty word", {"-"}, unrecognised(""), "", 1},
+        {"-bi is not -bin", {"-intel32", "-bi"}, unrecognised("bi"), "", 1},
+        {"-mot is not -motorola32", {"-mot"}, unrecognised("mot"), "", 1},
+        {"-binaryx is not -binary", {"-binaryx"}, unrecognised("binaryx"), "", 1},
+        {"same format twice, table words", {"-MDS", "-mds"}, "Duplicate formats, -mds & -mds\r\n", "", 1},
+        {"two formats in order", {"-intel32", "-Motorola32"},
+         "Duplicate formats, -intel32 & -motorola32\r\n", "", 1},
+        {"no argument at all", {}, usage, "No format specified (use -help for help)\r\n", 1},
+        {"options but no format", {"-bin", "in.bin"}, usage,
+         "No format specified (use -help for help)\r\n", 1},
+        {"third positional stops before a later bad option", {"a", "b", "c", "-foo"}, usage,
+         "Too many arguments\r\n", 1},
+        {"-base last", {"-intel32", "-base"}, "No argument on -base option\r\n", "", 1},
+        {"-base takes -bin as its number", {"-base", "-bin", "-intel32"},
+         "Bad number on -base option\r\n", "", 1},
+        {"format but no input file", {"-intel32"}, "Error opening (null) for input\r\n", "", 1},
+        {"-Bin and -BINARY are options", {"-Bin", "-BINARY", "-Cosmac"},
+         "Error opening (null) for input\r\n", "", 1},
+    };
+    for (const auto& c : cases)
+        check(c);
+}
+
+class zorbin_files : public th::tmpdir {
+protected:
+    // A one-byte binary file 00 in the scratch directory.
+    std::string one_byte()
+    {
+        th::write_file(path("one.bin"), std::string(1, '\0'));
+        return path("one.bin");
+    }
+};
+
+TEST_F(zorbin_files, base_number_syntax)
+{
+    struct num_case {
+        const char* arg;
+        std::string out;  // records for one byte 00 at that address, or the message
+        const char* why = "";
+    };
+    const std::string bad = "Bad number on -base option\r\n";
+    const num_case cases[] = {
+        {"0x400", s3_byte0("0000040000F5")},
+        {"&400", s3_byte0("0000040000F5")},
+        {"1K", s3_byte0("0000040000F5")},
+        {"1024", s3_byte0("0000040000F5")},
+        {"0X1Fk", s3_byte0("00007C00007D")},
+        {"0x7c00", s3_byte0("00007C00007D")},
+        {"1m", s3_byte0("0010000000E9")},
+        {"1M", s3_byte0("0010000000E9")},
+        {"0x", s3_byte0("0000000000F9")},
+        {"", s3_byte0("0000000000F9")},
+        {"&", s3_byte0("0000000000F9")},
+        {"0k", s3_byte0("0000000000F9")},
+        {"0xFFFFFFFE", s3_byte0("FFFFFFFE00FE")},
+        {"4294967294", s3_byte0("FFFFFFFE00FE")},
+        {"4194303k", s3_byte0("FFFFFC0000FF"), "largest K"},
+        {"4095m", s3_byte0("FFF00000000A"), "largest M"},
+        {"16kb", bad},
+        {"12a", bad, "a is no decimal digit"},
+        {"-5", bad, "no sign"},
+        {"1k2", bad},
+        {"0xg", bad},
+        {"1 ", bad},
+        {"0x100000000", bad, "past 32 bits"},
+        {"4294967296", bad, "past 32 bits"},
+        {"4194304k", bad, "past 32 bits by the suffix"},
+        {"4096m", bad, "past 32 bits by the suffix"},
+        {"99999999999999999999", bad, "would wrap twice"},
+    };
+    std::string in = one_byte();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string("-base '") + c.arg + "' " + c.why);
+        auto r = th::run("zorbin", {"-motorola32", "-bin", "-base", c.arg, in});
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.status, c.out == bad ? 1 : 0);
+    }
+}
+
+TEST_F(zorbin_files, a_later_base_overrides_an_earlier_one)
+{
+    auto r = th::run("zorbin", {"-base", "5", "-motorola32", "-base", "1k", "-bin", one_byte()});
+    EXPECT_EQ(r.out, s3_byte0("0000040000F5"));
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(zorbin_files, every_format_word_selects_its_format)
+{
+    // The first text each format writes for one byte 00 at address 0.
+    const std::pair<const char*, const char*> cases[] = {
+        {"-COSMAC", "!M0000 ,\r\n"},         {"-fairbug", "S0000\r\nX00"},
+        {"-MOSTech", ";01000000"},           {"-exorciser", "S1040000"},
+        {"-mds", ":01000000"},               {"-Signetics", ":000001"},
+        {"-tektronix", "/000001"},           {"-EXORmacs", "S205000000"},
+        {"-mcs86", ":020000020000FC\r\n"},   {"-sdsmac", "000017"},
+        {"-Motorola32", "S306"},             {"-INTEL32", ":020000040000FA\r\n"},
+        {"-ihf", ":00 0000 00 "},
+    };
+    std::string in = one_byte();
+    for (const auto& [word, start] : cases) {
+        SCOPED_TRACE(word);
+        auto r = th::run("zorbin", {word, "-bin", in});
+        EXPECT_EQ(r.out.substr(0, std::string_view(start).size()), start);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.status, 0);
+    }
+}
+
+TEST_F(zorbin_files, positionals_and_options_in_any_order)
+{
+    th::write_file(path("in.bin"), "\x01\x02\x03");
+    const std::string records = ":020000040000FA\r\n:03000000010203F7\r\n:00000001FF\r\n";
+    const std::vector<std::vector<std::string>> orders = {
+        {"-intel32", "-bin", "in.bin", "out.hex"},
+        {"in.bin", "out.hex", "-intel32", "-bin"},
+        {"in.bin", "-Bin", "out.hex", "-Intel32"},
+        {"-binary", "in.bin", "-intel32", "out.hex"},
+    };
+    for (const auto& args : orders) {
+        SCOPED_TRACE(testing::PrintToString(args));
+        fs::remove(path("out.hex"));
+        auto r = th::run("zorbin", args, in_dir());
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(th::read_file(path("out.hex")), records);
+    }
+}
+
+TEST_F(zorbin_files, records_go_to_standard_output_without_an_output_name)
+{
+    th::write_file(path("in.bin"), "\x01\x02\x03");
+    auto r = th::run("zorbin", {"-intel32", "-bin", "-base", "0x0100", "in.bin"}, in_dir());
+    EXPECT_EQ(r.out, ":020000040000FA\r\n:03010000010203F6\r\n:00000001FF\r\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(zorbin_files, plain_binary_gets_a_warning_unless_bin)
+{
+    th::write_file(path("in.bin"), "\x01\x02\x03");
+    const std::string records = "S30800000100010203F0\r\nS70500000000FA\r\n";
+    auto r = th::run("zorbin", {"-motorola32", "-base", "256", "in.bin"}, in_dir());
+    EXPECT_EQ(r.out, records);
+    EXPECT_EQ(r.err, "warning: not an AIF image, plain binary assumed\r\n");
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(zorbin_files, loading_errors)
+{
+    th::write_file(path("empty.bin"), "");
+    fs::create_directory(path("dir"));
+    const cli_case cases[] = {
+        {"missing file", {"-mds", "nosuch.bin"}, "Error opening nosuch.bin for input\r\n", "", 1},
+        {"empty file", {"-mds", "empty.bin"}, "Unable to allocate 0 bytes\r\n", "", 1},
+        {"a directory", {"-mds", "dir"}, "Error reading dir\r\n", "", 1},
+        {"a pipe cannot seek", {"-mds", "/dev/stdin"}, "Error seeking on /dev/stdin\r\n", "", 1},
+    };
+    th::options o = in_dir();
+    o.in = "data";
+    for (const auto& c : cases)
+        check(c, o);
+}
+
+TEST_F(zorbin_files, inputs_past_the_32_bit_address_space_are_refused_before_loading)
+{
+    // Sparse files: the size is checked before any buffer is allocated or byte read.
+    for (off_t size : {off_t{0x100000000}, off_t{0x100000001}}) {
+        SCOPED_TRACE(size);
+        int fd = ::open(path("big.bin").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, size), 0);
+        ::close(fd);
+        auto r = th::run("zorbin", {"-intel32", "big.bin", "out.hex"}, in_dir());
+        EXPECT_EQ(r.out, "Input file big.bin too big for the 32-bit address space, " +
+                             std::to_string(size) + " bytes\r\n");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_FALSE(fs::exists(path("out.hex")));
+    }
+}
+
+TEST_F(zorbin_files, write_errors_name_the_output_and_fail)
+{
+    if (::access("/dev/full", W_OK) != 0)
+        GTEST_SKIP() << "/dev/full is not available";
+    one_byte();
+    // Standard output itself is full: the message falls back to standard error.
+    th::options full = in_dir();
+    full.stdout_path = "/dev/full";
+    auto r = th::run("zorbin", {"-intel32", "-bin", "one.bin"}, full);
+    EXPECT_EQ(r.err, "Error writing standard output\r\n");
+    EXPECT_EQ(r.status, 1);
+
+    r = th::run("zorbin", {"-intel32", "-bin", "one.bin", "/dev/full"}, in_dir());
+    EXPECT_EQ(r.out, "Error writing /dev/full\r\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 1);
+}
+
+TEST_F(zorbin_files, output_to_devices_is_written_directly)
+{
+    one_byte();
+    auto r = th::run("zorbin", {"-motorola32", "-bin", "one.bin", "/dev/null"}, in_dir());
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.status, 0);
+    r = th::run("zorbin", {"-motorola32", "-bin", "one.bin", "/dev/stdout"}, in_dir());
+    EXPECT_EQ(r.out, s3_byte0("0000000000F9"));
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(zorbin_files, a_failed_run_leaves_an_existing_output_untouched)
+{
+    one_byte();
+    th::write_file(path("out.hex"), "old content\n");
+    ::chmod(path("out.hex").c_str(), 0640);
+    // mds ends at 0xFFFF: one byte at 0x10000 is past it.
+    auto r = th::run("zorbin", {"-mds", "-bin", "-base", "64k", "one.bin", "out.hex"}, in_dir());
+    EXPECT_EQ(r.out, "Base and/or size too big for this format, max = 0xFFFF\r\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(th::read_file(path("out.hex")), "old content\n");
+
+    // A complete run replaces it and keeps its permissions; no temporary file stays behind.
+    r = th::run("zorbin", {"-mds", "-bin", "one.bin", "out.hex"}, in_dir());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(th::read_file(path("out.hex")), ":0100000000FF\r\n:00000001FF\r\n");
+    EXPECT_EQ(fs::status(path("out.hex")).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    int entries = 0;
+    for ([[maybe_unused]] auto& e : fs::directory_iterator(dir))
+        entries++;
+    EXPECT_EQ(entries, 2);
+}
+
+TEST_F(zorbin_files, an_output_that_cannot_be_opened)
+{
+    one_byte();
+    auto r = th::run("zorbin", {"-mds", "-bin", "one.bin", "nodir/out.hex"}, in_dir());
+    EXPECT_EQ(r.out, "Error opening nodir/out.hex for output\r\n");
+    EXPECT_EQ(r.status, 1);
+}
+
+TEST_F(zorbin_files, Zorbin_runs_the_same_program)
+{
+    one_byte();
+    const std::vector<std::vector<std::string>> runs = {
+        {"-help"}, {"-Motorola32", "-bin", "one.bin"}, {"-foo"}, {}};
+    for (const auto& args : runs) {
+        SCOPED_TRACE(testing::PrintToString(args));
+        auto lower = th::run("zorbin", args, in_dir());
+        auto upper = th::run("Zorbin", args, in_dir());
+        EXPECT_EQ(upper.out, lower.out);
+        EXPECT_EQ(upper.err, lower.err);
+        EXPECT_EQ(upper.status, lower.status);
+    }
+}
+
+}  // namespace
