@@ -56,7 +56,10 @@ std::string_view infile_name(const options& opt);
 
 // The whole input file in one buffer of exactly its size.
 struct loaded {
-    std::unique_ptr<unsigned char[]> data;
+    struct release {
+        void operator()(unsigned char* p) const;
+    };
+    std::unique_ptr<unsigned char, release> data;
     std::size_t size = 0;
     std::span<const unsigned char> bytes() const { return {data.get(), size}; }
 };
