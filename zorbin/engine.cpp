@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstring>
 #include <memory>
 
@@ -85,13 +84,16 @@ struct out_buffer {
         len = 0;
         return ok;
     }
-    // Room for one record (slack bytes); nullptr when a flush failed.
+    // Where the next record goes, with room for at least one (slack bytes); nullptr when a
+    // flush failed.
     char* room()
     {
         if (buf_size - len < slack && !flush())
             return nullptr;
         return buf.get() + len;
     }
+    // Past this point a further record may not fit.
+    const char* full() const { return buf.get() + (buf_size - slack); }
     void commit(const char* end) { len = static_cast<std::size_t>(end - buf.get()); }
     bool put(std::string_view s)
     {
@@ -132,29 +134,43 @@ constexpr std::uint32_t head_sum(std::uint32_t addr, std::uint32_t count)
                            count);
 }
 
-std::uint32_t char_sum(const char* p, const char* end)
+// Hex digits sixteen bytes at a time, in 16-lane byte vectors (SSE2 on x86-64, plain scalar
+// code where a target has none): split the nibbles, interleave them into digit order, and make
+// each nibble n the digit '0' + n, plus 7 more when n > 9.
+using lanes16 = unsigned char __attribute__((vector_size(16)));
+
+inline lanes16 ascii_hex(lanes16 n) { return n + '0' + (reinterpret_cast<lanes16>(n > 9) & 7); }
+
+// Digits of bytes 0..7 of x, and of bytes 8..15.
+inline lanes16 first_digits(lanes16 x)
 {
-    std::uint32_t sum = 0;
-    for (; p != end; ++p)
-        sum += static_cast<unsigned char>(*p);
-    return sum;
+    return ascii_hex(__builtin_shufflevector(x >> 4, x & 15, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20,
+                                             5, 21, 6, 22, 7, 23));
+}
+inline lanes16 second_digits(lanes16 x)
+{
+    return ascii_hex(__builtin_shufflevector(x >> 4, x & 15, 8, 24, 9, 25, 10, 26, 11, 27, 12,
+                                             28, 13, 29, 14, 30, 15, 31));
 }
 
-// Four bytes (b0 in the low bits) as eight hex digits in memory order, all lanes at once:
-// each byte is spread to a 16-bit lane, its nibbles swapped into digit order, and every nibble
-// becomes '0' + n, plus 7 more when n > 9 (n + 6 carries into bit 4 exactly then).
-inline std::uint64_t hex8(std::uint32_t v)
+inline void hex16(char* p, const unsigned char* s)
 {
-    constexpr std::uint64_t ones = 0x0101010101010101;
-    std::uint64_t t = v;
-    t = (t | (t << 16)) & 0x0000FFFF0000FFFF;
-    t = (t | (t << 8)) & 0x00FF00FF00FF00FF;
-    const std::uint64_t n = ((t >> 4) & 0x000F000F000F000F) | ((t & 0x000F000F000F000F) << 8);
-    const std::uint64_t letters = ((n + 6 * ones) >> 4) & ones;
-    return n + 0x30 * ones + 7 * letters;
+    lanes16 x;
+    std::memcpy(&x, s, 16);
+    const lanes16 a = first_digits(x), b = second_digits(x);
+    std::memcpy(p, &a, 16);
+    std::memcpy(p + 16, &b, 16);
 }
 
-// Sum of the eight bytes of x, or of their sixteen nibbles.
+inline void hex8(char* p, const unsigned char* s)
+{
+    lanes16 x{};
+    std::memcpy(&x, s, 8);
+    const lanes16 a = first_digits(x);
+    std::memcpy(p, &a, 16);
+}
+
+// Sum of the bytes of an 8-byte word, or of its sixteen nibbles (any byte order).
 inline std::uint32_t byte_sum8(std::uint64_t x)
 {
     constexpr std::uint64_t m = 0x00FF00FF00FF00FF;
@@ -168,40 +184,56 @@ inline std::uint32_t nibble_sum8(std::uint64_t x)
     return static_cast<std::uint32_t>((s * 0x0101010101010101) >> 56);
 }
 
-// A full 16-byte record's data, eight bytes per step; formats whose checksum is a plain or a
-// nibble sum (or none) only.
-template <int F>
-inline char* put_data16(char* p, const unsigned char* s, std::uint32_t& sum)
+std::uint32_t char_sum(const char* p, const char* end)
 {
-    for (int half = 0; half < 2; ++half, s += 8, p += 16) {
-        std::uint64_t x;
-        std::memcpy(&x, s, 8);
-        const std::uint64_t lo = hex8(static_cast<std::uint32_t>(x));
-        const std::uint64_t hi = hex8(static_cast<std::uint32_t>(x >> 32));
-        std::memcpy(p, &lo, 8);
-        std::memcpy(p + 8, &hi, 8);
-        if constexpr (F == fairbug || F == tektronix)
-            sum += nibble_sum8(x);
-        else if constexpr (F != cosmac)
-            sum += byte_sum8(x);
+    std::uint32_t sum = 0;
+    for (; end - p >= 8; p += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, p, 8);
+        sum += byte_sum8(w);
     }
-    return p;
+    for (; p != end; ++p)
+        sum += static_cast<unsigned char>(*p);
+    return sum;
 }
 
+// The checksum steps of eight data bytes.
+template <int F>
+inline std::uint32_t sum8(std::uint32_t sum, const unsigned char* s)
+{
+    if constexpr (F == signetics) {
+        for (int k = 0; k < 8; ++k)
+            sum = add_checksum<F>(sum, s[k]);
+        return sum;
+    } else if constexpr (F == cosmac) {
+        return 0;
+    } else {
+        std::uint64_t w;
+        std::memcpy(&w, s, 8);
+        return sum + (F == fairbug || F == tektronix ? nibble_sum8(w) : byte_sum8(w));
+    }
+}
+
+// n data bytes as "%02X" each, folded into sum.
 template <int F>
 [[gnu::always_inline]] inline char* put_data(char* p, const unsigned char* s, std::size_t n,
                                               std::uint32_t& sum)
 {
-    if constexpr (std::endian::native == std::endian::little && F != signetics) {
-        if (n == 16)
-            return put_data16<F>(p, s, sum);
+    std::size_t k = 0;
+    for (; k + 16 <= n; k += 16, p += 32) {
+        hex16(p, s + k);
+        sum = sum8<F>(sum8<F>(sum, s + k), s + k + 8);
     }
-    std::uint32_t c = sum;
-    for (std::size_t k = 0; k < n; ++k) {
+    if (k + 8 <= n) {
+        hex8(p, s + k);
+        sum = sum8<F>(sum, s + k);
+        k += 8;
+        p += 16;
+    }
+    for (; k < n; ++k) {
         p = put2(p, s[k]);
-        c = add_checksum<F>(c, s[k]);
+        sum = add_checksum<F>(sum, s[k]);
     }
-    sum = c;
     return p;
 }
 
@@ -338,9 +370,18 @@ template <int F>
         char* const start = p;
         *p++ = '9';
         p = put4(p, addr);
-        for (std::size_t k = 0; k < n; k += 2) {
-            *p++ = 'B';
-            p = put2(put2(p, s[k]), k + 1 < n ? s[k + 1] : 0xFF);
+        if (n == 16) {
+            char digits32[32];
+            hex16(digits32, s);
+            for (int k = 0; k < 32; k += 4, p += 5) {
+                *p = 'B';
+                std::memcpy(p + 1, digits32 + k, 4);
+            }
+        } else {
+            for (std::size_t k = 0; k < n; k += 2) {
+                *p++ = 'B';
+                p = put2(put2(p, s[k]), k + 1 < n ? s[k + 1] : 0xFF);
+            }
         }
         *p++ = '8';
         p = put4(p, 0 - char_sum(start, p));
@@ -371,43 +412,57 @@ bool write_records(out_buffer& w, std::span<const unsigned char> buff, std::uint
     constexpr bool paged = F == mcs86 || F == intel32;
     const std::size_t n = buff.size();
     const unsigned char* const data = buff.data();
+    std::uint32_t count = 0;
     for (std::size_t i = 0; i < n;) {
         char* p = w.room();
         if (!p)
             return false;
-        // Fits in 32 bits: the limit check keeps every data address at or below 0xFFFFFFFF.
-        const auto addr = static_cast<std::uint32_t>(file_base + i);
-        std::size_t len = std::min(rec - i % rec, n - i);
-        if constexpr (paged)
-            len = std::min<std::size_t>(len, 0x10000 - (addr & 0xFFFF));
-        if (len == rec) [[likely]]
-            p = put_record<F>(p, data + i, rec, addr);
-        else
-            p = put_record<F>(p, data + i, len, addr);
-        ++records;
-        i += len;
-        if (i < n) {
-            const auto next = static_cast<std::uint32_t>(addr + len);
-            if constexpr (paged) {
-                if ((next & 0xFFFF) == 0)
-                    p = page_record(p, F, next);
+        for (const char* const full = w.full(); i < n && p <= full;) {
+            // Fits in 32 bits: the limit check keeps every data address at or below 0xFFFFFFFF.
+            const auto addr = static_cast<std::uint32_t>(file_base + i);
+            std::size_t len = std::min(rec - i % rec, n - i);
+            if constexpr (paged)
+                len = std::min<std::size_t>(len, 0x10000 - (addr & 0xFFFF));
+            if (len == rec) [[likely]]
+                p = put_record<F>(p, data + i, rec, addr);
+            else
+                p = put_record<F>(p, data + i, len, addr);
+            ++count;
+            i += len;
+            if (i < n) {
+                const auto next = static_cast<std::uint32_t>(addr + len);
+                if constexpr (paged) {
+                    if ((next & 0xFFFF) == 0)
+                        p = page_record(p, F, next);
+                }
+                if constexpr (F == cosmac)
+                    p = put_text(p, ",\r\n");
             }
-            if constexpr (F == cosmac)
-                p = put_text(p, ",\r\n");
         }
         w.commit(p);
     }
+    records = count;
     return true;
 }
 
-template <int... F>
-bool dispatch(int format, out_buffer& w, std::span<const unsigned char> buff,
-              std::uint32_t file_base, std::uint32_t& records,
-              std::integer_sequence<int, F...>)
+bool write_records(out_buffer& w, std::span<const unsigned char> buff, int format,
+                   std::uint32_t file_base, std::uint32_t& records)
 {
-    bool ok = true;
-    ((format == F + 1 ? (ok = write_records<F + 1>(w, buff, file_base, records), 0) : 0), ...);
-    return ok;
+    switch (format) {
+    case cosmac: return write_records<cosmac>(w, buff, file_base, records);
+    case fairbug: return write_records<fairbug>(w, buff, file_base, records);
+    case mostech: return write_records<mostech>(w, buff, file_base, records);
+    case exorciser: return write_records<exorciser>(w, buff, file_base, records);
+    case mds: return write_records<mds>(w, buff, file_base, records);
+    case signetics: return write_records<signetics>(w, buff, file_base, records);
+    case tektronix: return write_records<tektronix>(w, buff, file_base, records);
+    case exormacs: return write_records<exormacs>(w, buff, file_base, records);
+    case mcs86: return write_records<mcs86>(w, buff, file_base, records);
+    case sdsmac: return write_records<sdsmac>(w, buff, file_base, records);
+    case motorola32: return write_records<motorola32>(w, buff, file_base, records);
+    case intel32: return write_records<intel32>(w, buff, file_base, records);
+    default: return write_records<ihf>(w, buff, file_base, records);
+    }
 }
 
 bool append(void* ctx, const char* data, std::size_t n)
@@ -437,8 +492,7 @@ hex_result bin2hex(std::span<const unsigned char> buff, int format, std::string_
     out_buffer w{out};
     std::uint32_t records = 0;
     const bool ok = print_header(w, buff.size(), format, filename, file_base) &&
-                    dispatch(format, w, buff, file_base, records,
-                             std::make_integer_sequence<int, ihf>{}) &&
+                    write_records(w, buff, format, file_base, records) &&
                     print_trailer(w, records, format) && w.flush();
     return ok ? hex_result::ok : hex_result::write_error;
 }
