@@ -3,6 +3,7 @@
 #include "loadfile.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -18,12 +19,40 @@ namespace {
 
 // Large enough that the scan and a copy without copy_file_range make few system calls,
 // small enough to stay in the cache.
-constexpr std::size_t block = 256 * 1024;
+constexpr std::size_t block_size = 256 * 1024;
+constexpr std::size_t page = 4096;
+
+// The block that reads fill starts on a page boundary: the kernel copies into such a buffer
+// several times faster than into a misaligned one. The page before it takes the unfinished
+// end of the previous block.
+struct read_buffer {
+    std::vector<char> mem = std::vector<char>(block_size + 2 * page);
+    char* block = mem.data() + page + (page - reinterpret_cast<std::uintptr_t>(mem.data()) % page) % page;
+};
 
 // The characters of text from pos, at most len of them; nothing past its end.
 std::string_view field(std::string_view text, std::size_t pos, std::size_t len)
 {
     return pos < text.size() ? text.substr(pos, len) : std::string_view{};
+}
+
+// Digit values for the record fields; a byte that is no hex digit has bit 32 set, which
+// stays above the value bits however far the digits after it shift it.
+constexpr std::array<std::uint64_t, 256> hex_values = [] {
+    std::array<std::uint64_t, 256> t{};
+    t.fill(std::uint64_t(1) << 32);
+    for (int i = 0; i < 10; i++)
+        t['0' + i] = static_cast<std::uint64_t>(i);
+    for (int i = 0; i < 6; i++) {
+        t['A' + i] = static_cast<std::uint64_t>(10 + i);
+        t['a' + i] = static_cast<std::uint64_t>(10 + i);
+    }
+    return t;
+}();
+
+std::string_view c_string(std::string_view piece)
+{
+    return piece.substr(0, piece.find('\0'));
 }
 
 // A hexadecimal field as strtol reads it, kept as its 32-bit pattern; 0 when it has no digit.
@@ -33,15 +62,24 @@ std::uint32_t hexfield(std::string_view text, std::size_t pos, std::size_t len)
     return v ? static_cast<std::uint32_t>(*v) : 0;
 }
 
-// Reads a file in large blocks and hands it out in the pieces that a line reader with room
-// for piece_max characters would return: up to and including a newline, or piece_max bytes.
-struct piece_reader {
-    int fd;
-    std::vector<char>& buf;
-    std::size_t begin = 0;
-    std::size_t end = 0;
-    bool eof = false;
-};
+// The n characters at p when all are hex digits, the way well-formed records have them.
+template <std::size_t n>
+bool plain_hex(const char* p, std::uint32_t& v)
+{
+    std::uint64_t acc = 0;
+    for (std::size_t i = 0; i < n; i++)
+        acc = acc << 4 | hex_values[static_cast<unsigned char>(p[i])];
+    v = static_cast<std::uint32_t>(acc);
+    return acc >> 32 == 0;
+}
+
+// Count and address of a data record with t+1 address bytes, both plain hex digits.
+template <unsigned t>
+bool plain_fields(std::string_view piece, std::uint32_t& count, std::uint32_t& address)
+{
+    return piece.size() >= 4 + (t + 1) * 2 && plain_hex<2>(piece.data() + 2, count) &&
+           plain_hex<(t + 1) * 2>(piece.data() + 4, address);
+}
 
 write_result failed(wrote what, int e = 0)
 {
@@ -51,54 +89,142 @@ write_result failed(wrote what, int e = 0)
     return r;
 }
 
-enum class pr { piece, eof, error };
+bool is_regular(int fd)
+{
+    struct stat st;
+    return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+int pwrite_all(int fd, std::string_view s, off_t at)
+{
+    while (!s.empty()) {
+        ssize_t n = ::pwrite(fd, s.data(), s.size(), at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno;
+        s.remove_prefix(static_cast<std::size_t>(n));
+        at += n;
+    }
+    return 0;
+}
+
+// Reads a file in large blocks and hands it out in the pieces that a line reader with room
+// for piece_max characters would return: up to and including a newline, or piece_max bytes.
+// With a tee, every block goes to that file as soon as it is read, while it is in the cache.
+struct piece_reader {
+    int fd;
+    int tee;  // -1 for none
+    read_buffer& buf;
+    const char* begin = buf.block;
+    const char* end = buf.block;
+    bool eof = false;
+};
+
+enum class pr { piece, eof, in_error, out_error };
+
+pr refill(piece_reader& r, int& e)
+{
+    std::size_t rest = static_cast<std::size_t>(r.end - r.begin);
+    char* to = r.buf.block - rest;
+    std::memmove(to, r.begin, rest);
+    r.begin = to;
+    char* end = r.buf.block;
+    while (static_cast<std::size_t>(end - r.begin) < piece_max && !r.eof) {
+        ssize_t n = ::read(r.fd, end, block_size - static_cast<std::size_t>(end - r.buf.block));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            e = errno;
+            return pr::in_error;
+        }
+        if (r.tee >= 0 && (e = fw::write_all(r.tee, {end, static_cast<std::size_t>(n)})) != 0)
+            return pr::out_error;
+        r.eof = n == 0;
+        end += n;
+    }
+    r.end = end;
+    return pr::piece;
+}
 
 pr next_piece(piece_reader& r, std::string_view& piece, int& e)
 {
-    if (r.end - r.begin < piece_max && !r.eof) {
-        std::memmove(r.buf.data(), r.buf.data() + r.begin, r.end - r.begin);
-        r.end -= r.begin;
-        r.begin = 0;
-        while (r.end < piece_max && !r.eof) {
-            ssize_t n = ::read(r.fd, r.buf.data() + r.end, r.buf.size() - r.end);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0) {
-                e = errno;
-                return pr::error;
-            }
-            r.eof = n == 0;
-            r.end += static_cast<std::size_t>(n);
-        }
-    }
-    std::size_t avail = std::min(r.end - r.begin, piece_max);
+    if (static_cast<std::size_t>(r.end - r.begin) < piece_max && !r.eof)
+        if (pr got = refill(r, e); got != pr::piece)
+            return got;
+    std::size_t avail = std::min(static_cast<std::size_t>(r.end - r.begin), piece_max);
     if (avail == 0)
         return pr::eof;
-    const char* p = r.buf.data() + r.begin;
-    const void* nl = std::memchr(p, '\n', avail);
-    std::size_t len = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - p) + 1 : avail;
-    piece = {p, len};
+    const void* nl = std::memchr(r.begin, '\n', avail);
+    std::size_t len = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - r.begin) + 1 : avail;
+    piece = {r.begin, len};
     r.begin += len;
     return pr::piece;
 }
 
-write_result scan_input(int in, srec_scan& s, std::vector<char>& buf)
+// Inlined into the scan loop, where it runs once per line.
+[[gnu::always_inline]] inline rec scan_line(std::string_view piece, srec_scan& s)
+{
+    // The line is a C string to the scan: a NUL byte ends it. Well-formed records, which have
+    // none, take the short way; anything else is read as strtol would read it.
+    if (piece.empty() || piece[0] != 'S')
+        return rec::syntax;
+    char type = piece.size() > 1 ? piece[1] : '\0';
+    switch (type) {
+    case '0':
+    case '5':
+        return rec::more;
+    case '1':
+    case '2':
+    case '3': {
+        // Sn cc aaaa...: the count covers the n+1 address bytes, the data and the checksum.
+        unsigned t = static_cast<unsigned>(type - '0');
+        std::uint32_t count, address;
+        bool plain = t == 1   ? plain_fields<1>(piece, count, address)
+                     : t == 2 ? plain_fields<2>(piece, count, address)
+                              : plain_fields<3>(piece, count, address);
+        if (!plain) {
+            std::string_view text = c_string(piece);
+            count = hexfield(text, 2, 2);
+            address = hexfield(text, 4, (t + 1) * 2);
+        }
+        std::uint32_t last = address + count - t - 3;
+        s.lowest = std::min(s.lowest, address);
+        s.highest = std::max(s.highest, last);
+        return rec::more;
+    }
+    case '7':
+    case '8':
+    case '9': {
+        unsigned t = static_cast<unsigned>(type - '0');
+        s.end_address = hexfield(c_string(piece), 4, (11 - t) * 2);
+        return rec::end;
+    }
+    default:
+        return rec::syntax;
+    }
+}
+
+// Scans the input from its start up to its first end record, passing what it reads to tee.
+write_result scan_input(int in, int tee, srec_scan& s, read_buffer& buf)
 {
     if (::lseek(in, 0, SEEK_SET) < 0)
         return failed(wrote::in_error, errno);
-    piece_reader r{in, buf};
+    piece_reader r{in, tee, buf};
     std::string_view piece;
     int e = 0;
     for (;;) {
         switch (next_piece(r, piece, e)) {
-        case pr::error:
+        case pr::in_error:
             return failed(wrote::in_error, e);
+        case pr::out_error:
+            return failed(wrote::out_error, e);
         case pr::eof:
             return failed(wrote::in_eof);
         case pr::piece:
             break;
         }
-        switch (scan_record(piece, s)) {
+        switch (scan_line(piece, s)) {
         case rec::syntax:
             return failed(wrote::syntax);
         case rec::end:
@@ -109,16 +235,12 @@ write_result scan_input(int in, srec_scan& s, std::vector<char>& buf)
     }
 }
 
-// Copies in from its start to its end behind what out holds. copy_file_range keeps the bytes
-// in the kernel; whatever it cannot do, or any error it meets, goes on with read and write,
-// which also tell whether a failure was the input's or the output's.
-write_result copy_input(int in, int out, std::vector<char>& buf)
+// Copies in from where it stands to its end behind what out holds. copy_file_range keeps the
+// bytes in the kernel; whatever it cannot do, or any error it meets, goes on with read and
+// write, which also tell whether a failure was the input's or the output's.
+write_result copy_input(int in, int out, read_buffer& buf)
 {
-    if (::lseek(in, 0, SEEK_SET) < 0)
-        return failed(wrote::in_error, errno);
-    struct stat si, so;
-    bool regular = ::fstat(in, &si) == 0 && S_ISREG(si.st_mode) && ::fstat(out, &so) == 0 &&
-                   S_ISREG(so.st_mode);
+    bool regular = is_regular(in) && is_regular(out);
     while (regular) {
         ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, std::size_t(1) << 30, 0);
         if (n < 0 && errno == EINTR)
@@ -127,14 +249,14 @@ write_result copy_input(int in, int out, std::vector<char>& buf)
             break;
     }
     for (;;) {
-        ssize_t n = ::read(in, buf.data(), buf.size());
+        ssize_t n = ::read(in, buf.block, block_size);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
             return failed(wrote::in_error, errno);
         if (n == 0)
             return {};
-        if (int e = fw::write_all(out, {buf.data(), static_cast<std::size_t>(n)}); e != 0)
+        if (int e = fw::write_all(out, {buf.block, static_cast<std::size_t>(n)}); e != 0)
             return failed(wrote::out_error, e);
     }
 }
@@ -195,37 +317,7 @@ std::string words(char option, std::uint32_t bits)
 
 rec scan_record(std::string_view piece, srec_scan& s)
 {
-    // The line is a C string to the scan: a NUL byte ends it.
-    std::string_view text = piece.substr(0, piece.find('\0'));
-    if (text.empty() || text[0] != 'S')
-        return rec::syntax;
-    char type = text.size() > 1 ? text[1] : '\0';
-    switch (type) {
-    case '0':
-    case '5':
-        return rec::more;
-    case '1':
-    case '2':
-    case '3': {
-        // Sn cc aaaa...: the count covers the n+1 address bytes, the data and the checksum.
-        unsigned t = static_cast<unsigned>(type - '0');
-        std::uint32_t count = hexfield(text, 2, 2);
-        std::uint32_t address = hexfield(text, 4, (t + 1) * 2);
-        std::uint32_t last = address + count - t - 3;
-        s.lowest = std::min(s.lowest, address);
-        s.highest = std::max(s.highest, last);
-        return rec::more;
-    }
-    case '7':
-    case '8':
-    case '9': {
-        unsigned t = static_cast<unsigned>(type - '0');
-        s.end_address = hexfield(text, 4, (11 - t) * 2);
-        return rec::end;
-    }
-    default:
-        return rec::syntax;
-    }
+    return scan_line(piece, s);
 }
 
 section srec_section(const srec_scan& s)
@@ -250,11 +342,16 @@ std::string load_header(input_kind k, const task& t, const section& sec)
 
 write_result write_loadfile(input_kind k, task& t, int in, int out)
 {
-    std::vector<char> buf(block);
+    read_buffer buf;
     srec_scan s;
     std::uint32_t aif_size = 0;
+    // A regular output gets the input as the scan reads it, behind room for the header that
+    // is filled in afterwards: one pass over the input instead of two. Anything else must
+    // see the header first.
+    bool one_pass = false;
     if (k == input_kind::srec) {
-        if (write_result r = scan_input(in, s, buf); r.what != wrote::ok)
+        one_pass = is_regular(out) && ::lseek(out, header_size, SEEK_SET) == header_size;
+        if (write_result r = scan_input(in, one_pass ? out : -1, s, buf); r.what != wrote::ok)
             return r;
     } else {
         off_t size = ::lseek(in, 0, SEEK_END);
@@ -266,13 +363,16 @@ write_result write_loadfile(input_kind k, task& t, int in, int out)
         aif_size = static_cast<std::uint32_t>(size);
     }
 
-    write_result r;
-    r.sec = resolve(k, t, s, aif_size);
-    if (int e = fw::write_all(out, load_header(k, t, r.sec)); e != 0)
-        return {wrote::out_error, e, r.sec};
-    write_result c = copy_input(in, out, buf);
-    c.sec = r.sec;
-    return c;
+    section sec = resolve(k, t, s, aif_size);
+    std::string header = load_header(k, t, sec);
+    int e = one_pass ? pwrite_all(out, header, 0) : fw::write_all(out, header);
+    if (e != 0)
+        return failed(wrote::out_error, e);
+    if (!one_pass && ::lseek(in, 0, SEEK_SET) < 0)
+        return failed(wrote::in_error, errno);
+    write_result r = copy_input(in, out, buf);
+    r.sec = sec;
+    return r;
 }
 
 std::string report(input_kind k, const task& t, const section& sec)
