@@ -1,6 +1,7 @@
 // zorbin end to end on AIF images: byte orders, header stripping, the segment chain and its
 // output files, and images that are corrupt or name files they may not write.
 #include "harness.h"
+#include "image.h"
 
 #include <cstdio>
 #include <map>
@@ -439,6 +440,48 @@ TEST_F(zorbin_image, sample_chain_read_back_by_srec_cat)
                 EXPECT_EQ(back.status, 0) << back.err;
                 EXPECT_EQ(th::read_file(path("back.bin")), image.substr(s.offset, s.size));
             }
+        }
+    }
+}
+
+// The reader on its own, on every cut of the sample and on every value of every byte of a
+// small chain's headers: each segment lies inside the buffer and every chain ends.
+TEST(zorbin_image_reader, untrusted_bytes_stay_inside_the_buffer)
+{
+    auto walk = [](const std::string& bytes, bool bin) {
+        std::vector<unsigned char> file(bytes.begin(), bytes.end());  // exactly sized, for ASan
+        std::span<const unsigned char> f(file);
+        auto inside = [&](const zb::segment& s) {
+            return s.data.empty() || (s.data.data() >= f.data() &&
+                                      s.data.data() + s.data.size() <= f.data() + f.size());
+        };
+        zb::root_result r = zb::read_root(f, {bin, false, 0, nullptr});
+        if (r.error != zb::fault::none)
+            return;
+        EXPECT_TRUE(inside(r.root));
+        zb::segment seg;
+        for (std::size_t steps = 0; r.next.fragment_offset != 0; steps++) {
+            ASSERT_LE(steps, f.size()) << "the chain does not end";
+            if (zb::next_segment(f, r.next, seg) != zb::fault::none)
+                return;
+            EXPECT_TRUE(inside(seg));
+        }
+    };
+    for (const char* sample : {"app.aif", "app-be.aif"}) {
+        const std::string image = th::read_file(th::sample(sample));
+        for (std::size_t n = 0; n <= image.size(); n++) {
+            SCOPED_TRACE(std::string(sample) + " cut to " + std::to_string(n));
+            walk(image.substr(0, n), false);
+            walk(image.substr(0, n), true);
+        }
+    }
+    aif a = chained(false);
+    for (std::size_t off : {0x0Cu, 0x14u, 0x18u, 0x38u, 0x83u, 0x87u, 0x8Bu, 0xB0u, 0xB4u, 0xB8u}) {
+        for (int v = 0; v < 256; v++) {
+            SCOPED_TRACE("byte " + std::to_string(off) + " = " + std::to_string(v));
+            std::string b = a.bytes;
+            b[off] = static_cast<char>(v);
+            walk(b, false);
         }
     }
 }
