@@ -1,0 +1,382 @@
+// kelvash load files end to end: headers for S-record input (records made by objcopy and by
+// hand), the 82-character line pieces, AIF input, the reports, and the failures of input and
+// output, with the exact bytes of every file written.
+#include <cstdlib>
+#include <unistd.h>
+
+#include "kelvash_fixture.h"
+
+namespace {
+
+using kt::header;
+using kt::msg;
+using kt::prog;
+
+std::string on_path(const char* name)
+{
+    std::string dirs = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
+    for (std::size_t start = 0; start <= dirs.size();) {
+        std::size_t end = std::min(dirs.find(':', start), dirs.size());
+        std::string cand = dirs.substr(start, end - start) + "/" + name;
+        if (::access(cand.c_str(), X_OK) == 0)
+            return cand;
+        start = end + 1;
+    }
+    return name;
+}
+
+class kelvash_load : public kt::fixture {
+protected:
+    // Runs kelvash on task.s holding input; returns the result and leaves out.ld behind.
+    th::result prepare(const std::string& input, std::vector<std::string> args)
+    {
+        put("task.s", input);
+        args.push_back("task.s");
+        return run(args);
+    }
+
+    void expect_load_file(const std::string& input, const std::vector<std::string>& args,
+                          const header& h)
+    {
+        auto r = prepare(input, args);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(get("out.ld"), h.text() + input);
+        // The same bytes through a pipe, which is written directly: header first.
+        std::vector<std::string> direct = {"-o", "/dev/stdout"};
+        direct.insert(direct.end(), args.begin(), args.end());
+        direct.push_back("task.s");
+        auto d = run(direct);
+        EXPECT_EQ(d.status, 0);
+        EXPECT_EQ(d.out, h.text() + input);
+    }
+
+    void expect_failure(const std::string& input, const std::string& err)
+    {
+        std::filesystem::remove(dir / "out.ld");
+        auto r = prepare(input, {"-a"});
+        EXPECT_EQ(r.err, err);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(others({"task.s"}), std::vector<std::string>{});
+    }
+};
+
+header srec(std::uint32_t size, std::uint32_t start, std::uint32_t entry)
+{
+    header h;
+    h.size = size;
+    h.start = start;
+    h.entry = entry;
+    return h;
+}
+
+TEST_F(kelvash_load, records_made_by_objcopy)
+{
+    REQUIRE_TOOL("objcopy");
+    struct oc_case {
+        const char* what;
+        std::size_t bytes;
+        const char* address;
+        const char* srec_len;
+        std::vector<std::string> args;
+        header h;
+    };
+    const oc_case cases[] = {
+        {"S1 and S9: 0x1000..0x10FF", 256, "0x1000", "16", {"-a"}, srec(0x100, 0x1000, 0x1000)},
+        {"-e beats the S9 address", 256, "0x1000", "16", {"-a", "-e", "0x2000"},
+         srec(0x100, 0x1000, 0x2000)},
+        {"S2 and S8", 1000, "0x123400", "32", {"-a"}, srec(1000, 0x123400, 0x123400)},
+        {"S3 and S7 above 0x80000000 keep their value", 256, "0x80001000", "16", {"-a"},
+         srec(0x100, 0x80001000, 0x80001000)},
+        {"S3 near the top of the address space", 100, "0xFFFFFF00", "16", {"-a"},
+         srec(100, 0xFFFFFF00, 0xFFFFFF00)},
+        {"many blocks of input", 300000, "0x20000", "32", {"-a"}, srec(300000, 0x20000, 0x20000)},
+    };
+    std::string image;
+    for (std::size_t i = 0; i < 300000; i++)
+        image += static_cast<char>((i * 7 + i / 256) & 0xFF);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        put("image.bin", image.substr(0, c.bytes));
+        auto oc = th::run_argv(on_path("objcopy"),
+                               {"objcopy", "-I", "binary", "-O", "srec", "--change-addresses",
+                                c.address, "--srec-len", c.srec_len, path("image.bin"), path("made.s")});
+        ASSERT_EQ(oc.status, 0) << oc.err;
+        expect_load_file(get("made.s"), c.args, c.h);
+    }
+}
+
+struct record_case {
+    const char* what;
+    std::string input;
+    header h;
+};
+
+TEST_F(kelvash_load, records_written_by_hand)
+{
+    const std::string s9 = "S9031000EC\n";
+    const std::string at1000 = "S1131000000102030405060708090A0B0C0D0E0F64\n";
+    const std::string at2000 = "S1132000000102030405060708090A0B0C0D0E0F54\n";
+    const std::string line80 = "S32600002000" + std::string(66, 'A') + "5C";  // 80 characters
+    const record_case cases[] = {
+        {"records out of order", at2000 + at1000 + s9, srec(0x1010, 0x1000, 0x1000)},
+        {"gap between records counts", at1000 + at2000 + s9, srec(0x1010, 0x1000, 0x1000)},
+        {"S0 and S5 ignored", "S00600004844521B\n" + at1000 + "S5030001FB\n" + s9,
+         srec(0x10, 0x1000, 0x1000)},
+        {"S7 gives 8 address digits", at1000 + "S70580001234FF\n", srec(0x10, 0x1000, 0x80001234)},
+        {"S8 gives 6 address digits", at1000 + "S804123456FF\n", srec(0x10, 0x1000, 0x123456)},
+        {"lines after the end record are copied, not read", at1000 + s9 + "garbage\n\nS4\n" + at2000,
+         srec(0x10, 0x1000, 0x1000)},
+        {"end record without line end", at1000 + "S9031000EC", srec(0x10, 0x1000, 0x1000)},
+        {"no data record", "S9030000FC\n", srec(2, 0xFFFFFFFF, 0)},
+        {"CR LF line ends", "S1131000000102030405060708090A0B0C0D0E0F64\r\nS9031000EC\r\n",
+         srec(0x10, 0x1000, 0x1000)},
+        {"80 characters and CR LF are one piece", line80 + "\r\n" + "S70500002000DA\r\n",
+         srec(0x21, 0x2000, 0x2000)},
+        {"81 characters and LF are one piece", line80 + "0\n" + "S70500002000DA\n",
+         srec(0x21, 0x2000, 0x2000)},
+        {"an 82-character piece and the rest as a record", "S0" + std::string(80, '0') + s9,
+         srec(2, 0xFFFFFFFF, 0x1000)},
+        {"lower-case hex digits", "S1131a2b000102030405060708090A0B0C0D0E0F64\n" + s9,
+         srec(0x10, 0x1A2B, 0x1000)},
+        {"a NUL ends the line for the fields", std::string("S11\0", 4) + "1000FF\n" + s9,
+         srec(0xFFFFFFFE, 0, 0x1000)},
+        {"short data record", "S1\n" + s9, srec(0xFFFFFFFD, 0, 0x1000)},
+        {"a signed address field as strtol reads it", "S113-0010001020304050607\n" + s9,
+         srec(0x10, 0xFFFFFFFF, 0x1000)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        expect_load_file(c.input, {"-a"}, c.h);
+    }
+}
+
+TEST_F(kelvash_load, scan_failures_leave_no_file)
+{
+    const std::string at1000 = "S1131000000102030405060708090A0B0C0D0E0F64\n";
+    const std::string syntax = msg("Syntax error in file");
+    const std::string eof = "task.s: End of file before an end record\n";
+    const record_case cases[] = {
+        {"empty line", at1000 + "\n" + at1000, {}},
+        {"lower-case s", at1000 + "s9031000EC\n", {}},
+        {"S4", "S4030000FC\n", {}},
+        {"S6", at1000 + "S6030000FC\n", {}},
+        {"a letter as record type", "SX\n", {}},
+        {"S alone at the end", at1000 + "S", {}},
+        {"NUL as record type", std::string("S\0", 2) + "9031000EC\n", {}},
+        {"83 characters split into pieces", "S0" + std::string(81, '0') + "\nS9031000EC\n", {}},
+        {"81 characters and CR LF split", "S0" + std::string(79, '0') + "\r\nS9031000EC\n", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        expect_failure(c.input, syntax);
+    }
+    const record_case eofs[] = {
+        {"no end record", at1000, {}},
+        {"header record only", "S00600004844521B\n", {}},
+    };
+    for (const auto& c : eofs) {
+        SCOPED_TRACE(c.what);
+        expect_failure(c.input, eof);
+    }
+    SCOPED_TRACE("empty input");
+    expect_failure("", "task.s: File is empty\n");
+}
+
+// Lines that cross the boundary between two blocks of reading are pieced as anywhere else.
+TEST_F(kelvash_load, pieces_across_block_boundaries)
+{
+    const std::string data = "S1131000000102030405060708090A0B0C0D0E0F64\n";  // 43 bytes
+    const std::string split = "S0" + std::string(80, '0') + "S9031000EC\n";
+    const std::string broken = "S0" + std::string(81, '0') + "S9031000EC\n";
+    for (long shift : {-130L, -83L, -82L, -81L, -43L, -42L, -2L, -1L, 0L, 1L, 41L, 82L}) {
+        SCOPED_TRACE(shift);
+        // Filler records of 50 bytes, one shorter one, then the data record and the line
+        // that a piece boundary splits, starting shift bytes from 256 KiB.
+        long target = 262144 + shift - static_cast<long>(data.size());
+        long n = (target - 20) / 50;
+        std::string input;
+        for (long i = 0; i < n; i++)
+            input += "S0" + std::string(47, '1') + "\n";
+        input += "S0" + std::string(static_cast<std::size_t>(target - 50 * n - 3), '2') + "\n";
+        ASSERT_EQ(input.size(), static_cast<std::size_t>(target));
+        expect_load_file(input + data + split, {"-a"}, srec(0x10, 0x1000, 0x1000));
+        expect_failure(input + data + broken, msg("Syntax error in file"));
+    }
+}
+
+TEST_F(kelvash_load, aif_input_is_copied_whole)
+{
+    std::string image = "\x7f" "AIF";
+    for (int i = 0; i < 600; i++)
+        image += static_cast<char>(i & 0xFF);  // NUL, CR and LF bytes go through unchanged
+    struct aif_case {
+        const char* what;
+        std::vector<std::string> args;
+        std::string tag;
+        std::uint32_t entry, start;
+    };
+    const aif_case cases[] = {
+        {"-a alone", {"-a"}, "_AIFA", 0, 0},
+        {"-a -e", {"-a", "-e", "0x8000"}, "_AIFA", 0x8000, 0x8000},
+        {"-a -l", {"-a", "-l", "0x8000"}, "_AIFA", 0x8000, 0x8000},
+        {"-a -e -l", {"-a", "-e", "0x100", "-l", "0x8000"}, "_AIFA", 0x100, 0x8000},
+        {"-r -l", {"-r", "-l", "0x8000"}, "_AIFR", 0x8000, 0},
+        {"-r -e", {"-r", "-e", "0x8000"}, "_AIFR", 0x8000, 0},
+        {"-l above 0x80000000 kept", {"-a", "-l", "0x80000000"}, "_AIFA", 0x80000000, 0x80000000},
+        {"-l -1 is not given", {"-a", "-l", "-1"}, "_AIFA", 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        header h;
+        h.tag = c.tag;
+        h.entry = c.entry;
+        h.start = c.start;
+        h.size = static_cast<std::uint32_t>(image.size());
+        auto r = prepare(image, c.args);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(get("out.ld"), h.text() + image);
+    }
+    // One byte, and a first byte that is a lower-case s: both AIF.
+    for (const std::string& tiny : {std::string("\0", 1), std::string("s")}) {
+        header h;
+        h.tag = "_AIFA";
+        h.size = 1;
+        expect_load_file(tiny, {"-a"}, h);
+    }
+}
+
+TEST_F(kelvash_load, reports_follow_the_load_file)
+{
+    struct report_case {
+        const char* what;
+        std::string input;
+        std::vector<std::string> args;
+        std::string out;
+    };
+    const std::string image = "\x7f" "AIF-image";
+    const report_case cases[] = {
+        {"S-records, absolute, every word set",
+         kt::small_srec,
+         {"-v", "-a", "-n", "AB", "-p", "5", "-s", "256", "-u", "128", "-c", "GF", "-m", "NTAS",
+          "-o", "task.ld"},
+         "Object file type:\t\tMotorola S-Records\n"
+         "Code type:\t\t\tAbsolute\n"
+         "Number of sections:\t\t1\n"
+         "\tSection start:\t\t0x1000\n"
+         "\tSection size:\t\t32 bytes\n"
+         "\nTask Name:\t\t\tAB\n"
+         "Task Entry Point:\t\t0x1000\n"
+         "Supervisor Stack Size:\t\t256 bytes\n"
+         "User Stack Size:\t\t128 bytes\n"
+         "Task Priority:\t\t\t5\n"
+         "Task Creation Flags:\t\tGlobal, FPU\n"
+         "Task Start Mode:\t\tNo Preempt, TSlice, Dsbl ASR, Supervisor\n"
+         "Output File:\t\t\ttask.ld\n"},
+        {"S-records, relocatable, every word clear, -v twice",
+         "S9030000FC\n",
+         {"-r", "-v", "-v", "-e", "0xabcdef"},
+         "Object file type:\t\tMotorola S-Records\n"
+         "Code type:\t\t\tPosition Independent\n"
+         "Number of sections:\t\t1\n"
+         "\tSection start:\t\t0xffffffff\n"
+         "\tSection size:\t\t2 bytes\n"
+         "\nTask Name:\t\t\tLDBL\n"
+         "Task Entry Point:\t\t0xABCDEF\n"
+         "Supervisor Stack Size:\t\t0 bytes\n"
+         "User Stack Size:\t\t0 bytes\n"
+         "Task Priority:\t\t\t0\n"
+         "Task Creation Flags:\t\tLocal, No FPU\n"
+         "Task Start Mode:\t\tPreempt, No TSlice, Enbl ASR, User\n"
+         "Output File:\t\t\tout.ld\n"},
+        {"a section of 2 GiB and more is counted unsigned",
+         "S30900000000000000F6\nS3099000000F000000F6\nS70500000000FA\n",
+         {"-av"},
+         "Object file type:\t\tMotorola S-Records\n"
+         "Code type:\t\t\tAbsolute\n"
+         "Number of sections:\t\t1\n"
+         "\tSection start:\t\t0x0\n"
+         "\tSection size:\t\t2415919123 bytes\n"
+         "\nTask Name:\t\t\tLDBL\n"
+         "Task Entry Point:\t\t0x0\n"
+         "Supervisor Stack Size:\t\t0 bytes\n"
+         "User Stack Size:\t\t0 bytes\n"
+         "Task Priority:\t\t\t0\n"
+         "Task Creation Flags:\t\tLocal, No FPU\n"
+         "Task Start Mode:\t\tPreempt, No TSlice, Enbl ASR, User\n"
+         "Output File:\t\t\tout.ld\n"},
+        {"AIF, absolute, load address",
+         image,
+         {"-a", "-v", "-l", "0xABCD0", "-n", "T1", "-c", "F", "-m", "T"},
+         "Object file type:\t\tARM AIF Binary\n"
+         "Code type:\t\t\tAbsolute\n"
+         "Number of sections:\t\t1\n"
+         "\tSection start:\t\t0xabcd0\n"
+         "\tSection size:\t\t10 bytes\n"
+         "\nTask Name:\t\t\tT1\n"
+         "Task Entry Point:\t\t0xABCD0\n"
+         "Supervisor Stack Size:\t\t0 bytes\n"
+         "User Stack Size:\t\t0 bytes\n"
+         "Task Priority:\t\t\t0\n"
+         "Task Creation Flags:\t\tLocal, FPU\n"
+         "Task Start Mode:\t\tPreempt, TSlice, Enbl ASR, User\n"
+         "Output File:\t\t\tout.ld\n"},
+        {"AIF, relocatable",
+         image,
+         {"-r", "-v", "-e", "0x10", "-l", "0x8000", "-c", "G", "-m", "NA"},
+         "Object file type:\t\tARM AIF Binary\n"
+         "Code type:\t\t\tSelf Relocating\n"
+         "Number of sections:\t\t1\n"
+         "\tSection start:\t\t0x0\n"
+         "\tSection size:\t\t10 bytes\n"
+         "\nTask Name:\t\t\tLDBL\n"
+         "Task Entry Point:\t\t0x10\n"
+         "Supervisor Stack Size:\t\t0 bytes\n"
+         "User Stack Size:\t\t0 bytes\n"
+         "Task Priority:\t\t\t0\n"
+         "Task Creation Flags:\t\tGlobal, No FPU\n"
+         "Task Start Mode:\t\tNo Preempt, No TSlice, Dsbl ASR, User\n"
+         "Output File:\t\t\tout.ld\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto r = prepare(c.input, c.args);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.status, 0);
+    }
+}
+
+TEST_F(kelvash_load, write_errors_fail_the_run)
+{
+    if (::access("/dev/full", W_OK) != 0)
+        GTEST_SKIP() << "/dev/full is not available";
+    for (const std::string& input : {kt::small_srec, std::string("AIF")}) {
+        SCOPED_TRACE(input);
+        auto r = prepare(input, {"-a", "-o", "/dev/full"});
+        EXPECT_EQ(r.err, "/dev/full: No space left on device\n");
+        EXPECT_EQ(r.status, 1);
+    }
+    // The load file is complete before the report fails to go out.
+    put("task.s", kt::small_srec);
+    th::options o;
+    o.stdout_path = "/dev/full";
+    auto r = run({"-av", "task.s"}, o);
+    EXPECT_EQ(r.err, msg("write error: No space left on device"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(get("out.ld"), srec(0x20, 0x1000, 0x1000).text() + kt::small_srec);
+}
+
+TEST_F(kelvash_load, load_file_to_a_device)
+{
+    auto r = prepare(kt::small_srec, {"-a", "-o", "/dev/null"});
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(others({"task.s"}), std::vector<std::string>{});
+}
+
+}  // namespace
