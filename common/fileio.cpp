@@ -58,17 +58,32 @@ std::string dir_of(const std::string& path)
     return path.substr(0, slash);
 }
 
+bool under_dev_or_proc(const std::string& p)
+{
+    return p.rfind("/dev/", 0) == 0 || p.rfind("/proc/", 0) == 0;
+}
+
 // The file that a write through path really changes: a symbolic link is followed, so that
-// the rename replaces the file it leads to and not the link itself.
+// the rename replaces the file it leads to and not the link itself. Empty when the way leads
+// through /dev or /proc (/dev/stdout, /proc/self/fd/1): such a name stands for an open
+// descriptor, and replacing the file behind it would cut the descriptor's owner off.
 std::string resolve(const std::string& path)
 {
-    struct stat st;
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
-        return path;
-    char buf[PATH_MAX];
-    if (::realpath(path.c_str(), buf) == nullptr)
-        return path;
-    return buf;
+    std::string p = path;
+    for (int hops = 0; hops < 40; hops++) {
+        if (under_dev_or_proc(p))
+            return "";
+        struct stat st;
+        if (::lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return p;
+        char buf[PATH_MAX];
+        ssize_t n = ::readlink(p.c_str(), buf, sizeof buf - 1);
+        if (n < 0)
+            return p;
+        std::string target(buf, static_cast<size_t>(n));
+        p = target[0] == '/' ? target : dir_of(p) + "/" + target;
+    }
+    return p;
 }
 
 }  // namespace
@@ -82,8 +97,9 @@ int out_open(outfile& f, const std::string& path)
         return ENOENT;
 
     struct stat st;
-    bool exists = ::stat(f.dest.c_str(), &st) == 0;
-    if (exists && !S_ISREG(st.st_mode)) {
+    bool exists = ::stat(path.c_str(), &st) == 0;
+    if (f.dest.empty() || (exists && !S_ISREG(st.st_mode))) {
+        f.dest = path;
         f.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
         return f.fd < 0 ? errno : 0;
     }

@@ -1,0 +1,108 @@
+// Safe replacement of output files: complete or untouched, never a stray temporary file.
+#include "harness.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "fileio.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using fileio = th::tmpdir;
+
+int entries(const fs::path& d)
+{
+    int n = 0;
+    for ([[maybe_unused]] auto& e : fs::directory_iterator(d))
+        n++;
+    return n;
+}
+
+TEST_F(fileio, commit_replaces_and_abort_keeps_the_old_content)
+{
+    th::write_file(path("out"), "old");
+    chmod(path("out").c_str(), 0640);
+
+    fw::outfile f;
+    ASSERT_EQ(fw::out_open(f, path("out")), 0);
+    ASSERT_EQ(fw::write_all(f.fd, "half"), 0);
+    fw::out_abort(f);
+    EXPECT_EQ(th::read_file(path("out")), "old");
+    EXPECT_EQ(entries(dir), 1) << "temporary file left behind";
+
+    ASSERT_EQ(fw::out_open(f, path("out")), 0);
+    EXPECT_EQ(th::read_file(path("out")), "old") << "the target changed before the commit";
+    ASSERT_EQ(fw::write_all(f.fd, "new"), 0);
+    ASSERT_EQ(fw::out_commit(f), 0);
+    EXPECT_EQ(th::read_file(path("out")), "new");
+    EXPECT_EQ(entries(dir), 1);
+    struct stat st;
+    ASSERT_EQ(stat(path("out").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u) << "an existing file keeps its permissions";
+}
+
+TEST_F(fileio, new_file_gets_the_mode_of_a_plain_create)
+{
+    mode_t old = umask(027);
+    fw::outfile f;
+    ASSERT_EQ(fw::out_open(f, path("fresh")), 0);
+    ASSERT_EQ(fw::out_commit(f), 0);
+    umask(old);
+    struct stat st;
+    ASSERT_EQ(stat(path("fresh").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+TEST_F(fileio, symbolic_link_replaces_the_file_it_leads_to)
+{
+    th::write_file(path("real"), "old");
+    fs::create_symlink("real", dir / "link");
+    fw::outfile f;
+    ASSERT_EQ(fw::out_open(f, path("link")), 0);
+    ASSERT_EQ(fw::write_all(f.fd, "new"), 0);
+    ASSERT_EQ(fw::out_commit(f), 0);
+    EXPECT_TRUE(fs::is_symlink(dir / "link"));
+    EXPECT_EQ(th::read_file(path("real")), "new");
+}
+
+TEST_F(fileio, descriptor_names_are_written_directly)
+{
+    // /dev/stdout and /proc/self/fd/N stand for an open descriptor: the file behind it must
+    // receive the bytes, not be swapped for another file by a rename.
+    th::write_file(path("held"), "");
+    int held = open(path("held").c_str(), O_WRONLY);
+    ASSERT_GE(held, 0);
+    fw::outfile f;
+    ASSERT_EQ(fw::out_open(f, "/proc/self/fd/" + std::to_string(held)), 0);
+    EXPECT_TRUE(f.tmp.empty());
+    ASSERT_EQ(fw::write_all(f.fd, "data"), 0);
+    ASSERT_EQ(fw::out_commit(f), 0);
+    close(held);
+    EXPECT_EQ(th::read_file(path("held")), "data");
+    EXPECT_EQ(entries(dir), 1);
+
+    ASSERT_EQ(fw::out_open(f, "/dev/null"), 0);
+    EXPECT_TRUE(f.tmp.empty());
+    EXPECT_EQ(fw::out_commit(f), 0);
+}
+
+TEST_F(fileio, failures_are_those_of_a_plain_create)
+{
+    fw::outfile f;
+    EXPECT_EQ(fw::out_open(f, path("no/such/dir/out")), ENOENT);
+    EXPECT_EQ(fw::out_open(f, ""), ENOENT);
+    fs::create_directory(dir / "sub");
+    EXPECT_EQ(fw::out_open(f, path("sub")), EISDIR);
+    EXPECT_EQ(entries(dir), 1);
+}
+
+TEST(crlf, every_newline_becomes_cr_lf)
+{
+    EXPECT_EQ(fw::crlf(""), "");
+    EXPECT_EQ(fw::crlf("a\nb\n"), "a\r\nb\r\n");
+    EXPECT_EQ(fw::crlf("\r\n"), "\r\r\n") << "an existing CR is data, as in a text-mode stream";
+}
+
+}  // namespace
