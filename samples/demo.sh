@@ -41,6 +41,22 @@ ls zorbin-mostech
 # --- /zorbin ---
 
 # --- kelvash ---
+echo "== kelvash"
+# task.srec: 96 bytes at 0x8000 as S1 records, entry 0x8000 in its S9 record. task.def holds
+# the task's standard parameters; -p on the command line beats the file's -p 20.
+echo "\$ kelvash -v -a -p 10 -d task.def -o task.ld task.srec"
+"$bin/kelvash" -v -a -p 10 -d "$here/task.def" -o task.ld "$here/task.srec"
+echo "-- header of task.ld: tag, name, priority, stacks, flags, mode, entry, sections, size, start"
+head -c 81 task.ld; echo
+head -c 81 task.ld | awk '{ printf "%s %s", substr($0, 1, 5), substr($0, 6, 4)
+                            for (i = 10; i < 82; i += 8) printf " %s", substr($0, i, 8)
+                            print "" }'
+tail -c +82 task.ld | cmp - "$here/task.srec"
+echo "task.ld: $(wc -c < task.ld) bytes, the header and task.srec"
+# A missing -a/-r fails before anything is written: task.ld stays as it was.
+echo "\$ kelvash task.srec -o task.ld"
+"$bin/kelvash" "$here/task.srec" -o task.ld 2>&1 | head -n 1 || true
+tail -c +82 task.ld | cmp - "$here/task.srec"
 # --- /kelvash ---
 
 # --- orvane ---

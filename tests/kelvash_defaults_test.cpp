@@ -247,4 +247,15 @@ TEST(kelvash_defaults_vector, tokens_split_at_exactly_six_white_space_characters
     EXPECT_FALSE(kv::defaults_vector(t40, vec));
 }
 
+// The demo's run on the bundled sample task and its defaults file.
+TEST_F(kelvash_defaults, bundled_sample)
+{
+    auto r = run({"-a", "-p", "10", "-d", th::sample("task.def"), "-o", "task.ld", th::sample("task.srec")});
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(get("task.ld"),
+              "SRECADEMO0000000A0000040000000200000000020000200200008000000000010000006000008000" +
+                  th::read_file(th::sample("task.srec")));
+}
+
 }  // namespace
