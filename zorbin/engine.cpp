@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <memory>
 
@@ -45,18 +46,17 @@ constexpr std::array<std::string_view, 14> end_records{
 
 constexpr char digits[] = "0123456789ABCDEF";
 
+// The two digits of every byte value, as they lie in memory.
 constexpr auto hex_pairs = [] {
-    std::array<char, 512> t{};
-    for (int v = 0; v < 256; ++v) {
-        t[2 * v] = digits[v >> 4];
-        t[2 * v + 1] = digits[v & 15];
-    }
+    std::array<std::uint16_t, 256> t{};
+    for (int v = 0; v < 256; ++v)
+        t[v] = std::bit_cast<std::uint16_t>(std::array<char, 2>{digits[v >> 4], digits[v & 15]});
     return t;
 }();
 
 inline char* put2(char* p, std::uint32_t v)
 {
-    std::memcpy(p, &hex_pairs[2 * (v & 0xFF)], 2);
+    std::memcpy(p, &hex_pairs[v & 0xFF], 2);
     return p + 2;
 }
 inline char* put4(char* p, std::uint32_t v) { return put2(put2(p, v >> 8), v); }
@@ -170,13 +170,18 @@ inline void hex8(char* p, const unsigned char* s)
     std::memcpy(p, &a, 16);
 }
 
-// Sum of the bytes of an 8-byte word, or of its sixteen nibbles (any byte order).
-inline std::uint32_t byte_sum8(std::uint64_t x)
+// Sums of the bytes of 8-byte words, or of their nibbles, in any byte order: bytes (nibbles)
+// are added in 16-bit (8-bit) lanes, which a multiply then adds up in its top lane.
+inline std::uint32_t lane_total16(std::uint64_t lanes)
+{
+    return static_cast<std::uint32_t>((lanes * 0x0001000100010001) >> 48);
+}
+inline std::uint64_t byte_lanes(std::uint64_t x)
 {
     constexpr std::uint64_t m = 0x00FF00FF00FF00FF;
-    const std::uint64_t s = (x & m) + ((x >> 8) & m);
-    return static_cast<std::uint32_t>((s * 0x0001000100010001) >> 48);
+    return (x & m) + ((x >> 8) & m);
 }
+inline std::uint32_t byte_sum8(std::uint64_t x) { return lane_total16(byte_lanes(x)); }
 inline std::uint32_t nibble_sum8(std::uint64_t x)
 {
     constexpr std::uint64_t m = 0x0F0F0F0F0F0F0F0F;
@@ -214,6 +219,23 @@ inline std::uint32_t sum8(std::uint32_t sum, const unsigned char* s)
     }
 }
 
+// The checksum steps of sixteen data bytes.
+template <int F>
+inline std::uint32_t sum16(std::uint32_t sum, const unsigned char* s)
+{
+    if constexpr (F == signetics || F == cosmac) {
+        return sum8<F>(sum8<F>(sum, s), s + 8);
+    } else {
+        std::uint64_t w[2];
+        std::memcpy(w, s, 16);
+        if constexpr (F == fairbug || F == tektronix)
+            return sum + nibble_sum8(w[0]) + nibble_sum8(w[1]);
+        else
+            return sum + lane_total16(byte_lanes(w[0]) + byte_lanes(w[1]));
+    }
+}
+
+
 // n data bytes as "%02X" each, folded into sum.
 template <int F>
 [[gnu::always_inline]] inline char* put_data(char* p, const unsigned char* s, std::size_t n,
@@ -222,7 +244,7 @@ template <int F>
     std::size_t k = 0;
     for (; k + 16 <= n; k += 16, p += 32) {
         hex16(p, s + k);
-        sum = sum8<F>(sum8<F>(sum, s + k), s + k + 8);
+        sum = sum16<F>(sum, s + k);
     }
     if (k + 8 <= n) {
         hex8(p, s + k);
