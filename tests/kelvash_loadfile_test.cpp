@@ -120,6 +120,9 @@ TEST_F(kelvash_load, records_written_by_hand)
     const std::string at1000 = "S1131000000102030405060708090A0B0C0D0E0F64\n";
     const std::string at2000 = "S1132000000102030405060708090A0B0C0D0E0F54\n";
     const std::string line80 = "S32600002000" + std::string(66, 'A') + "5C";  // 80 characters
+    std::string tail;
+    for (int i = 0; i < 8; i++)
+        tail += "copied, never read\n";
     const record_case cases[] = {
         {"records out of order", at2000 + at1000 + s9, srec(0x1010, 0x1000, 0x1000)},
         {"gap between records counts", at1000 + at2000 + s9, srec(0x1010, 0x1000, 0x1000)},
@@ -144,6 +147,16 @@ TEST_F(kelvash_load, records_written_by_hand)
         {"a NUL ends the line for the fields", std::string("S11\0", 4) + "1000FF\n" + s9,
          srec(0xFFFFFFFE, 0, 0x1000)},
         {"short data record", "S1\n" + s9, srec(0xFFFFFFFD, 0, 0x1000)},
+        // Records whose count disagrees with their line, not first in the file and with
+        // enough input behind them that their length could be taken from the count.
+        {"count longer than the line", "S0030000FC\nS1141000000102030405060708090A0B0C0D0E0F64\n" + s9 + tail,
+         srec(0x11, 0x1000, 0x1000)},
+        {"line end before the count's end", "S0030000FC\nS11310000102030405060708\nS9032000DC0000000\n" + s9 + tail,
+         srec(0x10, 0x1000, 0x2000)},
+        {"CR alone where the line end should be", "S0030000FC\n" + at1000.substr(0, 42) + "\rS5030001FB\n" + s9 + tail,
+         srec(0x10, 0x1000, 0x1000)},
+        {"same count, other record type", "S0030000FC\n" + at1000 + "S2132000000102030405060708090A0B0C0D0E0F\n" + s9 + tail,
+         srec(0x1FF00F, 0x1000, 0x1000)},
         {"a signed address field as strtol reads it", "S113-0010001020304050607\n" + s9,
          srec(0x10, 0xFFFFFFFF, 0x1000)},
     };
