@@ -162,10 +162,19 @@ pr next_piece(piece_reader& r, std::string_view& piece, int& e)
     return pr::piece;
 }
 
+// Takes a data record with t+1 address bytes into the section. Sn cc aaaa...: the count
+// covers the address bytes, the data and the checksum, so the last data byte is at
+// address + count - t - 3.
+void widen(srec_scan& s, std::uint32_t address, std::uint32_t count, unsigned t)
+{
+    s.lowest = std::min(s.lowest, address);
+    s.highest = std::max(s.highest, address + count - t - 3);
+}
+
 rec scan_line(std::string_view piece, srec_scan& s)
 {
-    // The line is a C string to the scan: a NUL byte ends it. Well-formed records, which have
-    // none, take the short way; anything else is read as strtol would read it.
+    // The line is a C string to the scan: a NUL byte ends it. Fields of plain hex digits, which
+    // have none, take the short way; anything else is read as strtol would read it.
     if (piece.empty() || piece[0] != 'S')
         return rec::syntax;
     char type = piece.size() > 1 ? piece[1] : '\0';
@@ -176,7 +185,6 @@ rec scan_line(std::string_view piece, srec_scan& s)
     case '1':
     case '2':
     case '3': {
-        // Sn cc aaaa...: the count covers the n+1 address bytes, the data and the checksum.
         unsigned t = static_cast<unsigned>(type - '0');
         std::uint32_t count, address;
         bool plain = t == 1   ? plain_fields<1>(piece, count, address)
@@ -187,9 +195,7 @@ rec scan_line(std::string_view piece, srec_scan& s)
             count = hexfield(text, 2, 2);
             address = hexfield(text, 4, (t + 1) * 2);
         }
-        std::uint32_t last = address + count - t - 3;
-        s.lowest = std::min(s.lowest, address);
-        s.highest = std::max(s.highest, last);
+        widen(s, address, count, t);
         return rec::more;
     }
     case '7':
@@ -256,8 +262,7 @@ std::size_t plain_record(const char* p, std::size_t avail, line_shape& shape, sr
                           : plain_hex<8>(p + 4, address);
     if (len == 0 || !plain || !no_newline(p, text))
         return 0;
-    s.lowest = std::min(s.lowest, address);
-    s.highest = std::max(s.highest, address + shape.count - t - 3);
+    widen(s, address, shape.count, t);
     return len;
 }
 
