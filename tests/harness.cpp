@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -78,6 +79,13 @@ result run_argv(const std::string& path, const std::vector<std::string>& argv, c
             dup2(out[1], 1);
         }
         dup2(err[1], 2);
+        if (opt.file_size_limit > 0) {
+            signal(SIGXFSZ, SIG_IGN);
+            struct rlimit rl;
+            rl.rlim_cur = rl.rlim_max = static_cast<rlim_t>(opt.file_size_limit);
+            if (setrlimit(RLIMIT_FSIZE, &rl) != 0)
+                _exit(124);
+        }
         if (!opt.cwd.empty() && chdir(opt.cwd.c_str()) != 0)
             _exit(126);
         execve(path.c_str(), cargs.data(), cenv.data());

@@ -23,6 +23,9 @@ struct options {
     std::vector<std::string> unset_env; // names removed
     std::string stdout_path;            // when set, standard output goes to this file
                                         // (for example /dev/full) instead of result.out
+    long long file_size_limit = 0;      // when set, no file of the run grows past this many
+                                        // bytes: a write beyond fails with EFBIG, as on a
+                                        // full disk (SIGXFSZ is ignored)
 };
 
 // Path of a built program, such as bin("zorbin").
