@@ -32,15 +32,31 @@ TEST(echo, prints_each_argument_then_a_blank_and_crlf)
     }
 }
 
-TEST(echo, write_error_is_reported_and_fails)
+class echo_files : public th::tmpdir {};
+
+TEST_F(echo_files, write_errors_are_reported_and_fail)
 {
-    if (access("/dev/full", W_OK) != 0)
-        GTEST_SKIP() << "/dev/full is not available";
-    th::options o;
-    o.stdout_path = "/dev/full";
-    auto r = th::run("echo", {"a"}, o);
-    EXPECT_EQ(r.err, "echo: write error: No space left on device\r\n");
-    EXPECT_EQ(r.status, 1);
+    struct {
+        const char* what;
+        std::string stdout_path;
+        long long limit;
+        std::string reason;
+    } cases[] = {
+        {"a full device", "/dev/full", 0, "No space left on device"},
+        {"a file that may not grow", path("line.txt"), 1024, "File too large"},
+    };
+    const std::string long_word(4096, 'w');
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (access(c.stdout_path.c_str(), F_OK) == 0 && access(c.stdout_path.c_str(), W_OK) != 0)
+            GTEST_SKIP() << c.stdout_path << " is not writable";
+        th::options o;
+        o.stdout_path = c.stdout_path;
+        o.file_size_limit = c.limit;
+        auto r = th::run("echo", {"a", long_word}, o);
+        EXPECT_EQ(r.err, "echo: write error: " + c.reason + "\r\n");
+        EXPECT_EQ(r.status, 1);
+    }
 }
 
 }  // namespace

@@ -330,17 +330,37 @@ TEST_F(orvane_run, usage_and_open_failures)
     }
 }
 
-TEST_F(orvane_run, write_error_is_reported_and_fails)
+TEST_F(orvane_run, write_errors_are_reported_and_fail)
 {
-    if (access("/dev/full", W_OK) != 0)
-        GTEST_SKIP() << "/dev/full is not available";
-    make_files(dir, {"src/a.s"});
-    th::write_file(dir / "objs.lst", "a\n");
-    th::options o = in_dir();
-    o.stdout_path = "/dev/full";
-    auto r = th::run("orvane", {"src/", "objs.lst", "32l"}, o);
-    EXPECT_EQ(r.err, "orvane: write error: No space left on device\r\n");
-    EXPECT_EQ(r.status, 1);
+    // 300 present sources: over 4 KiB of lines, cut short at 1 KiB by a file size limit.
+    std::vector<std::string> files;
+    std::string list;
+    for (int n = 0; n < 300; n++) {
+        files.push_back("src/n" + std::to_string(n) + ".s");
+        list += "n" + std::to_string(n) + "\n";
+    }
+    make_files(dir, files);
+    th::write_file(dir / "objs.lst", list);
+    struct {
+        const char* what;
+        std::string stdout_path;
+        long long limit;
+        std::string reason;
+    } cases[] = {
+        {"a full device", "/dev/full", 0, "No space left on device"},
+        {"a file that may not grow", path("lines.mk"), 1024, "File too large"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (access(c.stdout_path.c_str(), F_OK) == 0 && access(c.stdout_path.c_str(), W_OK) != 0)
+            GTEST_SKIP() << c.stdout_path << " is not writable";
+        th::options o = in_dir();
+        o.stdout_path = c.stdout_path;
+        o.file_size_limit = c.limit;
+        auto r = th::run("orvane", {"src/", "objs.lst", "32l"}, o);
+        EXPECT_EQ(r.err, "orvane: write error: " + c.reason + "\r\n");
+        EXPECT_EQ(r.status, 1);
+    }
 }
 
 TEST_F(orvane_run, read_error_is_reported_and_fails)
