@@ -98,6 +98,24 @@ TEST_F(fileio, failures_are_those_of_a_plain_create)
     EXPECT_EQ(entries(dir), 1);
 }
 
+TEST_F(fileio, file_in_a_locked_directory_is_overwritten_in_place)
+{
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root may add to any directory";
+    fs::create_directory(dir / "locked");
+    th::write_file(dir / "locked" / "out", "old");
+    chmod((dir / "locked").c_str(), 0555);
+    fw::outfile f;
+    int e = fw::out_open(f, (dir / "locked" / "out").string());
+    if (e == 0) {
+        fw::write_all(f.fd, "new");
+        e = fw::out_commit(f);
+    }
+    chmod((dir / "locked").c_str(), 0755);
+    EXPECT_EQ(e, 0);
+    EXPECT_EQ(th::read_file(dir / "locked" / "out"), "new");
+}
+
 TEST(crlf, every_newline_becomes_cr_lf)
 {
     EXPECT_EQ(fw::crlf(""), "");
