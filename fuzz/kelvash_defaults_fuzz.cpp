@@ -15,18 +15,11 @@
 #include <string_view>
 #include <vector>
 
+#include "check.h"
 #include "defaults.h"
 #include "options.h"
 
 namespace {
-
-#define CHECK(c)                                                                      \
-    do {                                                                              \
-        if (!(c)) {                                                                   \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #c); \
-            std::abort();                                                             \
-        }                                                                             \
-    } while (0)
 
 bool white(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 

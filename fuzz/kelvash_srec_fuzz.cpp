@@ -16,18 +16,11 @@
 #include <string>
 #include <string_view>
 
+#include "check.h"
 #include "loadfile.h"
 #include "options.h"
 
 namespace {
-
-#define CHECK(c)                                                                      \
-    do {                                                                              \
-        if (!(c)) {                                                                   \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #c); \
-            std::abort();                                                             \
-        }                                                                             \
-    } while (0)
 
 constexpr std::size_t block = 256 * 1024;  // the writer's read block
 

@@ -7,17 +7,10 @@
 #include <string_view>
 #include <vector>
 
+#include "check.h"
 #include "driver.h"
 
 namespace {
-
-#define CHECK(c)                                                                      \
-    do {                                                                              \
-        if (!(c)) {                                                                   \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #c); \
-            std::abort();                                                             \
-        }                                                                             \
-    } while (0)
 
 constexpr std::size_t max_words = 16;
 

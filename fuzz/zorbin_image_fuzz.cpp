@@ -15,19 +15,12 @@
 #include <string_view>
 #include <vector>
 
+#include "check.h"
 #include "engine.h"
 #include "fileio.h"
 #include "image.h"
 
 namespace {
-
-#define CHECK(c)                                                                      \
-    do {                                                                              \
-        if (!(c)) {                                                                   \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #c); \
-            std::abort();                                                             \
-        }                                                                             \
-    } while (0)
 
 constexpr int max_segments = 64;
 
