@@ -109,13 +109,8 @@ int out_open(outfile& f, const std::string& path)
 
     std::string tmpl = dir_of(f.dest) + "/.fwkit-XXXXXX";
     int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
-    if (fd < 0 && exists && (errno == EACCES || errno == EPERM || errno == EROFS)) {
-        // A writable file in a directory we may not add to: a plain create would still
-        // overwrite it in place, so do that rather than refuse the run.
-        f.dest = path;
-        f.fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-        return f.fd < 0 ? errno : 0;
-    }
+    // No temporary file, no run: overwriting in place could leave the old file half
+    // rewritten, so a directory we may not add to is an open failure like any other.
     if (fd < 0)
         return errno;
     // A plain create keeps an existing file's permissions and gives a new one 0666 less umask.
