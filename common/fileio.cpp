@@ -1,4 +1,4 @@
-// Whole-buffer writes, text-mode line ends, and safe replacement of output files.
+// Whole-buffer writes and safe replacement of output files on POSIX systems.
 #include "fileio.h"
 
 #include <cerrno>
@@ -25,18 +25,6 @@ int write_all(int fd, std::string_view s)
         left -= static_cast<size_t>(n);
     }
     return 0;
-}
-
-std::string crlf(std::string_view s)
-{
-    std::string out;
-    out.reserve(s.size() + s.size() / 8 + 2);
-    for (char c : s) {
-        if (c == '\n')
-            out += '\r';
-        out += c;
-    }
-    return out;
 }
 
 namespace {

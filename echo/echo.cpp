@@ -1,9 +1,8 @@
 // echo: prints its arguments on one line, each followed by a blank, the line ended by CR LF.
-#include <cstring>
 #include <string>
-#include <unistd.h>
 
 #include "fileio.h"
+#include "platform.h"
 
 int main(int argc, char** argv)
 {
@@ -15,10 +14,10 @@ int main(int argc, char** argv)
     line += '\n';
 
     // A line that did not reach its reader is a failure, not a success.
-    if (int e = fw::write_all(STDOUT_FILENO, fw::crlf(line)); e != 0) {
+    if (int e = fw::write_all(fw::std_out, fw::crlf(line)); e != 0) {
         std::string msg = "echo: write error: ";
-        msg += std::strerror(e);
-        fw::write_all(STDERR_FILENO, fw::crlf(msg + "\n"));
+        msg += fw::error_text(e);
+        fw::write_all(fw::std_err, fw::crlf(msg + "\n"));
         return 1;
     }
     return 0;

@@ -4,8 +4,8 @@
 
 #include <cerrno>
 #include <new>
-#include <sys/stat.h>
-#include <unistd.h>
+
+#include "platform.h"
 
 namespace kv {
 
@@ -21,17 +21,13 @@ loaded read_whole(int fd, std::string& text, int& e)
 {
     constexpr std::size_t chunk = 65536;
     try {
-        struct stat st;
-        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
-            text.reserve(static_cast<std::size_t>(st.st_size) + 1);
+        fw::file_info fi;
+        if (fw::info(fd, fi) == 0 && fi.type == fw::kind::regular && fi.size > 0)
+            text.reserve(static_cast<std::size_t>(fi.size) + 1);
         for (;;) {
             std::size_t old = text.size();
             text.resize(old + chunk);
-            ssize_t n = ::read(fd, text.data() + old, chunk);
-            if (n < 0 && errno == EINTR) {
-                text.resize(old);
-                continue;
-            }
+            long long n = fw::read(fd, text.data() + old, chunk);
             if (n < 0) {
                 e = errno;
                 return loaded::error;

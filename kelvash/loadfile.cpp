@@ -7,11 +7,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 #include "fileio.h"
+#include "platform.h"
 
 namespace kv {
 
@@ -91,22 +90,8 @@ write_result failed(wrote what, int e = 0)
 
 bool is_regular(int fd)
 {
-    struct stat st;
-    return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-}
-
-int pwrite_all(int fd, std::string_view s, off_t at)
-{
-    while (!s.empty()) {
-        ssize_t n = ::pwrite(fd, s.data(), s.size(), at);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return errno;
-        s.remove_prefix(static_cast<std::size_t>(n));
-        at += n;
-    }
-    return 0;
+    fw::file_info fi;
+    return fw::info(fd, fi) == 0 && fi.type == fw::kind::regular;
 }
 
 // Reads a file in large blocks and hands it out in the pieces that a line reader with room
@@ -131,9 +116,7 @@ pr refill(piece_reader& r, int& e)
     r.begin = to;
     char* end = r.buf.block;
     while (static_cast<std::size_t>(end - r.begin) < piece_max && !r.eof) {
-        ssize_t n = ::read(r.fd, end, block_size - static_cast<std::size_t>(end - r.buf.block));
-        if (n < 0 && errno == EINTR)
-            continue;
+        long long n = fw::read(r.fd, end, block_size - static_cast<std::size_t>(end - r.buf.block));
         if (n < 0) {
             e = errno;
             return pr::in_error;
@@ -269,7 +252,7 @@ std::size_t plain_record(const char* p, std::size_t avail, line_shape& shape, sr
 // Scans the input from its start up to its first end record, passing what it reads to tee.
 write_result scan_input(int in, int tee, srec_scan& s, read_buffer& buf)
 {
-    if (::lseek(in, 0, SEEK_SET) < 0)
+    if (fw::seek(in, 0, fw::from::start) < 0)
         return failed(wrote::in_error, errno);
     piece_reader r{in, tee, buf};
     line_shape shape;
@@ -301,23 +284,16 @@ write_result scan_input(int in, int tee, srec_scan& s, read_buffer& buf)
     }
 }
 
-// Copies in from where it stands to its end behind what out holds. copy_file_range keeps the
-// bytes in the kernel; whatever it cannot do, or any error it meets, goes on with read and
-// write, which also tell whether a failure was the input's or the output's.
+// Copies in from where it stands to its end behind what out holds. A copy in the kernel keeps
+// the bytes out of the process; whatever it cannot do, or any error it meets, goes on with
+// read and write, which also tell whether a failure was the input's or the output's.
 write_result copy_input(int in, int out, read_buffer& buf)
 {
     bool regular = is_regular(in) && is_regular(out);
-    while (regular) {
-        ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, std::size_t(1) << 30, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
+    while (regular && fw::copy_range(in, out, std::size_t(1) << 30) > 0) {
     }
     for (;;) {
-        ssize_t n = ::read(in, buf.block, block_size);
-        if (n < 0 && errno == EINTR)
-            continue;
+        long long n = fw::read(in, buf.block, block_size);
         if (n < 0)
             return failed(wrote::in_error, errno);
         if (n == 0)
@@ -416,25 +392,25 @@ write_result write_loadfile(input_kind k, task& t, int in, int out)
     // see the header first.
     bool one_pass = false;
     if (k == input_kind::srec) {
-        one_pass = is_regular(out) && ::lseek(out, header_size, SEEK_SET) == header_size;
+        one_pass = is_regular(out) && fw::seek(out, header_size, fw::from::start) == header_size;
         if (write_result r = scan_input(in, one_pass ? out : -1, s, buf); r.what != wrote::ok)
             return r;
     } else {
-        off_t size = ::lseek(in, 0, SEEK_END);
+        long long size = fw::seek(in, 0, fw::from::end);
         if (size < 0)
             return failed(wrote::in_error, errno);
         // The header has 32 bits for the size; a larger image cannot be described.
-        if (size > static_cast<off_t>(UINT32_MAX))
+        if (size > static_cast<long long>(UINT32_MAX))
             return failed(wrote::too_big);
         aif_size = static_cast<std::uint32_t>(size);
     }
 
     section sec = resolve(k, t, s, aif_size);
     std::string header = load_header(k, t, sec);
-    int e = one_pass ? pwrite_all(out, header, 0) : fw::write_all(out, header);
+    int e = one_pass ? fw::pwrite_all(out, header, 0) : fw::write_all(out, header);
     if (e != 0)
         return failed(wrote::out_error, e);
-    if (!one_pass && ::lseek(in, 0, SEEK_SET) < 0)
+    if (!one_pass && fw::seek(in, 0, fw::from::start) < 0)
         return failed(wrote::in_error, errno);
     write_result r = copy_input(in, out, buf);
     r.sec = sec;

@@ -2,21 +2,19 @@
 // S-record or AIF image, for the target's real-time kernel to create the task from.
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <string>
-#include <unistd.h>
 
 #include "defaults.h"
 #include "fileio.h"
 #include "loadfile.h"
 #include "options.h"
+#include "platform.h"
 
 namespace {
 
 void to_stderr(const std::string& text)
 {
-    fw::write_all(STDERR_FILENO, text);
+    fw::write_all(fw::std_err, text);
 }
 
 int fail(const std::string& text)
@@ -74,7 +72,7 @@ int main(int argc, char** argv)
     }
     std::string filename(s.operands[0]);
 
-    int in = ::open(filename.c_str(), O_RDONLY | O_CLOEXEC);
+    int in = fw::open_read(filename.c_str());
     if (in < 0)
         return fail(kv::sys_report(filename, errno));
 
@@ -96,9 +94,7 @@ int main(int argc, char** argv)
     }
 
     char first = 0;
-    ssize_t n;
-    while ((n = ::read(in, &first, 1)) < 0 && errno == EINTR) {
-    }
+    long long n = fw::read(in, &first, 1);
     if (n <= 0) {
         int e = errno;
         fw::out_abort(out);
@@ -115,11 +111,11 @@ int main(int argc, char** argv)
         return fail(kv::sys_report(t.out_file, e));
 
     if (t.verbose != 0) {
-        if (int e = fw::write_all(STDOUT_FILENO, kv::report(kind, t, r.sec)); e != 0)
-            return fail(kv::message(name, std::string("write error: ") + std::strerror(e)));
+        if (int e = fw::write_all(fw::std_out, kv::report(kind, t, r.sec)); e != 0)
+            return fail(kv::message(name, "write error: " + fw::error_text(e)));
     }
-    ::close(in);
+    fw::close(in);
     if (t.defaults_fd >= 0)
-        ::close(t.defaults_fd);
+        fw::close(t.defaults_fd);
     return 0;
 }

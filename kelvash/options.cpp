@@ -7,8 +7,8 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
+
+#include "platform.h"
 
 namespace kv {
 
@@ -129,13 +129,13 @@ verdict apply_flags(char option, std::string_view letters, task& t, std::string_
 verdict open_defaults(std::string_view path, task& t, std::string& err)
 {
     std::string p(path);
-    int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = fw::open_read(p.c_str());
     if (fd < 0) {
         err += sys_report(path, errno);
         return verdict::fail;
     }
     if (t.defaults_fd >= 0)
-        ::close(t.defaults_fd);
+        fw::close(t.defaults_fd);
     t.defaults_fd = fd;
     t.defaults_name = p;
     return verdict::ok;
@@ -323,7 +323,7 @@ std::string message(std::string_view name, std::string_view text)
 
 std::string sys_report(std::string_view name, int err)
 {
-    return error_report(name, std::strerror(err));
+    return error_report(name, fw::error_text(err));
 }
 
 std::string error_report(std::string_view name, std::string_view reason)

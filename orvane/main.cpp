@@ -1,20 +1,19 @@
 // orvane: prints the object-list variables of a makefile from a list of source names.
 #include <cerrno>
-#include <cstring>
 #include <string>
-#include <unistd.h>
 
 #include "fileio.h"
 #include "orvane.h"
+#include "platform.h"
 
 namespace {
 
 // Messages of the run itself go to standard output, as text-mode lines.
-void say(const std::string& text) { fw::write_all(STDOUT_FILENO, fw::crlf(text)); }
+void say(const std::string& text) { fw::write_all(fw::std_out, fw::crlf(text)); }
 
 void complain(const std::string& what, int e)
 {
-    fw::write_all(STDERR_FILENO, fw::crlf("orvane: " + what + ": " + std::strerror(e) + "\n"));
+    fw::write_all(fw::std_err, fw::crlf("orvane: " + what + ": " + fw::error_text(e) + "\n"));
 }
 
 // Reads fd to its end (or to a 0x1A) into s. Returns 0 or the errno of a failed read.
@@ -22,9 +21,7 @@ int read_list(int fd, orvane::scanner& s)
 {
     static char buf[1 << 16];
     while (!s.tm.ended) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
+        long long n = fw::read(fd, buf, sizeof buf);
         if (n < 0)
             return errno;
         if (n == 0)
@@ -56,9 +53,9 @@ int main(int argc, char** argv)
         complain("read error on " + list, e);
         return 1;
     }
-    ::close(fd);
+    fw::close(fd);
 
-    if (int e = fw::write_all(STDOUT_FILENO, fw::crlf(orvane::feed_end(s))); e != 0) {
+    if (int e = fw::write_all(fw::std_out, fw::crlf(orvane::feed_end(s))); e != 0) {
         complain("write error", e);
         return 1;
     }

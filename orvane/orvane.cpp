@@ -3,9 +3,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+
+#include "platform.h"
 
 namespace orvane {
 
@@ -159,19 +158,17 @@ std::string render(const objlists& l)
 
 int open_read(const char* path, bool nonblock)
 {
-    int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | (nonblock ? O_NONBLOCK : 0));
+    int fd = fw::open_read(path, nonblock);
     if (fd < 0)
         return -1;
     // Opening a directory for reading fails on the platform the kit's build trees come from;
     // here it would succeed and then read as nothing.
-    struct stat st;
-    int e = 0;
-    if (::fstat(fd, &st) != 0)
-        e = errno;
-    else if (S_ISDIR(st.st_mode))
+    fw::file_info fi;
+    int e = fw::info(fd, fi);
+    if (e == 0 && fi.type == fw::kind::directory)
         e = EISDIR;
     if (e != 0) {
-        ::close(fd);
+        fw::close(fd);
         errno = e;
         return -1;
     }
@@ -184,7 +181,7 @@ bool source_present(const std::string& path)
     int fd = open_read(path.c_str(), true);
     if (fd < 0)
         return false;
-    ::close(fd);
+    fw::close(fd);
     return true;
 }
 

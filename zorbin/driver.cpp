@@ -1,18 +1,15 @@
 // zorbin's command line (cistrcmp, getnum, the argument scan), help, loading and output files.
 #include "driver.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
-#include <fcntl.h>
-#include <cstdlib>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "engine.h"
 #include "fileio.h"
+#include "platform.h"
 
 namespace zb {
 
@@ -55,7 +52,6 @@ constexpr std::string_view help_head =
 
 constexpr std::uint64_t max_input = 0xFFFFFFFF;  // the 32-bit address space, less one byte
 constexpr std::size_t read_chunk = std::size_t{1} << 30;
-constexpr std::size_t huge_page = std::size_t{2} << 20;
 
 int lower(int c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
 
@@ -67,39 +63,24 @@ int format_number(std::string_view word)
     return 0;
 }
 
-// A buffer of exactly size bytes. A large one is aligned and marked for huge pages where the
-// system has them: reading 64 MiB into fresh memory then takes 32 page faults, not 16384, and
-// runs about four times faster.
-unsigned char* allocate(std::size_t size)
-{
-    void* p = nullptr;
-    std::size_t align = size >= huge_page ? huge_page : alignof(std::max_align_t);
-    if (::posix_memalign(&p, align, size) != 0)
-        return nullptr;
-#ifdef MADV_HUGEPAGE
-    if (align == huge_page)
-        ::madvise(p, size, MADV_HUGEPAGE);
-#endif
-    return static_cast<unsigned char*>(p);
-}
-
 std::string read_all(int fd, const std::string& name, loaded& in)
 {
-    struct stat st;
+    fw::file_info fi;
     // Directories open fine for reading on POSIX, but hold no bytes to convert.
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode))
+    if (fw::info(fd, fi) == 0 && fi.type == fw::kind::directory)
         return "Error reading " + name + "\n";
-    if (::lseek(fd, 0, SEEK_END) < 0)
+    if (fw::seek(fd, 0, fw::from::end) < 0)
         return "Error seeking on " + name + "\n";
-    off_t end = ::lseek(fd, 0, SEEK_CUR);
+    long long end = fw::seek(fd, 0, fw::from::here);
     if (end < 0)
         return "Error reading size of " + name + "\n";
     auto size = static_cast<std::uint64_t>(end);
     if (size > max_input)
         return "Input file " + name + " too big for the 32-bit address space, " +
                std::to_string(size) + " bytes\n";
+    // A buffer of exactly the file's size.
     if (size > 0)
-        in.data.reset(allocate(static_cast<std::size_t>(size)));
+        in.data.reset(fw::big_alloc(static_cast<std::size_t>(size)));
     if (!in.data)
         return "Unable to allocate " + std::to_string(size) + " bytes\n";
     in.size = static_cast<std::size_t>(size);
@@ -107,9 +88,7 @@ std::string read_all(int fd, const std::string& name, loaded& in)
     std::size_t got = 0;
     while (got < in.size) {
         std::size_t want = std::min(in.size - got, read_chunk);
-        ssize_t n = ::pread(fd, in.data.get() + got, want, static_cast<off_t>(got));
-        if (n < 0 && errno == EINTR)
-            continue;
+        long long n = fw::pread(fd, in.data.get() + got, want, got);
         if (n <= 0)
             return "Error reading " + name + "\n";
         got += static_cast<std::size_t>(n);
@@ -252,28 +231,28 @@ std::string_view infile_name(const options& opt)
     return opt.infile ? std::string_view(opt.infile) : "(null)";
 }
 
-void loaded::release::operator()(unsigned char* p) const { std::free(p); }
+void loaded::release::operator()(unsigned char* p) const { fw::big_free(p); }
 
 std::string load(const options& opt, loaded& in)
 {
     std::string name(infile_name(opt));
-    int fd = opt.infile ? ::open(opt.infile, O_RDONLY | O_CLOEXEC) : -1;
+    int fd = opt.infile ? fw::open_read(opt.infile) : -1;
     if (fd < 0)
         return "Error opening " + name + " for input\n";
     std::string msg = read_all(fd, name, in);
-    ::close(fd);
+    fw::close(fd);
     return msg;
 }
 
 std::string write_segment(const segment& seg, const options& opt, written_files& done)
 {
     if (!seg.outfile) {
-        hex_result r = convert(seg, opt, STDOUT_FILENO);
+        hex_result r = convert(seg, opt, fw::std_out);
         return r == hex_result::ok ? std::string() : failure(r, opt.format, "standard output");
     }
     const std::string& name = *seg.outfile;
-    struct stat st;
-    if (::stat(name.c_str(), &st) == 0 && done.contains({st.st_dev, st.st_ino}))
+    fw::file_info fi;
+    if (fw::info(name.c_str(), fi) == 0 && done.contains({fi.dev, fi.ino}))
         return "Segment " + seg.name + " of " + std::string(infile_name(opt)) +
                " would overwrite " + name + ", written before in this run\n";
 
@@ -285,11 +264,11 @@ std::string write_segment(const segment& seg, const options& opt, written_files&
         fw::out_abort(f);
         return failure(r, opt.format, name);
     }
-    bool known = ::fstat(f.fd, &st) == 0;
+    bool known = fw::info(f.fd, fi) == 0;
     if (fw::out_commit(f) != 0)
         return "Error writing " + name + "\n";
     if (known)
-        done.insert({st.st_dev, st.st_ino});
+        done.insert({fi.dev, fi.ino});
     return {};
 }
 
@@ -300,8 +279,8 @@ bool say(int fd, std::string_view text)
 
 void report(std::string_view text)
 {
-    if (!say(STDOUT_FILENO, text))
-        say(STDERR_FILENO, text);
+    if (!say(fw::std_out, text))
+        say(fw::std_err, text);
 }
 
 }  // namespace zb

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform.h"
+
 namespace zb {
 
 namespace {
@@ -151,6 +153,9 @@ fault next_segment(std::span<const unsigned char> file, chain& c, segment& seg)
     seg.name.assign(name.begin(), nul);
     if (seg.name.find_first_of("/\\") != std::string::npos)
         return fault::name_has_slash;
+    // NUL.hex or a name with a colon would write to a device or a stream, not to a file.
+    if (fw::reserved_name(seg.name + ".hex"))
+        return fault::name_reserved;
 
     const bool rev = c.byte_reversing;
     auto data = region(file, std::uint64_t{at} + frag_header_size, header_word(*hdr, frag_size, rev));
@@ -182,6 +187,9 @@ std::string fault_message(fault f, std::string_view infile, std::uint32_t at, st
         return head + "segment name at " + hex32(at) + " has no NUL in its 32 bytes\n";
     case fault::name_has_slash:
         return head + seg + " at " + hex32(at) + " has a / or \\ in its name\n";
+    case fault::name_reserved:
+        return head + seg + " at " + hex32(at) +
+               " is a device name or has a character file names cannot hold\n";
     case fault::data_past_end:
         return head + seg + " at " + hex32(at) + " runs past the end of the file\n";
     }

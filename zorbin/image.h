@@ -38,6 +38,7 @@ enum class fault {
     chain_loop,         // a chain offset that was visited before
     name_unterminated,  // no NUL within the 32 bytes of a segment name
     name_has_slash,     // a segment name with "/" or "\", which would leave the directory
+    name_reserved,      // a segment name the system keeps for a device or cannot store
     data_past_end,      // a segment's data runs past the end of the file
 };
 

@@ -1,9 +1,8 @@
 // zorbin: converts an AIF image or a plain binary into hexadecimal object records, one output
 // per segment of the image's chain. Exit status 0 after a complete run or -help, 1 on any error.
-#include <unistd.h>
-
 #include "driver.h"
 #include "image.h"
+#include "platform.h"
 
 namespace {
 
@@ -21,10 +20,10 @@ int main(int, char** argv)
     zb::scan_result scan = zb::scan_args(argv, opt);
     switch (scan.status) {
     case zb::scan_status::help:
-        zb::say(STDERR_FILENO, zb::give_help());
+        zb::say(fw::std_err, zb::give_help());
         return 0;
     case zb::scan_status::usage:
-        zb::say(STDERR_FILENO, scan.message);
+        zb::say(fw::std_err, scan.message);
         return fail(std::string(zb::usage_line));
     case zb::scan_status::error:
         return fail(scan.message);
@@ -41,7 +40,7 @@ int main(int, char** argv)
     auto file = in.bytes();
     zb::root_result r = zb::read_root(file, {opt.binaryflag, opt.baseflag, opt.base, opt.outfile});
     for (auto w : r.warnings)
-        zb::say(STDERR_FILENO, w);
+        zb::say(fw::std_err, w);
     if (r.error != zb::fault::none)
         return fail(zb::fault_message(r.error, zb::infile_name(opt), 0, {}));
 

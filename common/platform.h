@@ -1,0 +1,74 @@
+// What the programs ask of the system besides output files (fileio.h): files opened for reading,
+// their size and identity, reads and positioned writes, big buffers and error texts. One
+// interface; platform_posix.cpp and platform_win32.cpp implement it, and the build picks one.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace fw {
+
+// Standard handles as descriptors. They carry bytes as they are on every system: no CR LF
+// translation, and 0x1A is data (on Windows they are set to binary mode before main runs).
+inline constexpr int std_in = 0;
+inline constexpr int std_out = 1;
+inline constexpr int std_err = 2;
+
+enum class kind { regular, directory, other };
+
+// What the programs need to know about an open file or a name. dev and ino together tell
+// one file from another under any of its names.
+struct file_info {
+    kind type = kind::other;
+    std::uint64_t size = 0;
+    std::uint64_t dev = 0;
+    std::uint64_t ino = 0;
+};
+
+// Opens path for reading; no_wait opens a FIFO without waiting for a writer. A directory
+// opens as on POSIX, and its reads fail with EISDIR. Returns the descriptor, or -1 with
+// errno set.
+int open_read(const char* path, bool no_wait = false);
+
+void close(int fd);
+
+// At most n bytes into buf; 0 at the end, -1 with errno set. Interrupted reads are resumed.
+long long read(int fd, void* buf, std::size_t n);
+
+// As read, from offset at, without moving the file position.
+long long pread(int fd, void* buf, std::size_t n, std::uint64_t at);
+
+// Writes all of s at offset at, without moving the file position. Returns 0 or the errno.
+int pwrite_all(int fd, std::string_view s, std::uint64_t at);
+
+enum class from { start, here, end };
+
+// Moves the file position to off bytes from where; the new position, or -1 with errno set
+// (ESPIPE for a pipe or a terminal).
+long long seek(int fd, long long off, from where);
+
+// 0 or the errno.
+int info(int fd, file_info& fi);
+int info(const char* path, file_info& fi);
+
+// Copies up to n bytes from in to out (both at their positions) without passing them
+// through the process, where the system can. Returns the bytes copied; 0 at the input's
+// end or when the system cannot, -1 with errno set: the caller then goes on by read and write.
+long long copy_range(int in, int out, std::size_t n);
+
+// A buffer for a whole input file, aligned for fast reading; nullptr when there is no memory.
+unsigned char* big_alloc(std::size_t n);
+void big_free(unsigned char* p);
+
+// The text the C library of the kit's Linux build gives for e, so that messages read the
+// same on every system.
+std::string error_text(int e);
+
+// True when the system will not give a file the name (no directory part): a device name,
+// or a character that file names cannot hold. Slash and backslash are refused by the
+// callers themselves, the same on every system.
+bool reserved_name(std::string_view name);
+
+}  // namespace fw
