@@ -1,154 +1,74 @@
-// Child-process runner and scratch directories for the end-to-end tests.
+// What the tests share on every system: the programs under test, sample files and scratch
+// directories. Starting processes is the system's part (harness_posix.cpp, harness_win32.cpp).
 #include "harness.h"
 
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <fstream>
-#include <poll.h>
-#include <signal.h>
+#include <iostream>
+#include <random>
 #include <sstream>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace th {
 
-std::string bin(std::string_view name) { return std::string(FWKIT_BIN_DIR "/") + std::string(name); }
+namespace {
+
+std::string env_or(const char* name, const std::string& fallback)
+{
+    const char* v = std::getenv(name);
+    return v && *v ? v : fallback;
+}
+
+std::vector<std::string> words(const std::string& s)
+{
+    std::vector<std::string> w;
+    std::istringstream in(s);
+    for (std::string word; in >> word;)
+        w.push_back(word);
+    return w;
+}
+
+}  // namespace
+
+std::string bin(std::string_view name)
+{
+    static const std::string dir = env_or("FWKIT_TEST_BIN_DIR", FWKIT_BIN_DIR);
+    static const std::string suffix = env_or("FWKIT_TEST_SUFFIX", FWKIT_PROGRAM_SUFFIX);
+    return dir + "/" + std::string(name) + suffix;
+}
+
+bool windows() { return bin("").ends_with(".exe"); }
+
+bool not_on_windows(std::string_view reason)
+{
+    if (windows())
+        std::cout << "[ NOT ON WINDOWS ] " << reason << std::endl;
+    return windows();
+}
+
+std::string invoked(std::string_view name)
+{
+    std::string path = bin(name);
+    if (!windows() || !path.starts_with('/'))
+        return path;
+    // Wine hands the program the DOS form of the Unix path it was given.
+    for (char& c : path)
+        if (c == '/')
+            c = '\\';
+    return "Z:" + path;
+}
 
 std::string sample(std::string_view name)
 {
     return std::string(FWKIT_SOURCE_DIR "/samples/") + std::string(name);
 }
 
-namespace {
-
-std::vector<std::string> child_env(const options& opt)
-{
-    std::vector<std::string> env;
-    auto named = [](const std::string& kv, const std::string& name) {
-        return kv.compare(0, name.size(), name) == 0 && kv.size() > name.size() &&
-               kv[name.size()] == '=';
-    };
-    for (char** e = environ; *e; e++) {
-        std::string kv = *e;
-        bool drop = false;
-        for (auto& n : opt.unset_env)
-            drop = drop || named(kv, n);
-        for (auto& s : opt.set_env)
-            drop = drop || named(kv, s.substr(0, s.find('=')));
-        if (!drop)
-            env.push_back(kv);
-    }
-    for (auto& s : opt.set_env)
-        env.push_back(s);
-    return env;
-}
-
-std::vector<char*> cvec(std::vector<std::string>& v)
-{
-    std::vector<char*> out;
-    for (auto& s : v)
-        out.push_back(s.data());
-    out.push_back(nullptr);
-    return out;
-}
-
-}  // namespace
-
-result run_argv(const std::string& path, const std::vector<std::string>& argv, const options& opt)
-{
-    int in[2], out[2], err[2];
-    if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
-        throw std::runtime_error("pipe failed");
-    std::vector<std::string> args = argv, env = child_env(opt);
-    auto cargs = cvec(args), cenv = cvec(env);
-
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(in[0], 0);
-        if (!opt.stdout_path.empty()) {
-            int fd = open(opt.stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-            if (fd < 0)
-                _exit(125);
-            dup2(fd, 1);
-        } else {
-            dup2(out[1], 1);
-        }
-        dup2(err[1], 2);
-        if (opt.file_size_limit > 0) {
-            signal(SIGXFSZ, SIG_IGN);
-            struct rlimit rl;
-            rl.rlim_cur = rl.rlim_max = static_cast<rlim_t>(opt.file_size_limit);
-            if (setrlimit(RLIMIT_FSIZE, &rl) != 0)
-                _exit(124);
-        }
-        if (!opt.cwd.empty() && chdir(opt.cwd.c_str()) != 0)
-            _exit(126);
-        execve(path.c_str(), cargs.data(), cenv.data());
-        _exit(127);
-    }
-    close(in[0]);
-    close(out[1]);
-    close(err[1]);
-
-    result r;
-    signal(SIGPIPE, SIG_IGN);
-    size_t sent = 0;
-    int infd = in[1];
-    if (opt.in.empty()) {
-        close(infd);
-        infd = -1;
-    }
-    bool out_open = true, err_open = true;
-    char buf[65536];
-    while (out_open || err_open || infd >= 0) {
-        pollfd p[3];
-        int n = 0;
-        if (out_open) p[n++] = {out[0], POLLIN, 0};
-        if (err_open) p[n++] = {err[0], POLLIN, 0};
-        if (infd >= 0) p[n++] = {infd, POLLOUT, 0};
-        if (poll(p, n, -1) < 0) {
-            if (errno == EINTR) continue;
-            break;
-        }
-        for (int k = 0; k < n; k++) {
-            if (!p[k].revents) continue;
-            if (p[k].fd == infd) {
-                ssize_t w = write(infd, opt.in.data() + sent, opt.in.size() - sent);
-                if (w > 0) sent += static_cast<size_t>(w);
-                if (w < 0 || sent == opt.in.size()) {
-                    close(infd);
-                    infd = -1;
-                }
-                continue;
-            }
-            ssize_t got = read(p[k].fd, buf, sizeof buf);
-            std::string& dst = p[k].fd == out[0] ? r.out : r.err;
-            if (got > 0) {
-                dst.append(buf, static_cast<size_t>(got));
-            } else {
-                (p[k].fd == out[0] ? out_open : err_open) = false;
-            }
-        }
-    }
-    close(out[0]);
-    close(err[0]);
-    int st = 0;
-    waitpid(pid, &st, 0);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-    return r;
-}
-
 result run(std::string_view prog, const std::vector<std::string>& args, const options& opt)
 {
-    std::string path = bin(prog);
-    std::vector<std::string> argv{path};
+    static const std::vector<std::string> emulator = words(env_or("FWKIT_TEST_EMULATOR", ""));
+    std::vector<std::string> argv = emulator;
+    argv.push_back(bin(prog));
     argv.insert(argv.end(), args.begin(), args.end());
-    return run_argv(path, argv, opt);
+    return run_argv(emulator.empty() ? argv[0] : which(emulator[0]), argv, opt);
 }
 
 std::string read_file(const std::filesystem::path& p)
@@ -165,28 +85,19 @@ void write_file(const std::filesystem::path& p, std::string_view bytes)
     f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-bool have_tool(const char* name)
-{
-    const char* path = std::getenv("PATH");
-    std::string dirs = path ? path : "/usr/bin:/bin";
-    size_t start = 0;
-    while (start <= dirs.size()) {
-        size_t end = dirs.find(':', start);
-        if (end == std::string::npos) end = dirs.size();
-        std::string cand = dirs.substr(start, end - start) + "/" + name;
-        if (access(cand.c_str(), X_OK) == 0)
-            return true;
-        start = end + 1;
-    }
-    return false;
-}
+bool have_tool(const char* name) { return which(name) != name; }
 
 void tmpdir::SetUp()
 {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "fwkit-test-XXXXXX").string();
-    if (!mkdtemp(tmpl.data()))
-        FAIL() << "mkdtemp: " << std::strerror(errno);
-    dir = tmpl;
+    std::random_device rd;
+    for (int attempt = 0; attempt < 100; attempt++) {
+        auto d = std::filesystem::temp_directory_path() / ("fwkit-test-" + std::to_string(rd()));
+        if (std::filesystem::create_directory(d)) {
+            dir = d;
+            return;
+        }
+    }
+    FAIL() << "no scratch directory";
 }
 
 void tmpdir::TearDown()

@@ -28,8 +28,26 @@ struct options {
                                         // full disk (SIGXFSZ is ignored)
 };
 
-// Path of a built program, such as bin("zorbin").
+// The programs under test: those of this build, or others named by the environment, such as
+// the Windows programs run under Wine from this Linux build:
+//   FWKIT_TEST_BIN_DIR   their directory
+//   FWKIT_TEST_SUFFIX    what their file names end in (".exe")
+//   FWKIT_TEST_EMULATOR  the command that runs them, words separated by blanks ("wine")
+// Path of a program under test, such as bin("zorbin").
 std::string bin(std::string_view name);
+
+// True when the programs under test are Windows programs, where a test must say how the two
+// systems differ.
+bool windows();
+
+// For a case that cannot exist on Windows (Linux device names, resource limits, POSIX
+// permissions): true, with the reason in the test's output, when the programs under test are
+// Windows programs.
+bool not_on_windows(std::string_view reason);
+
+// argv[0] as the program's C runtime gives it to main when run() starts it: its path, or
+// under Wine its DOS path (Z:\...\kelvash.exe), whatever the caller passes.
+std::string invoked(std::string_view name);
 
 // Path of a file under samples/.
 std::string sample(std::string_view name);
@@ -38,7 +56,8 @@ std::string sample(std::string_view name);
 result run_argv(const std::string& path, const std::vector<std::string>& argv,
                 const options& opt = {});
 
-// Runs a built program with argv[0] = its path and args after it.
+// Runs a program under test with argv[0] = its path and args after it, through the emulator
+// when there is one.
 result run(std::string_view prog, const std::vector<std::string>& args, const options& opt = {});
 
 std::string read_file(const std::filesystem::path& p);
@@ -46,6 +65,16 @@ void write_file(const std::filesystem::path& p, std::string_view bytes);
 
 // True when the named tool is on PATH.
 bool have_tool(const char* name);
+
+// Full path of the named tool on PATH (the name itself when there is none): run_argv takes
+// no shell and searches nothing.
+std::string which(const std::string& name);
+
+// True when the tests run with the rights of the superuser, which passes every permission.
+bool privileged();
+
+// True in the tests built for Windows, whose direct calls into the core meet Windows.
+bool built_for_windows();
 
 // A fresh temporary directory per test, removed afterwards.
 class tmpdir : public ::testing::Test {

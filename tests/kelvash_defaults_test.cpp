@@ -1,7 +1,5 @@
 // kelvash defaults file end to end: which value wins between command line and file, the
 // 39-token limit with its trailing empty token, and the messages for bad files.
-#include <sys/stat.h>
-
 #include "defaults.h"
 #include "kelvash_fixture.h"
 

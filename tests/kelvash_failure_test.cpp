@@ -29,6 +29,8 @@ std::string big_srec()
 
 TEST_F(kelvash_failure, disk_full_keeps_the_old_load_file_and_leaves_nothing_else)
 {
+    if (th::windows())
+        GTEST_SKIP() << "a file size limit of the Linux process has no Windows counterpart";
     const std::string aif = "AIF" + std::string(9000, '\x7F');
     struct {
         const char* what;

@@ -12,8 +12,8 @@
 
 namespace kt {
 
-// argv[0] of every run through fixture::run, so the name every message begins with.
-inline const std::string prog = th::bin("kelvash");
+// The name every message begins with: argv[0] of every run through fixture::run.
+inline const std::string prog = th::invoked("kelvash");
 
 inline std::string usage(const std::string& name = prog)
 {

@@ -47,6 +47,12 @@ std::array<std::string, 6> all(const std::string& entry)
     return {entry, entry, entry, entry, entry, entry};
 }
 
+// Lists that only Linux prints; on Windows no name is accepted.
+std::array<std::string, 6> on_linux(const std::array<std::string, 6>& lists)
+{
+    return th::windows() ? std::array<std::string, 6>{} : lists;
+}
+
 struct deal_case {
     const char* what;
     std::vector<std::string> files;  // under the case's own directory
@@ -172,8 +178,9 @@ TEST_F(orvane_run, names_comments_and_separators)
         {"a line starting with two slashes has no name", files, "//a\n  //b\n",
          {}},
         {"a single slash is part of the name", files, "a/b\n", all("obj32l/a/b.o")},
-        {"a lone CR is part of the name", files, "a\rb\n", all("obj32l/a\rb.o")},
-        {"a form feed is part of the name", files, "a\fb\n", all("obj32l/a\fb.o")},
+        // Windows file names hold no control characters: there the source cannot exist.
+        {"a lone CR is part of the name", files, "a\rb\n", on_linux(all("obj32l/a\rb.o"))},
+        {"a form feed is part of the name", files, "a\fb\n", on_linux(all("obj32l/a\fb.o"))},
         {"the last line may lack its newline", files, "a\nb", ab},
         {"CR LF last line without its newline", files, "a\r\nb", ab},
         {"a NUL ends what the line holds", files, "a\0b c\nb\n"s, ab},
@@ -196,8 +203,11 @@ TEST_F(orvane_run, extension_must_equal_the_type)
         {"the type selects", files, "q.16l\nh.32l\n", all("q.16l"), "16l"},
         {"object directory named by the type", files, "q\n", all("obj16b/q.o"), "16b"},
         {"any type text is taken", files, "h.32l\nq\n", all("objxyz/q.o"), "xyz"},
+        // Windows drops the trailing dot of a file name: src/v. opens src/v, which is absent.
         {"empty type: empty extension matches", files, "v.\nv\n",
-         {"v.", "obj/v.o", "v.", "v.", "v.", "v."}, ""},
+         th::windows() ? all("obj/v.o")
+                       : std::array<std::string, 6>{"v.", "obj/v.o", "v.", "v.", "v.", "v."},
+         ""},
         {"empty type: a real extension does not", files, "h.32l\n", {}, ""},
     });
 }
@@ -229,6 +239,8 @@ TEST_F(orvane_run, absolute_directory_text)
 
 TEST_F(orvane_run, which_sources_count_as_present)
 {
+    if (th::windows())
+        GTEST_SKIP() << "FIFOs, symbolic links and POSIX permissions are Linux files";
     make_files(dir, {"src/a.s", "src/d.s/"});
     ASSERT_EQ(mkfifo(path("src/p.s").c_str(), 0644), 0);
     fs::create_symlink("a.s", dir / "src/l.s");
@@ -264,7 +276,8 @@ TEST_F(orvane_run, list_file_read_in_text_mode)
     const std::vector<std::string> files = {"src/a.s", "src/b.s", "src/c.s", "src/a\r.s"};
     const std::array<std::string, 6> ab = {"obj32l/a.o", "obj32l/b.o", "obj32l/a.o",
                                            "obj32l/a.o", "obj32l/a.o", "obj32l/a.o"};
-    const auto a = all("obj32l/a.o"), acr = all("obj32l/a\r.o");
+    // Windows file names hold no CR: there the source a\r.s cannot exist.
+    const auto a = all("obj32l/a.o"), acr = on_linux(all("obj32l/a\r.o"));
     check({
         {"CR LF line ends", files, "a\r\nb\r\n", ab},
         {"CR LF with comments and blank lines", files, "// x\r\n\r\na  // y\r\n\r\nb\r\n", ab},
@@ -273,8 +286,9 @@ TEST_F(orvane_run, list_file_read_in_text_mode)
         {"0x1A right after a CR: the CR is text", files, "a\r\x1a\n", acr},
         {"a lone CR at the end of the file is text", files, "a\r", acr},
         {"CR CR LF: the first CR is text", files, "a\r\r\nb\n",
-         {"obj32l/a\r.o", "obj32l/b.o", "obj32l/a\r.o", "obj32l/a\r.o", "obj32l/a\r.o",
-          "obj32l/a\r.o"}},
+         th::windows() ? all("obj32l/b.o")
+                       : std::array<std::string, 6>{"obj32l/a\r.o", "obj32l/b.o", "obj32l/a\r.o",
+                                                    "obj32l/a\r.o", "obj32l/a\r.o", "obj32l/a\r.o"}},
     });
 }
 
@@ -358,6 +372,8 @@ TEST_F(orvane_run, write_errors_are_reported_and_fail)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
+        if (c.limit > 0 && th::not_on_windows("a file size limit of the Linux process"))
+            continue;
         if (access(c.stdout_path.c_str(), F_OK) == 0 && access(c.stdout_path.c_str(), W_OK) != 0)
             GTEST_SKIP() << c.stdout_path << " is not writable";
         th::options o = in_dir();
@@ -372,6 +388,8 @@ TEST_F(orvane_run, write_errors_are_reported_and_fail)
 TEST_F(orvane_run, read_error_is_reported_and_fails)
 {
     // Reading a process's own memory at offset 0 fails with EIO.
+    if (th::windows())
+        GTEST_SKIP() << "Windows has no /proc";
     if (access("/proc/self/mem", R_OK) != 0)
         GTEST_SKIP() << "/proc/self/mem is not available";
     auto r = th::run("orvane", {"src/", "/proc/self/mem", "32l"}, in_dir());

@@ -397,6 +397,55 @@ TEST_F(zorbin_image, corrupt_images_stop_with_a_message_and_keep_earlier_files)
     }
 }
 
+// Names that Windows keeps for devices, or cannot store, are refused there like a slash; on
+// Linux they are plain names.
+TEST_F(zorbin_image, names_windows_keeps_for_itself)
+{
+    const std::string seg_names[] = {"NUL", "con", "Aux", "PRN", "COM1", "lpt9", "nul.x", "CON ",
+                                     "a:b", "a<b", "a>b", "a\"b", "a|b", "a?b", "a*b", "a\x01" "b"};
+    for (const auto& name : seg_names) {
+        SCOPED_TRACE(name);
+        fs::remove_all(dir);
+        fs::create_directory(dir);
+        aif a = make_aif(false, "\x01\x02\x03");
+        a.link(0, a.segment(0x1000, name, "\xAA"));
+        th::write_file(path("img.aif"), a.bytes);
+        auto r = zorbin({"-motorola32", "img.aif"});
+        if (th::windows()) {
+            EXPECT_EQ(r.out, "Bad AIF image img.aif: segment " + name +
+                                 " at 0x83 is a device name or has a character file names cannot hold\r\n");
+            EXPECT_EQ(r.status, 1);
+            EXPECT_EQ(files(), (std::set<std::string>{"img.aif", "ROOT.hex"}));
+        } else {
+            EXPECT_EQ(r.out, "");
+            EXPECT_EQ(r.status, 0);
+            EXPECT_EQ(th::read_file(path(name + ".hex")), a_s3);
+        }
+    }
+}
+
+// Windows file names ignore case: a segment SEG after a segment seg would overwrite seg.hex.
+TEST_F(zorbin_image, segment_names_that_differ_in_case)
+{
+    aif a = make_aif(false, "\x01\x02\x03");
+    std::uint32_t s1 = a.segment(0x1000, "seg", "\xAA");
+    std::uint32_t s2 = a.segment(0x20000, "SEG", "\xBB\xCC");
+    a.link(0, s1);
+    a.link(s1, s2);
+    th::write_file(path("img.aif"), a.bytes);
+    auto r = zorbin({"-motorola32", "img.aif"});
+    EXPECT_EQ(th::read_file(path("seg.hex")), a_s3);
+    if (th::windows()) {
+        EXPECT_EQ(r.out, "Segment SEG of img.aif would overwrite SEG.hex, written before in this run\r\n");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(files(), (std::set<std::string>{"img.aif", "ROOT.hex", "seg.hex"}));
+    } else {
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(th::read_file(path("SEG.hex")), b_s3);
+    }
+}
+
 TEST_F(zorbin_image, warnings_come_before_a_fault)
 {
     aif a = make_aif(false, "\x01\x02\x03");

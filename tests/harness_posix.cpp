@@ -1,0 +1,157 @@
+// Child processes for the end-to-end tests, on POSIX systems.
+#include "harness.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace th {
+
+namespace {
+
+std::vector<std::string> child_env(const options& opt)
+{
+    std::vector<std::string> env;
+    auto named = [](const std::string& kv, const std::string& name) {
+        return kv.compare(0, name.size(), name) == 0 && kv.size() > name.size() &&
+               kv[name.size()] == '=';
+    };
+    for (char** e = environ; *e; e++) {
+        std::string kv = *e;
+        bool drop = false;
+        for (auto& n : opt.unset_env)
+            drop = drop || named(kv, n);
+        for (auto& s : opt.set_env)
+            drop = drop || named(kv, s.substr(0, s.find('=')));
+        if (!drop)
+            env.push_back(kv);
+    }
+    for (auto& s : opt.set_env)
+        env.push_back(s);
+    return env;
+}
+
+std::vector<char*> cvec(std::vector<std::string>& v)
+{
+    std::vector<char*> out;
+    for (auto& s : v)
+        out.push_back(s.data());
+    out.push_back(nullptr);
+    return out;
+}
+
+}  // namespace
+
+result run_argv(const std::string& path, const std::vector<std::string>& argv, const options& opt)
+{
+    int in[2], out[2], err[2];
+    if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
+        throw std::runtime_error("pipe failed");
+    std::vector<std::string> args = argv, env = child_env(opt);
+    auto cargs = cvec(args), cenv = cvec(env);
+
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(in[0], 0);
+        if (!opt.stdout_path.empty()) {
+            int fd = open(opt.stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+            if (fd < 0)
+                _exit(125);
+            dup2(fd, 1);
+        } else {
+            dup2(out[1], 1);
+        }
+        dup2(err[1], 2);
+        if (opt.file_size_limit > 0) {
+            signal(SIGXFSZ, SIG_IGN);
+            struct rlimit rl;
+            rl.rlim_cur = rl.rlim_max = static_cast<rlim_t>(opt.file_size_limit);
+            if (setrlimit(RLIMIT_FSIZE, &rl) != 0)
+                _exit(124);
+        }
+        if (!opt.cwd.empty() && chdir(opt.cwd.c_str()) != 0)
+            _exit(126);
+        execve(path.c_str(), cargs.data(), cenv.data());
+        _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    close(err[1]);
+
+    result r;
+    signal(SIGPIPE, SIG_IGN);
+    size_t sent = 0;
+    int infd = in[1];
+    if (opt.in.empty()) {
+        close(infd);
+        infd = -1;
+    }
+    bool out_open = true, err_open = true;
+    char buf[65536];
+    while (out_open || err_open || infd >= 0) {
+        pollfd p[3];
+        int n = 0;
+        if (out_open) p[n++] = {out[0], POLLIN, 0};
+        if (err_open) p[n++] = {err[0], POLLIN, 0};
+        if (infd >= 0) p[n++] = {infd, POLLOUT, 0};
+        if (poll(p, n, -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        for (int k = 0; k < n; k++) {
+            if (!p[k].revents) continue;
+            if (p[k].fd == infd) {
+                ssize_t w = write(infd, opt.in.data() + sent, opt.in.size() - sent);
+                if (w > 0) sent += static_cast<size_t>(w);
+                if (w < 0 || sent == opt.in.size()) {
+                    close(infd);
+                    infd = -1;
+                }
+                continue;
+            }
+            ssize_t got = read(p[k].fd, buf, sizeof buf);
+            std::string& dst = p[k].fd == out[0] ? r.out : r.err;
+            if (got > 0) {
+                dst.append(buf, static_cast<size_t>(got));
+            } else {
+                (p[k].fd == out[0] ? out_open : err_open) = false;
+            }
+        }
+    }
+    close(out[0]);
+    close(err[0]);
+    int st = 0;
+    waitpid(pid, &st, 0);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    return r;
+}
+
+std::string which(const std::string& name)
+{
+    const char* path = std::getenv("PATH");
+    std::string dirs = path ? path : "/usr/bin:/bin";
+    size_t start = 0;
+    while (start <= dirs.size()) {
+        size_t end = dirs.find(':', start);
+        if (end == std::string::npos) end = dirs.size();
+        std::string cand = dirs.substr(start, end - start) + "/" + name;
+        if (access(cand.c_str(), X_OK) == 0)
+            return cand;
+        start = end + 1;
+    }
+    return name;
+}
+
+bool built_for_windows() { return false; }
+
+bool privileged() { return geteuid() == 0; }
+
+}  // namespace th
