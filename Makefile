@@ -4,8 +4,9 @@ TYPE     ?= Release
 PREFIX   ?= /usr/local
 CMAKE_FLAGS ?=
 JOBS     ?= 2
+WINBUILD ?= build-win
 
-.PHONY: all build demo test install clean
+.PHONY: all build demo test install clean windows test-windows windows-zip
 
 all: build
 
@@ -28,4 +29,19 @@ install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(WINBUILD)
+
+# Windows: zorbin.exe, kelvash.exe, orvane.exe and echo.exe in $(WINBUILD)/bin, cross-built
+# with MinGW-w64; the test suite against them under Wine; the zip for Windows users.
+$(WINBUILD)/build.ninja:
+	cmake -S . -B $(WINBUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(TYPE) \
+	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake
+
+windows: $(WINBUILD)/build.ninja
+	cmake --build $(WINBUILD) -j $(JOBS)
+
+test-windows: build windows
+	@tests/wine.sh $(BUILD) $(WINBUILD)
+
+windows-zip: build windows
+	@tests/windows_zip_check.sh $(BUILD) $(WINBUILD)

@@ -253,6 +253,57 @@ TEST_F(kelvash_cli, a_failed_run_leaves_an_existing_load_file_alone)
     }
 }
 
+// The option scanner alone: what each call returns, the operands it sets aside, and its
+// diagnostics, for argument vectors given as plain text.
+TEST(kelvash_scanner, options_arguments_and_operands_in_order)
+{
+    struct scan_case {
+        const char* what;
+        std::vector<std::string_view> argv;  // after the scanner's name
+        bool in_order;
+        std::string calls;  // one word per call: the letter, its argument after '=', '?' or ':'
+        std::vector<std::string_view> operands;
+        std::string err;
+    };
+    const scan_case cases[] = {
+        {"grouped letters", {"-av"}, false, "a v", {}, ""},
+        {"argument attached and apart", {"-pX", "-o", "f"}, false, "p=X o=f", {}, ""},
+        {"argument ends a group", {"-vnAB", "c"}, false, "v n=AB", {"c"}, ""},
+        {"operands mixed with options", {"x", "-a", "y"}, false, "a", {"x", "y"}, ""},
+        {"in order: the first operand ends the options", {"x", "-a"}, true, "", {"x", "-a"}, ""},
+        {"-- ends the options", {"-a", "--", "-v"}, false, "a", {"-v"}, ""},
+        {"- alone is an operand", {"-", "-a"}, false, "a", {"-"}, ""},
+        {"unknown letter, then on", {"-xa"}, false, "? a", {},
+         "k: unrecognized option `-x'\n"},
+        {"missing argument", {"-a", "-p"}, false, "a :", {}, "k: option `-p' requires an argument\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        kv::scanner s;
+        s.argv = {"k"};
+        s.argv.insert(s.argv.end(), c.argv.begin(), c.argv.end());
+        s.in_order = c.in_order;
+        std::string calls, err;
+        for (kv::scanned o; (o = kv::next_option(s, err)).what != kv::got::end;) {
+            if (!calls.empty())
+                calls += ' ';
+            if (o.what == kv::got::bad_letter)
+                calls += '?';
+            else if (o.what == kv::got::no_argument)
+                calls += ':';
+            else
+                calls += o.letter;
+            if (o.what == kv::got::option && o.arg.data()) {
+                calls += '=';  // appended piece by piece to keep g++ 12 -O3 quiet
+                calls += o.arg;
+            }
+        }
+        EXPECT_EQ(calls, c.calls);
+        EXPECT_EQ(s.operands, c.operands);
+        EXPECT_EQ(err, c.err);
+    }
+}
+
 // The number syntax alone: strtol's base 0, then the 32-bit pattern of the value.
 TEST(kelvash_numbers, tonum_keeps_32_bit_patterns_and_refuses_the_rest)
 {

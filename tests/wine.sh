@@ -8,17 +8,10 @@ cd "$(dirname "$0")/.."
 host=$(cd "${1:-build}" && pwd)
 win=$(cd "${2:-build-win}" && pwd)
 
-export WINEPREFIX=$win/wineprefix WINEDEBUG=-all
 start=$(date +%s)
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  wineboot --init > "$win/wineboot.log" 2>&1
-  wineserver --wait
-fi
-wineserver --persistent
-trap 'wineserver --kill' EXIT
-# Wine's own services start with the first program and live on with the server: started here
-# they hold none of the pipes that a test reads to their end.
-wineboot < /dev/null > /dev/null 2>&1
+. tests/wine-env.sh
+wine_start "$win"
+trap wine_stop EXIT
 
 # suite NAME DIR [VAR=value...]: ctest in DIR with those variables, its log in $win/NAME.log.
 rc=0
