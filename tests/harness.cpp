@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <poll.h>
+#include <grp.h>
 #include <signal.h>
 #include <sstream>
 #include <sys/resource.h>
@@ -88,6 +89,9 @@ result run_argv(const std::string& path, const std::vector<std::string>& argv, c
         }
         if (!opt.cwd.empty() && chdir(opt.cwd.c_str()) != 0)
             _exit(126);
+        if (opt.run_as != 0 && geteuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(opt.run_as) != 0 || setuid(opt.run_as) != 0))
+            _exit(123);
         execve(path.c_str(), cargs.data(), cenv.data());
         _exit(127);
     }

@@ -26,6 +26,9 @@ struct options {
     long long file_size_limit = 0;      // when set, no file of the run grows past this many
                                         // bytes: a write beyond fails with EFBIG, as on a
                                         // full disk (SIGXFSZ is ignored)
+    unsigned run_as = 0;                // when set and the tests run as root: the user and
+                                        // group id the program runs as, a user with no
+                                        // privilege over other users' files
 };
 
 // Path of a built program, such as bin("zorbin").

@@ -8,7 +8,6 @@
 #include <fcntl.h>
 #include <cstdlib>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "engine.h"
@@ -85,19 +84,23 @@ unsigned char* allocate(std::size_t size)
 
 std::string read_all(int fd, const std::string& name, loaded& in)
 {
-    struct stat st;
-    // Directories open fine for reading on POSIX, but hold no bytes to convert.
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode))
+    // A directory holds no bytes to convert; a pipe or a device has no size of its own to
+    // hold the image in: refused as a pipe's failed seek is.
+    fw::input info;
+    switch (fw::in_check(fd, info)) {
+    case 0:
+        break;
+    case EISDIR:
         return "Error reading " + name + "\n";
-    if (::lseek(fd, 0, SEEK_END) < 0)
+    default:
         return "Error seeking on " + name + "\n";
-    off_t end = ::lseek(fd, 0, SEEK_CUR);
-    if (end < 0)
-        return "Error reading size of " + name + "\n";
-    auto size = static_cast<std::uint64_t>(end);
+    }
+    in.id = info.id;
+    auto size = info.size;
     if (size > max_input)
         return "Input file " + name + " too big for the 32-bit address space, " +
                std::to_string(size) + " bytes\n";
+    // An empty file fails here too: there is no buffer of 0 bytes to convert.
     if (size > 0)
         in.data.reset(allocate(static_cast<std::size_t>(size)));
     if (!in.data)
@@ -265,15 +268,20 @@ std::string load(const options& opt, loaded& in)
     return msg;
 }
 
-std::string write_segment(const segment& seg, const options& opt, written_files& done)
+std::string write_segment(const segment& seg, const options& opt, fw::file_id input,
+                          written_files& done)
 {
     if (!seg.outfile) {
         hex_result r = convert(seg, opt, STDOUT_FILENO);
         return r == hex_result::ok ? std::string() : failure(r, opt.format, "standard output");
     }
     const std::string& name = *seg.outfile;
-    struct stat st;
-    if (::stat(name.c_str(), &st) == 0 && done.contains({st.st_dev, st.st_ino}))
+    fw::file_id id;
+    bool taken = fw::id_of(name, id);
+    if (taken && id == input)
+        return "Output file " + name + " is the input file " + std::string(infile_name(opt)) +
+               ", not overwritten\n";
+    if (taken && done.contains(id))
         return "Segment " + seg.name + " of " + std::string(infile_name(opt)) +
                " would overwrite " + name + ", written before in this run\n";
 
@@ -285,11 +293,10 @@ std::string write_segment(const segment& seg, const options& opt, written_files&
         fw::out_abort(f);
         return failure(r, opt.format, name);
     }
-    bool known = ::fstat(f.fd, &st) == 0;
     if (fw::out_commit(f) != 0)
         return "Error writing " + name + "\n";
-    if (known)
-        done.insert({st.st_dev, st.st_ino});
+    if (fw::id_of(name, id))
+        done.insert(id);
     return {};
 }
 
