@@ -1,12 +1,16 @@
-// Whole-buffer writes and safe replacement of output files on POSIX systems.
+// Whole-buffer writes, input checks, and safe replacement of output files on POSIX systems.
 #include "fileio.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace fw {
 
@@ -36,6 +40,11 @@ mode_t create_mode()
     return 0666 & ~mask;
 }
 
+bool all_digits(std::string_view s)
+{
+    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
 std::string dir_of(const std::string& path)
 {
     auto slash = path.rfind('/');
@@ -46,46 +55,235 @@ std::string dir_of(const std::string& path)
     return path.substr(0, slash);
 }
 
-bool under_dev_or_proc(const std::string& p)
-{
-    return p.rfind("/dev/", 0) == 0 || p.rfind("/proc/", 0) == 0;
-}
-
 // The file that a write through path really changes: a symbolic link is followed, so that
-// the rename replaces the file it leads to and not the link itself. Empty when the way leads
-// through /dev or /proc (/dev/stdout, /proc/self/fd/1): such a name stands for an open
-// descriptor, and replacing the file behind it would cut the descriptor's owner off.
+// the output replaces the file it leads to and not the link itself. Empty when the way passes
+// a descriptor name.
 std::string resolve(const std::string& path)
 {
     std::string p = path;
-    for (int hops = 0; hops < 40; hops++) {
-        if (under_dev_or_proc(p))
+    // The system refuses longer chains; the caller's stat has already met that refusal.
+    for (int hops = 0; hops <= 40; hops++) {
+        if (descriptor_name(p))
             return "";
         struct stat st;
         if (::lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
             return p;
         char buf[PATH_MAX];
         ssize_t n = ::readlink(p.c_str(), buf, sizeof buf - 1);
-        if (n < 0)
+        if (n <= 0)
             return p;
-        std::string target(buf, static_cast<size_t>(n));
+        std::string target(buf, static_cast<std::size_t>(n));
         p = target[0] == '/' ? target : dir_of(p) + "/" + target;
     }
     return p;
 }
 
+// Temporary files to remove should SIGINT, SIGTERM or SIGHUP end the run: an interrupted
+// conversion of a large image would otherwise leave gigabytes of hidden litter. Plain
+// storage, since only async-signal-safe calls may read it from the handler.
+struct pending_tmp {
+    char path[PATH_MAX];
+    volatile std::sig_atomic_t live;
+};
+pending_tmp pending[4];
+constexpr int cleanup_signals[] = {SIGINT, SIGTERM, SIGHUP};
+
+extern "C" void remove_pending_and_die(int sig)
+{
+    for (auto& t : pending)
+        if (t.live)
+            ::unlink(t.path);
+    // Ended by the same signal, so that the shell or make sees why the run stopped.
+    ::signal(sig, SIG_DFL);
+    ::raise(sig);
+}
+
+void install_cleanup()
+{
+    static bool installed = false;
+    if (installed)
+        return;
+    installed = true;
+    struct sigaction sa {};
+    sa.sa_handler = remove_pending_and_die;
+    sigemptyset(&sa.sa_mask);
+    for (int sig : cleanup_signals)
+        sigaddset(&sa.sa_mask, sig);
+    for (int sig : cleanup_signals) {
+        struct sigaction old {};
+        // A signal the caller chose to ignore (nohup) stays ignored.
+        if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
+            ::sigaction(sig, &sa, nullptr);
+    }
+}
+
+void watch(const std::string& tmp)
+{
+    for (auto& t : pending) {
+        if (!t.live && tmp.size() < sizeof t.path) {
+            std::memcpy(t.path, tmp.c_str(), tmp.size() + 1);
+            t.live = 1;
+            return;
+        }
+    }
+}
+
+void unwatch(const std::string& tmp)
+{
+    for (auto& t : pending)
+        if (t.live && tmp == t.path)
+            t.live = 0;
+}
+
+// Holds back the signals that remove temporary files while one is made or moved, so that
+// none is ever made without being known to the handler.
+sigset_t hold_signals()
+{
+    sigset_t block, old;
+    sigemptyset(&block);
+    for (int sig : cleanup_signals)
+        sigaddset(&block, sig);
+    ::sigprocmask(SIG_BLOCK, &block, &old);
+    return old;
+}
+
+void remove_tmp(outfile& f)
+{
+    if (f.tmp.empty())
+        return;
+    ::unlink(f.tmp.c_str());
+    unwatch(f.tmp);
+    f.tmp.clear();
+}
+
+// The temporary file takes over the old file's owner, group and mode, as a plain write would
+// leave them. False when it cannot (another user's file, a group we are not in).
+bool take_over(int fd, const struct stat& old)
+{
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return false;
+    if ((st.st_uid != old.st_uid || st.st_gid != old.st_gid) &&
+        ::fchown(fd, old.st_uid, old.st_gid) != 0)
+        return false;
+    return ::fchmod(fd, old.st_mode & 07777) == 0;
+}
+
+int copy_fd(int from, int to, off_t& size)
+{
+    std::vector<char> buf(std::size_t{1} << 20);
+    size = 0;
+    for (;;) {
+        ssize_t n = ::read(from, buf.data(), buf.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno;
+        if (n == 0)
+            return 0;
+        if (int e = write_all(to, {buf.data(), static_cast<std::size_t>(n)}); e != 0)
+            return e;
+        size += n;
+    }
+}
+
+// Copies the finished temporary file into the old file, which keeps its inode, links, owner
+// and mode. The old bytes are overwritten before the file is cut to its new length, so a
+// disk that is nearly full needs room only for the growth. The signals that would remove the
+// temporary file wait until the old file is whole again.
+int rewrite_in_place(outfile& f)
+{
+    sigset_t old = hold_signals();
+    int e = 0;
+    int from = ::open(f.tmp.c_str(), O_RDONLY | O_CLOEXEC);
+    int to = from < 0 ? -1 : ::open(f.dest.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, create_mode());
+    off_t size = 0;
+    if (from < 0 || to < 0)
+        e = errno;
+    else if ((e = copy_fd(from, to, size)) == 0 && ::ftruncate(to, size) != 0)
+        e = errno;
+    if (to >= 0 && ::close(to) != 0 && e == 0)
+        e = errno;
+    if (from >= 0)
+        ::close(from);
+    remove_tmp(f);
+    ::sigprocmask(SIG_SETMASK, &old, nullptr);
+    return e;
+}
+
 }  // namespace
+
+bool descriptor_name(std::string_view p)
+{
+    if (p == "/dev/stdin" || p == "/dev/stdout" || p == "/dev/stderr")
+        return true;
+    for (std::string_view dir : {"/dev/fd/", "/proc/self/fd/", "/proc/thread-self/fd/"})
+        if (p.starts_with(dir))
+            return all_digits(p.substr(dir.size()));
+    if (!p.starts_with("/proc/"))
+        return false;
+    p.remove_prefix(6);
+    auto slash = p.find('/');
+    return slash != std::string_view::npos && all_digits(p.substr(0, slash)) &&
+           p.substr(slash).starts_with("/fd/") && all_digits(p.substr(slash + 4));
+}
+
+bool id_of(int fd, file_id& id)
+{
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return false;
+    id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    return true;
+}
+
+bool id_of(const std::string& path, file_id& id)
+{
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0)
+        return false;
+    id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    return true;
+}
+
+int in_check(int fd, input& in)
+{
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return errno;
+    in.id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    if (S_ISDIR(st.st_mode))
+        return EISDIR;
+    if (S_ISREG(st.st_mode)) {
+        in.size = static_cast<std::uint64_t>(st.st_size);
+        return 0;
+    }
+    // Seeking fails on pipes and terminals, which must not be read here: a terminal would wait.
+    if (::lseek(fd, 0, SEEK_CUR) < 0)
+        return ESPIPE;
+    char probe;
+    ssize_t n;
+    while ((n = ::read(fd, &probe, 1)) < 0 && errno == EINTR) {
+    }
+    if (n != 0)
+        return ESPIPE;
+    in.size = 0;
+    return 0;
+}
 
 int out_open(outfile& f, const std::string& path)
 {
     f = outfile{};
     f.path = path;
-    f.dest = resolve(path);
     if (path.empty())
         return ENOENT;
 
+    // A loop of links, a chain too long, or a path through a file: refused as a create is.
     struct stat st;
     bool exists = ::stat(path.c_str(), &st) == 0;
+    if (!exists && errno != ENOENT)
+        return errno;
+    f.dest = resolve(path);
     if (f.dest.empty() || (exists && !S_ISREG(st.st_mode))) {
         f.dest = path;
         f.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -95,22 +293,27 @@ int out_open(outfile& f, const std::string& path)
     if (exists && ::access(f.dest.c_str(), W_OK) != 0)
         return errno;
 
+    install_cleanup();
     std::string tmpl = dir_of(f.dest) + "/.fwkit-XXXXXX";
+    sigset_t old = hold_signals();
     int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
+    int e = errno;
+    if (fd >= 0)
+        watch(tmpl);
+    ::sigprocmask(SIG_SETMASK, &old, nullptr);
     // No temporary file, no run: overwriting in place could leave the old file half
     // rewritten, so a directory we may not add to is an open failure like any other.
     if (fd < 0)
-        return errno;
-    // A plain create keeps an existing file's permissions and gives a new one 0666 less umask.
-    mode_t mode = exists ? (st.st_mode & 07777) : create_mode();
-    if (::fchmod(fd, mode) != 0) {
-        int e = errno;
-        ::close(fd);
-        ::unlink(tmpl.c_str());
         return e;
-    }
     f.fd = fd;
     f.tmp = tmpl;
+    // A new file gets 0666 less umask, as a plain create gives it.
+    if (!exists && ::fchmod(fd, create_mode()) != 0) {
+        e = errno;
+        out_abort(f);
+        return e;
+    }
+    f.in_place = exists && (st.st_nlink > 1 || !take_over(fd, st));
     return 0;
 }
 
@@ -122,12 +325,18 @@ int out_commit(outfile& f)
     f.fd = -1;
     if (f.tmp.empty())
         return e;
-    if (e == 0 && ::rename(f.tmp.c_str(), f.dest.c_str()) != 0)
-        e = errno;
-    if (e != 0)
-        ::unlink(f.tmp.c_str());
-    f.tmp.clear();
-    return e;
+    if (e != 0) {
+        remove_tmp(f);
+        return e;
+    }
+    // A refused rename (a sticky directory, a file mounted on its own) leaves the old file
+    // where it is; it still receives the output, as a plain write would give it.
+    if (!f.in_place && ::rename(f.tmp.c_str(), f.dest.c_str()) == 0) {
+        unwatch(f.tmp);
+        f.tmp.clear();
+        return 0;
+    }
+    return rewrite_in_place(f);
 }
 
 void out_abort(outfile& f)
@@ -135,9 +344,7 @@ void out_abort(outfile& f)
     if (f.fd >= 0)
         ::close(f.fd);
     f.fd = -1;
-    if (!f.tmp.empty())
-        ::unlink(f.tmp.c_str());
-    f.tmp.clear();
+    remove_tmp(f);
 }
 
 }  // namespace fw

@@ -1,6 +1,8 @@
-// Whole-buffer writes, text-mode line ends, and output files that are either complete or untouched.
+// Whole-buffer writes, text-mode line ends, inputs that hold what their size says, and output
+// files that are either complete or untouched.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -12,22 +14,57 @@ int write_all(int fd, std::string_view s);
 // s with every "\n" spelled "\r\n": the line ends that the kit's text outputs carry.
 std::string crlf(std::string_view s);
 
+// Which file a name or descriptor stands for, whatever the name it was reached by.
+struct file_id {
+    std::uint64_t dev = 0;
+    std::uint64_t ino = 0;
+    bool operator==(const file_id&) const = default;
+    auto operator<=>(const file_id&) const = default;
+};
+
+// The file behind fd, or behind path with symbolic links followed. False when there is none.
+bool id_of(int fd, file_id& id);
+bool id_of(const std::string& path, file_id& id);
+
+// An opened input as the programs may read it: a regular file of size bytes. A directory
+// gives EISDIR; anything else with no size of its own (a pipe, a terminal, /dev/zero, a disk)
+// gives ESPIPE, as seeking a pipe does, except a device that is empty at once (/dev/null),
+// which reads as an empty file.
+struct input {
+    std::uint64_t size = 0;
+    file_id id;
+};
+
+// Returns 0 or the errno that refuses fd as an input.
+int in_check(int fd, input& in);
+
+// A name that stands for a descriptor some process holds open (/dev/stdout, /dev/fd/N,
+// /proc/self/fd/N, /proc/PID/fd/N): replacing the file behind it would cut that descriptor's
+// owner, often the shell's redirection, off from what is written.
+bool descriptor_name(std::string_view path);
+
 // An output file being written. A regular file (or a name not yet taken) is written to a
-// temporary file beside it that out_commit renames into place, so a failed run never leaves a
-// half-written file nor harms the old one. Anything else (/dev/null, /dev/stdout, a pipe) is
-// written directly, since it cannot be replaced.
+// temporary file beside it; out_commit puts the finished output in place, so a failed run never
+// leaves a half-written file nor harms the old one. Names that stand for an open descriptor
+// (/dev/stdout, /dev/fd/N, /proc/self/fd/N) and outputs that are not regular files (devices,
+// FIFOs) are written directly, since they cannot be replaced.
 struct outfile {
     std::string path;  // the name the user gave
     std::string dest;  // what gets replaced: path, or the file a symbolic link leads to
     std::string tmp;   // temporary file; empty when writing directly
     int fd = -1;
+    // The old file is rewritten in place from the finished temporary file rather than
+    // replaced by it: it has other hard links, or the temporary file could not take its
+    // owner, group or mode. A refused rename leads here too.
+    bool in_place = false;
 };
 
 // Opens f for path. Returns 0 or the errno a plain create would have met.
 int out_open(outfile& f, const std::string& path);
 
-// Closes f and moves the temporary file into place. Returns 0 or the errno; on failure the
-// temporary file is removed and the old file is untouched.
+// Closes f and puts the output in place. Returns 0 or the errno; on failure the temporary
+// file is removed and the old file is untouched, unless the failure came while rewriting it
+// in place.
 int out_commit(outfile& f);
 
 // Closes f and removes the temporary file; the old file (if any) keeps its content.

@@ -1,6 +1,7 @@
-// What the programs ask of the system besides output files (fileio.h): files opened for reading,
-// their size and identity, reads and positioned writes, big buffers and error texts. One
-// interface; platform_posix.cpp and platform_win32.cpp implement it, and the build picks one.
+// What the programs ask of the system besides what fileio.h offers (output files, input
+// checks, file identity): files opened for reading, their kind and size, reads and positioned
+// writes, big buffers, error texts and reserved names. One interface with fileio.h:
+// platform_posix.cpp with fileio.cpp, or platform_win32.cpp, as the build picks.
 #pragma once
 
 #include <cstddef>
@@ -18,13 +19,10 @@ inline constexpr int std_err = 2;
 
 enum class kind { regular, directory, other };
 
-// What the programs need to know about an open file or a name. dev and ino together tell
-// one file from another under any of its names.
+// What the programs need to know about an open file.
 struct file_info {
     kind type = kind::other;
     std::uint64_t size = 0;
-    std::uint64_t dev = 0;
-    std::uint64_t ino = 0;
 };
 
 // Opens path for reading; no_wait opens a FIFO without waiting for a writer. A directory
@@ -51,7 +49,6 @@ long long seek(int fd, long long off, from where);
 
 // 0 or the errno.
 int info(int fd, file_info& fi);
-int info(const char* path, file_info& fi);
 
 // Copies up to n bytes from in to out (both at their positions) without passing them
 // through the process, where the system can. Returns the bytes copied; 0 at the input's

@@ -19,8 +19,6 @@ void fill(const struct stat& st, file_info& fi)
 {
     fi.type = S_ISREG(st.st_mode) ? kind::regular : S_ISDIR(st.st_mode) ? kind::directory : kind::other;
     fi.size = static_cast<std::uint64_t>(st.st_size);
-    fi.dev = static_cast<std::uint64_t>(st.st_dev);
-    fi.ino = static_cast<std::uint64_t>(st.st_ino);
 }
 
 }  // namespace
@@ -74,15 +72,6 @@ int info(int fd, file_info& fi)
 {
     struct stat st;
     if (::fstat(fd, &st) != 0)
-        return errno;
-    fill(st, fi);
-    return 0;
-}
-
-int info(const char* path, file_info& fi)
-{
-    struct stat st;
-    if (::stat(path, &st) != 0)
         return errno;
     fill(st, fi);
     return 0;

@@ -142,19 +142,23 @@ int descriptor(HANDLE h)
 
 bool is_disk(HANDLE h) { return ::GetFileType(h) == FILE_TYPE_DISK; }
 
+// The volume and the file index tell one file from another under any name, case included.
+file_id id_from(const BY_HANDLE_FILE_INFORMATION& bi)
+{
+    return {bi.dwVolumeSerialNumber, std::uint64_t{bi.nFileIndexHigh} << 32 | bi.nFileIndexLow};
+}
+
 int fill(HANDLE h, file_info& fi)
 {
     fi = file_info{};
     if (!is_disk(h))
-        return 0;  // a console, a pipe, NUL: no size, no identity
+        return 0;  // a console, a pipe, NUL: no size
     BY_HANDLE_FILE_INFORMATION bi;
     if (!::GetFileInformationByHandle(h, &bi))
         return last_errno();
     bool dir = bi.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
     fi.type = dir ? kind::directory : kind::regular;
     fi.size = std::uint64_t{bi.nFileSizeHigh} << 32 | bi.nFileSizeLow;
-    fi.dev = bi.dwVolumeSerialNumber;
-    fi.ino = std::uint64_t{bi.nFileIndexHigh} << 32 | bi.nFileIndexLow;
     return 0;
 }
 
@@ -262,14 +266,16 @@ std::wstring final_name(const std::wstring& name)
     return out;
 }
 
-// Copies the finished temporary file into dest in place, for when dest cannot be replaced.
+// Copies the finished temporary file into dest, which keeps its identity, links and rights.
+// The old bytes are overwritten before the file is cut to its new length, so a disk that is
+// nearly full needs room only for the growth.
 int copy_in_place(const std::wstring& tmp, const std::wstring& dest)
 {
     HANDLE from = open_existing(tmp, GENERIC_READ);
     if (from == INVALID_HANDLE_VALUE)
         return last_errno();
     HANDLE to = ::CreateFileW(dest.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (to == INVALID_HANDLE_VALUE) {
         int e = last_errno();
         ::CloseHandle(from);
@@ -291,10 +297,61 @@ int copy_in_place(const std::wstring& tmp, const std::wstring& dest)
             break;
         }
     }
+    if (e == 0 && !::SetEndOfFile(to))
+        e = last_errno();
     if (!::CloseHandle(to) && e == 0)
         e = last_errno();
     ::CloseHandle(from);
     return e;
+}
+
+// Temporary files to remove should Ctrl-C, Ctrl-Break or a closed console window end the run:
+// an interrupted conversion of a large image would otherwise leave gigabytes of litter. They
+// are opened with deletion shared, so the handler's thread can remove them while they are
+// open; the process then ends as the default handler ends it.
+struct pending_tmp {
+    wchar_t path[MAX_PATH * 4];
+    volatile LONG live;
+};
+pending_tmp pending[4];
+
+BOOL WINAPI remove_pending(DWORD)
+{
+    for (auto& t : pending)
+        if (t.live)
+            ::DeleteFileW(t.path);
+    return FALSE;
+}
+
+void watch(const std::wstring& tmp)
+{
+    static bool installed = ::SetConsoleCtrlHandler(remove_pending, TRUE);
+    (void)installed;
+    for (auto& t : pending) {
+        if (!t.live && tmp.size() < std::size(t.path)) {
+            std::copy(tmp.begin(), tmp.end(), t.path);
+            t.path[tmp.size()] = L'\0';
+            t.live = 1;
+            return;
+        }
+    }
+}
+
+void unwatch(const std::wstring& tmp)
+{
+    for (auto& t : pending)
+        if (t.live && tmp == t.path)
+            t.live = 0;
+}
+
+void remove_tmp(outfile& f)
+{
+    if (f.tmp.empty())
+        return;
+    std::wstring tmp = wide(f.tmp);
+    ::DeleteFileW(tmp.c_str());
+    unwatch(tmp);
+    f.tmp.clear();
 }
 
 }  // namespace
@@ -369,17 +426,59 @@ long long seek(int fd, long long off, from where)
 
 int info(int fd, file_info& fi) { return fill(handle(fd), fi); }
 
-int info(const char* path, file_info& fi)
+bool id_of(int fd, file_id& id)
 {
-    if (*path == '\0')
-        return ENOENT;
+    BY_HANDLE_FILE_INFORMATION bi;
+    HANDLE h = handle(fd);
+    if (!is_disk(h) || !::GetFileInformationByHandle(h, &bi))
+        return false;
+    id = id_from(bi);
+    return true;
+}
+
+bool id_of(const std::string& path, file_id& id)
+{
+    if (path.empty())
+        return false;
     HANDLE h = open_existing(wide(path), 0);
     if (h == INVALID_HANDLE_VALUE)
-        return last_errno();
-    int e = fill(h, fi);
+        return false;
+    BY_HANDLE_FILE_INFORMATION bi;
+    bool ok = is_disk(h) && ::GetFileInformationByHandle(h, &bi);
     ::CloseHandle(h);
-    return e;
+    if (ok)
+        id = id_from(bi);
+    return ok;
 }
+
+int in_check(int fd, input& in)
+{
+    HANDLE h = handle(fd);
+    if (is_disk(h)) {
+        BY_HANDLE_FILE_INFORMATION bi;
+        if (!::GetFileInformationByHandle(h, &bi))
+            return last_errno();
+        in.id = id_from(bi);
+        if (bi.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            return EISDIR;
+        in.size = std::uint64_t{bi.nFileSizeHigh} << 32 | bi.nFileSizeLow;
+        return 0;
+    }
+    // A pipe or a console has no size of its own, and a console would wait for a read; NUL
+    // is empty at once and reads as an empty file.
+    DWORD mode;
+    if (::GetFileType(h) != FILE_TYPE_CHAR || ::GetConsoleMode(h, &mode))
+        return ESPIPE;
+    char probe;
+    DWORD got = 0;
+    if (!::ReadFile(h, &probe, 1, &got, nullptr) || got != 0)
+        return ESPIPE;
+    in.size = 0;
+    return 0;
+}
+
+// Windows has no names that stand for another process's descriptors.
+bool descriptor_name(std::string_view) { return false; }
 
 long long copy_range(int, int, std::size_t) { return 0; }
 
@@ -436,12 +535,18 @@ int out_open(outfile& f, const std::string& path)
     bool direct = device_name(name);
     HANDLE old = direct ? INVALID_HANDLE_VALUE : open_existing(name, 0);
     bool exists = old != INVALID_HANDLE_VALUE;
+    // A loop of links or a path through a file: refused as a create is.
+    if (!direct && !exists) {
+        DWORD code = ::GetLastError();
+        if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND)
+            return errno_from(code);
+    }
+    BY_HANDLE_FILE_INFORMATION bi{};
     if (exists) {
-        file_info fi;
-        direct = fill(old, fi) == 0 && !is_disk(old);
-        bool dir = !direct && fi.type == kind::directory;
+        direct = !is_disk(old);
+        bool known = !direct && ::GetFileInformationByHandle(old, &bi);
         ::CloseHandle(old);
-        if (dir)
+        if (known && (bi.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
             return EISDIR;
     }
     if (direct) {
@@ -453,8 +558,7 @@ int out_open(outfile& f, const std::string& path)
         return f.fd < 0 ? errno : 0;
     }
     // A plain create would fail on a file it may not write; so do we.
-    DWORD attrs = ::GetFileAttributesW(name.c_str());
-    if (exists && attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY))
+    if (exists && (bi.dwFileAttributes & FILE_ATTRIBUTE_READONLY))
         return EACCES;
 
     std::wstring dest = exists ? final_name(name) : name, tmp;
@@ -462,37 +566,42 @@ int out_open(outfile& f, const std::string& path)
     // No temporary file, no run, as on every system.
     if (h == INVALID_HANDLE_VALUE)
         return last_errno();
+    watch(tmp);
     f.fd = descriptor(h);
-    if (f.fd < 0) {
-        ::DeleteFileW(tmp.c_str());
-        return errno;
-    }
     f.dest = utf8(dest);
     f.tmp = utf8(tmp);
+    if (f.fd < 0) {
+        int e = errno;
+        remove_tmp(f);
+        return e;
+    }
+    // A rename would split the old file from its other links: it is rewritten in place.
+    f.in_place = exists && bi.nNumberOfLinks > 1;
     return 0;
 }
 
 int out_commit(outfile& f)
 {
-    if (f.tmp.empty()) {
-        int e = f.fd >= 0 && _close(f.fd) != 0 ? errno : 0;
-        f.fd = -1;
+    int e = f.fd >= 0 && _close(f.fd) != 0 ? errno : 0;
+    f.fd = -1;
+    if (f.tmp.empty())
+        return e;
+    if (e != 0) {
+        remove_tmp(f);
         return e;
     }
     std::wstring tmp = wide(f.tmp), dest = wide(f.dest);
-    int e = _close(f.fd) != 0 ? errno : 0;
-    f.fd = -1;
-    f.tmp.clear();
-    // The old file is replaced whole; where it cannot be (another program holds it open),
-    // the finished output is copied into it.
-    if (e == 0 && ::MoveFileExW(tmp.c_str(), dest.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    // A refused replacement (another program holds the old file open without sharing its
+    // deletion) leaves the old file where it is; it still receives the output, as a plain
+    // write would give it.
+    if (!f.in_place &&
+        ::MoveFileExW(tmp.c_str(), dest.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        unwatch(tmp);
+        f.tmp.clear();
         return 0;
-    if (e == 0) {
-        e = last_errno();
-        if (::GetFileAttributesW(dest.c_str()) != INVALID_FILE_ATTRIBUTES)
-            e = copy_in_place(tmp, dest);
     }
-    ::DeleteFileW(tmp.c_str());
+    e = copy_in_place(tmp, dest);
+    remove_tmp(f);
     return e;
 }
 
@@ -501,9 +610,7 @@ void out_abort(outfile& f)
     if (f.fd >= 0)
         _close(f.fd);
     f.fd = -1;
-    if (!f.tmp.empty())
-        ::DeleteFileW(wide(f.tmp).c_str());
-    f.tmp.clear();
+    remove_tmp(f);
 }
 
 }  // namespace fw

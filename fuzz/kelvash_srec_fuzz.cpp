@@ -118,7 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         t.entry_point = entry;
     const kv::input_kind kind = input[0] == 'S' ? kv::input_kind::srec : kv::input_kind::aif;
     kv::task resolved = t;
-    kv::write_result r = kv::write_loadfile(kind, t, in, out);
+    kv::write_result r = kv::write_loadfile(kind, t, in, input.size(), out);
 
     std::string got;
     if (pipe_out) {

@@ -2,6 +2,7 @@
 // applying that vector in defaults mode.
 #include "defaults.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <new>
 
@@ -11,23 +12,62 @@ namespace kv {
 
 namespace {
 
-enum class loaded { ok, empty, error, no_memory };
+enum class loaded { ok, empty, error, no_memory, too_many };
 
 constexpr bool is_white(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-// Reads fd to its end, or to its first NUL byte, since that ends the text anyway (and so a
-// stream of NULs cannot run on for ever).
-loaded read_whole(int fd, std::string& text, int& e)
+// Counts tokens as defaults_vector splits them while the text is still being read, so that
+// reading stops at the first token too many: a stream of options would otherwise be read
+// until memory runs out.
+struct token_count {
+    enum { between, white, token } at = between;
+    std::size_t pos = 0;
+    std::size_t tokens = 0;
+};
+
+// True when text, whatever follows it, splits into more than max_tokens tokens.
+bool too_many(std::string_view text, token_count& c)
+{
+    while (c.pos < text.size()) {
+        switch (c.at) {
+        case token_count::between:
+            if (c.tokens >= max_tokens)
+                return true;
+            c.tokens++;
+            c.at = token_count::white;
+            break;
+        case token_count::white:
+            if (is_white(text[c.pos]))
+                c.pos++;
+            else
+                c.at = token_count::token;
+            break;
+        case token_count::token:
+            // The white space that ends a token is used up with it.
+            if (is_white(text[c.pos++]))
+                c.at = token_count::between;
+            break;
+        }
+    }
+    return false;
+}
+
+// Reads fd to its end, to its first NUL byte (which ends the text anyway), or to the first
+// token too many. A regular file is read into room of its own size, so that memory never
+// runs to twice the file.
+loaded read_text(int fd, std::string& text, int& e)
 {
     constexpr std::size_t chunk = 65536;
+    token_count count;
     try {
         fw::file_info fi;
         if (fw::info(fd, fi) == 0 && fi.type == fw::kind::regular && fi.size > 0)
             text.reserve(static_cast<std::size_t>(fi.size) + 1);
         for (;;) {
             std::size_t old = text.size();
-            text.resize(old + chunk);
-            long long n = fw::read(fd, text.data() + old, chunk);
+            std::size_t room = text.capacity() - old;
+            text.resize(old + (room > 0 ? std::min(room, chunk) : chunk));
+            long long n = fw::read(fd, text.data() + old, text.size() - old);
             if (n < 0) {
                 e = errno;
                 return loaded::error;
@@ -35,7 +75,10 @@ loaded read_whole(int fd, std::string& text, int& e)
             text.resize(old + static_cast<std::size_t>(n));
             if (n == 0)
                 return text.empty() ? loaded::empty : loaded::ok;
-            if (text.find('\0', old) != std::string::npos)
+            auto nul = text.find('\0', old);
+            if (too_many(std::string_view(text).substr(0, nul), count))
+                return loaded::too_many;
+            if (nul != std::string::npos)
                 return loaded::ok;
         }
     } catch (const std::bad_alloc&) {
@@ -70,7 +113,7 @@ verdict apply_defaults(int fd, std::string_view path, bool in_order, task& t,
 {
     std::string text;
     int e = 0;
-    switch (read_whole(fd, text, e)) {
+    switch (read_text(fd, text, e)) {
     case loaded::no_memory:
         err += sys_report(name, ENOMEM);
         return verdict::fail;
@@ -79,6 +122,9 @@ verdict apply_defaults(int fd, std::string_view path, bool in_order, task& t,
         return verdict::fail;
     case loaded::empty:
         err += error_report(path, empty_file);
+        return verdict::fail;
+    case loaded::too_many:
+        err += message(name, "Too many options in the defaults file");
         return verdict::fail;
     case loaded::ok:
         break;

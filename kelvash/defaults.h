@@ -19,8 +19,9 @@ inline constexpr std::size_t max_tokens = 39;
 // max_tokens.
 bool defaults_vector(std::string_view text, std::vector<std::string_view>& vec);
 
-// Reads the open defaults file fd (named path) whole and applies it in defaults mode. A NUL
-// byte ends the text. Messages go to err as apply_options does.
+// Reads the open defaults file fd (named path) and applies it in defaults mode. A NUL byte
+// ends the text; reading stops at the first token past max_tokens. Messages go to err as
+// apply_options does.
 verdict apply_defaults(int fd, std::string_view path, bool in_order, task& t,
                        std::string_view name, std::string& err);
 

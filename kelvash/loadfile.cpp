@@ -104,6 +104,7 @@ struct piece_reader {
     const char* begin = buf.block;
     const char* end = buf.block;
     bool eof = false;
+    std::uint64_t teed = 0;  // bytes passed to tee
 };
 
 enum class pr { piece, eof, in_error, out_error };
@@ -123,6 +124,8 @@ pr refill(piece_reader& r, int& e)
         }
         if (r.tee >= 0 && (e = fw::write_all(r.tee, {end, static_cast<std::size_t>(n)})) != 0)
             return pr::out_error;
+        if (r.tee >= 0)
+            r.teed += static_cast<std::uint64_t>(n);
         r.eof = n == 0;
         end += n;
     }
@@ -249,8 +252,9 @@ std::size_t plain_record(const char* p, std::size_t avail, line_shape& shape, sr
     return len;
 }
 
-// Scans the input from its start up to its first end record, passing what it reads to tee.
-write_result scan_input(int in, int tee, srec_scan& s, read_buffer& buf)
+// Scans the input from its start up to its first end record, passing what it reads to tee;
+// teed tells how many bytes that was.
+write_result scan_input(int in, int tee, srec_scan& s, read_buffer& buf, std::uint64_t& teed)
 {
     if (fw::seek(in, 0, fw::from::start) < 0)
         return failed(wrote::in_error, errno);
@@ -277,6 +281,7 @@ write_result scan_input(int in, int tee, srec_scan& s, read_buffer& buf)
         case rec::syntax:
             return failed(wrote::syntax);
         case rec::end:
+            teed = r.teed;
             return {};
         case rec::more:
             break;
@@ -284,22 +289,33 @@ write_result scan_input(int in, int tee, srec_scan& s, read_buffer& buf)
     }
 }
 
-// Copies in from where it stands to its end behind what out holds. A copy in the kernel keeps
-// the bytes out of the process; whatever it cannot do, or any error it meets, goes on with
-// read and write, which also tell whether a failure was the input's or the output's.
-write_result copy_input(int in, int out, read_buffer& buf)
+// Copies the next left bytes of in behind what out holds, and makes sure the input ends
+// there. A copy in the kernel keeps the bytes out of the process; whatever it cannot do, or
+// any error it meets, goes on with read and write, which also tell whether a failure was the
+// input's or the output's.
+write_result copy_input(int in, int out, std::uint64_t left, read_buffer& buf)
 {
     bool regular = is_regular(in) && is_regular(out);
-    while (regular && fw::copy_range(in, out, std::size_t(1) << 30) > 0) {
+    while (regular && left > 0) {
+        auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, std::uint64_t(1) << 30));
+        long long n = fw::copy_range(in, out, want);
+        if (n <= 0)
+            break;
+        left -= static_cast<std::uint64_t>(n);
     }
     for (;;) {
-        long long n = fw::read(in, buf.block, block_size);
+        // One byte more than is left: the read past the stated size must find the end.
+        auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left + 1, block_size));
+        long long n = fw::read(in, buf.block, want);
         if (n < 0)
             return failed(wrote::in_error, errno);
+        if (static_cast<std::uint64_t>(n) > left || (n == 0 && left > 0))
+            return failed(wrote::in_changed);
         if (n == 0)
             return {};
         if (int e = fw::write_all(out, {buf.block, static_cast<std::size_t>(n)}); e != 0)
             return failed(wrote::out_error, e);
+        left -= static_cast<std::uint64_t>(n);
     }
 }
 
@@ -382,37 +398,34 @@ std::string load_header(input_kind k, const task& t, const section& sec)
     return h;
 }
 
-write_result write_loadfile(input_kind k, task& t, int in, int out)
+write_result write_loadfile(input_kind k, task& t, int in, std::uint64_t in_size, int out)
 {
     read_buffer buf;
     srec_scan s;
-    std::uint32_t aif_size = 0;
+    std::uint64_t teed = 0;
     // A regular output gets the input as the scan reads it, behind room for the header that
     // is filled in afterwards: one pass over the input instead of two. Anything else must
     // see the header first.
     bool one_pass = false;
     if (k == input_kind::srec) {
         one_pass = is_regular(out) && fw::seek(out, header_size, fw::from::start) == header_size;
-        if (write_result r = scan_input(in, one_pass ? out : -1, s, buf); r.what != wrote::ok)
+        if (write_result r = scan_input(in, one_pass ? out : -1, s, buf, teed); r.what != wrote::ok)
             return r;
-    } else {
-        long long size = fw::seek(in, 0, fw::from::end);
-        if (size < 0)
-            return failed(wrote::in_error, errno);
+        if (teed > in_size)
+            return failed(wrote::in_changed);
+    } else if (in_size > UINT32_MAX) {
         // The header has 32 bits for the size; a larger image cannot be described.
-        if (size > static_cast<long long>(UINT32_MAX))
-            return failed(wrote::too_big);
-        aif_size = static_cast<std::uint32_t>(size);
+        return failed(wrote::too_big);
     }
 
-    section sec = resolve(k, t, s, aif_size);
+    section sec = resolve(k, t, s, static_cast<std::uint32_t>(in_size));
     std::string header = load_header(k, t, sec);
     int e = one_pass ? fw::pwrite_all(out, header, 0) : fw::write_all(out, header);
     if (e != 0)
         return failed(wrote::out_error, e);
     if (!one_pass && fw::seek(in, 0, fw::from::start) < 0)
         return failed(wrote::in_error, errno);
-    write_result r = copy_input(in, out, buf);
+    write_result r = copy_input(in, out, in_size - teed, buf);
     r.sec = sec;
     return r;
 }

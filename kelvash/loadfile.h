@@ -48,7 +48,7 @@ enum class input_kind { srec, aif };
 // The header for t with entry point and stack sizes already resolved.
 std::string load_header(input_kind k, const task& t, const section& sec);
 
-enum class wrote { ok, syntax, in_error, in_eof, too_big, out_error };
+enum class wrote { ok, syntax, in_error, in_eof, too_big, in_changed, out_error };
 
 struct write_result {
     wrote what = wrote::ok;
@@ -56,10 +56,12 @@ struct write_result {
     section sec;
 };
 
-// Writes the load file for the input open on in (seekable; its first byte decided the kind)
-// to out. Resolves entry point and stack sizes into t, and the AIF section start into
-// t.load_address, so that the report shows what was written.
-write_result write_loadfile(input_kind k, task& t, int in, int out);
+// Writes the load file for the input open on in (a regular file of in_size bytes; its first
+// byte decided the kind) to out: the header, then exactly in_size bytes of the input. An
+// input that turns out longer or shorter than that is in_changed. Resolves entry point and
+// stack sizes into t, and the AIF section start into t.load_address, so that the report shows
+// what was written.
+write_result write_loadfile(input_kind k, task& t, int in, std::uint64_t in_size, int out);
 
 // The report that -v prints after the load file.
 std::string report(input_kind k, const task& t, const section& sec);

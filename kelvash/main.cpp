@@ -40,11 +40,26 @@ std::string why(const kv::write_result& r, std::string_view name, const std::str
         return kv::error_report(filename, "End of file before an end record");
     case kv::wrote::too_big:
         return kv::sys_report(filename, EFBIG);
+    case kv::wrote::in_changed:
+        return kv::error_report(filename, "File changed size while it was copied");
     case kv::wrote::out_error:
         return kv::sys_report(out_file, r.err);
     case kv::wrote::ok:
         break;
     }
+    return {};
+}
+
+// The message when the load file would replace the input or the defaults file; "" otherwise.
+std::string same_file(int in, const std::string& filename, const kv::task& t, std::string_view name)
+{
+    fw::file_id out, id;
+    if (!fw::id_of(t.out_file, out))
+        return {};
+    if (fw::id_of(in, id) && id == out)
+        return kv::message(name, "Output file " + t.out_file + " is the input file " + filename);
+    if (t.defaults_fd >= 0 && fw::id_of(t.defaults_fd, id) && id == out)
+        return kv::message(name, "Output file " + t.out_file + " is the defaults file " + t.defaults_name);
     return {};
 }
 
@@ -83,7 +98,11 @@ int main(int argc, char** argv)
         to_stderr(err);  // warnings
     }
 
-    // Written beside the target and renamed into place only after a complete run.
+    // The load file must not take the place of a file this run reads.
+    if (std::string e = same_file(in, filename, t, name); !e.empty())
+        return fail(e);
+
+    // Written beside the target and put in place only after a complete run.
     fw::outfile out;
     if (int e = fw::out_open(out, t.out_file); e != 0)
         return fail(kv::sys_report(t.out_file, e));
@@ -93,6 +112,12 @@ int main(int argc, char** argv)
         return fail(err, kv::verdict::fail_usage, name);
     }
 
+    // Only a regular file holds the size the header states; a pipe or /dev/zero does not.
+    fw::input info;
+    if (int e = fw::in_check(in, info); e != 0) {
+        fw::out_abort(out);
+        return fail(kv::sys_report(filename, e));
+    }
     char first = 0;
     long long n = fw::read(in, &first, 1);
     if (n <= 0) {
@@ -102,7 +127,7 @@ int main(int argc, char** argv)
     }
 
     kv::input_kind kind = first == 'S' ? kv::input_kind::srec : kv::input_kind::aif;
-    kv::write_result r = kv::write_loadfile(kind, t, in, out.fd);
+    kv::write_result r = kv::write_loadfile(kind, t, in, info.size, out.fd);
     if (r.what != kv::wrote::ok) {
         fw::out_abort(out);
         return fail(why(r, name, filename, t.out_file));

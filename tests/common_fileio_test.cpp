@@ -112,6 +112,56 @@ TEST_F(fileio, file_in_a_locked_directory_is_refused_and_kept)
     EXPECT_EQ(th::read_file(dir / "locked" / "out"), "old");
 }
 
+TEST_F(fileio, only_descriptor_names_are_written_directly)
+{
+    // Regular files under /dev and /proc are files like any other.
+    for (const char* name : {"/dev/fd/1", "/dev/stdout", "/proc/self/fd/1", "/proc/1/fd/0"})
+        EXPECT_TRUE(fw::descriptor_name(name)) << name;
+    for (const char* name : {"/dev/shm/out.hex", "/dev/fd/1x", "/proc/self/fdx/1", "/proc/x/fd/1",
+                             "/proc/1/fd/", "/devx/stdout", "dev/stdout"})
+        EXPECT_FALSE(fw::descriptor_name(name)) << name;
+}
+
+TEST_F(fileio, links_and_what_an_input_may_be)
+{
+    fs::create_symlink("b", dir / "a");
+    fs::create_symlink("a", dir / "b");
+    fw::outfile f;
+    EXPECT_EQ(fw::out_open(f, path("a")), ELOOP);
+    EXPECT_EQ(fw::out_open(f, path("a/x")), ELOOP);
+
+    // An old file with another link is rewritten in place: both names see the output.
+    th::write_file(path("one"), "old content");
+    fs::create_hard_link(dir / "one", dir / "two");
+    ASSERT_EQ(fw::out_open(f, path("one")), 0);
+    EXPECT_TRUE(f.in_place);
+    ASSERT_EQ(fw::write_all(f.fd, "new"), 0);
+    EXPECT_EQ(th::read_file(path("two")), "old content") << "touched before the commit";
+    ASSERT_EQ(fw::out_commit(f), 0);
+    EXPECT_EQ(th::read_file(path("two")), "new");
+    EXPECT_EQ(entries(dir), 4);
+
+    struct {
+        const char* name;
+        int err;
+        std::uint64_t size;
+    } inputs[] = {{"/dev/null", 0, 0}, {"/dev/zero", ESPIPE, 0}, {"/tmp", EISDIR, 0}};
+    for (const auto& c : inputs) {
+        int fd = open(c.name, O_RDONLY);
+        ASSERT_GE(fd, 0);
+        fw::input in;
+        EXPECT_EQ(fw::in_check(fd, in), c.err) << c.name;
+        EXPECT_EQ(in.size, c.size);
+        close(fd);
+    }
+    int p[2];
+    ASSERT_EQ(pipe(p), 0);
+    fw::input in;
+    EXPECT_EQ(fw::in_check(p[0], in), ESPIPE);
+    close(p[0]);
+    close(p[1]);
+}
+
 TEST(crlf, every_newline_becomes_cr_lf)
 {
     EXPECT_EQ(fw::crlf(""), "");

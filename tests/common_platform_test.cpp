@@ -66,8 +66,6 @@ TEST_F(platform, failures_give_the_errno_and_text_of_linux)
     EXPECT_EQ(errno, ENOENT);
     EXPECT_EQ(fw::open_read(""), -1);
     EXPECT_EQ(errno, ENOENT);
-    fw::file_info fi;
-    EXPECT_EQ(fw::info(path("none/x").c_str(), fi), ENOENT);
     const std::pair<int, const char*> texts[] = {
         {ENOENT, "No such file or directory"}, {EACCES, "Permission denied"},
         {EISDIR, "Is a directory"},            {ENOSPC, "No space left on device"},
@@ -86,20 +84,22 @@ TEST_F(platform, one_file_under_any_name_has_one_identity)
     th::write_file(path("g"), "x");
     fs::create_directory(dir / "sub");
     fs::create_hard_link(dir / "f", dir / "link");
-    fw::file_info f, same, other;
-    ASSERT_EQ(fw::info(path("f").c_str(), f), 0);
+    fw::file_id f, same, other;
+    ASSERT_TRUE(fw::id_of(path("f"), f));
     for (const char* name : {"sub/../f", "link"}) {
         SCOPED_TRACE(name);
-        ASSERT_EQ(fw::info(path(name).c_str(), same), 0);
-        EXPECT_EQ(std::pair(same.dev, same.ino), std::pair(f.dev, f.ino));
+        ASSERT_TRUE(fw::id_of(path(name), same));
+        EXPECT_EQ(same, f);
     }
-    ASSERT_EQ(fw::info(path("g").c_str(), other), 0);
-    EXPECT_NE(std::pair(other.dev, other.ino), std::pair(f.dev, f.ino));
-    if (th::built_for_windows()) {
-        // Windows file names ignore case: F is f.
-        ASSERT_EQ(fw::info(path("F").c_str(), same), 0);
-        EXPECT_EQ(std::pair(same.dev, same.ino), std::pair(f.dev, f.ino));
-    }
+    int fd = fw::open_read(path("f").c_str());
+    ASSERT_TRUE(fw::id_of(fd, same));
+    fw::close(fd);
+    EXPECT_EQ(same, f) << "the open file and its name";
+    ASSERT_TRUE(fw::id_of(path("g"), other));
+    EXPECT_NE(other, f);
+    EXPECT_FALSE(fw::id_of(path("none"), other));
+    // Windows file names ignore case: F is f.
+    EXPECT_EQ(fw::id_of(path("F"), same) && same == f, th::built_for_windows());
 }
 
 TEST_F(platform, output_files_are_complete_or_untouched)

@@ -27,6 +27,12 @@ std::vector<std::string> words(const std::string& s)
     return w;
 }
 
+const std::vector<std::string>& emulator()
+{
+    static const std::vector<std::string> prefix = words(env_or("FWKIT_TEST_EMULATOR", ""));
+    return prefix;
+}
+
 }  // namespace
 
 std::string bin(std::string_view name)
@@ -62,13 +68,20 @@ std::string sample(std::string_view name)
     return std::string(FWKIT_SOURCE_DIR "/samples/") + std::string(name);
 }
 
+std::string command(std::string_view prog)
+{
+    std::string c;
+    for (const auto& w : emulator())
+        c += w + " ";
+    return c + bin(prog);
+}
+
 result run(std::string_view prog, const std::vector<std::string>& args, const options& opt)
 {
-    static const std::vector<std::string> emulator = words(env_or("FWKIT_TEST_EMULATOR", ""));
-    std::vector<std::string> argv = emulator;
+    std::vector<std::string> argv = emulator();
     argv.push_back(bin(prog));
     argv.insert(argv.end(), args.begin(), args.end());
-    return run_argv(emulator.empty() ? argv[0] : which(emulator[0]), argv, opt);
+    return run_argv(emulator().empty() ? argv[0] : which(emulator()[0]), argv, opt);
 }
 
 std::string read_file(const std::filesystem::path& p)

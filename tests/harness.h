@@ -26,6 +26,9 @@ struct options {
     long long file_size_limit = 0;      // when set, no file of the run grows past this many
                                         // bytes: a write beyond fails with EFBIG, as on a
                                         // full disk (SIGXFSZ is ignored)
+    unsigned run_as = 0;                // when set and the tests run as root: the user and
+                                        // group id the program runs as, a user with no
+                                        // privilege over other users' files
 };
 
 // The programs under test: those of this build, or others named by the environment, such as
@@ -55,6 +58,9 @@ std::string sample(std::string_view name);
 // Runs the executable at path with exactly argv (argv[0] included), no shell in between.
 result run_argv(const std::string& path, const std::vector<std::string>& argv,
                 const options& opt = {});
+
+// A program under test as a shell command starts it: its path, behind the emulator's words.
+std::string command(std::string_view prog);
 
 // Runs a program under test with argv[0] = its path and args after it, through the emulator
 // when there is one.

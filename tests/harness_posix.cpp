@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -79,6 +80,9 @@ result run_argv(const std::string& path, const std::vector<std::string>& argv, c
         }
         if (!opt.cwd.empty() && chdir(opt.cwd.c_str()) != 0)
             _exit(126);
+        if (opt.run_as != 0 && geteuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(opt.run_as) != 0 || setuid(opt.run_as) != 0))
+            _exit(123);
         execve(path.c_str(), cargs.data(), cenv.data());
         _exit(127);
     }

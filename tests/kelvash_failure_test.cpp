@@ -77,4 +77,88 @@ TEST_F(kelvash_failure, a_load_file_name_that_is_a_directory)
     }
 }
 
+// Edges of real file systems and inputs with no size of their own: each refused before
+// anything is written, exit 1, every file as it was.
+TEST_F(kelvash_failure, edges_of_the_file_system)
+{
+    namespace fs = std::filesystem;
+    put("t.srec", kt::small_srec);
+    put("task.def", "-a\n");
+    put("out.ld", "previous");
+    fs::create_symlink("loop2", dir / "loop1");
+    fs::create_symlink("loop1", dir / "loop2");
+    fs::create_hard_link(dir / "t.srec", dir / "t.hard");
+    const std::vector<std::string> known = {"t.srec", "task.def", "out.ld", "loop1", "loop2", "t.hard"};
+    struct {
+        const char* what;
+        std::vector<std::string> args;
+        std::string err;
+    } cases[] = {
+        {"load file is a loop of symbolic links", {"-a", "-o", "loop1", "t.srec"},
+         "loop1: Too many levels of symbolic links\n"},
+        {"load file is the input", {"-a", "-o", "t.srec", "t.srec"},
+         kt::msg("Output file t.srec is the input file t.srec")},
+        {"load file is a hard link of the input", {"-a", "-o", "t.hard", "t.srec"},
+         kt::msg("Output file t.hard is the input file t.srec")},
+        {"load file is the defaults file", {"-d", "task.def", "-o", "task.def", "t.srec"},
+         kt::msg("Output file task.def is the defaults file task.def")},
+        {"input with no end", {"-a", "/dev/zero"}, "/dev/zero: Illegal seek\n"},
+        {"input that is empty at once", {"-a", "/dev/null"}, "/dev/null: File is empty\n"},
+        {"input whose size is not what it holds", {"-a", "/proc/version"},
+         "/proc/version: File changed size while it was copied\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto r = run(c.args);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(get("t.srec"), kt::small_srec);
+        EXPECT_EQ(get("task.def"), "-a\n");
+        EXPECT_EQ(get("out.ld"), "previous");
+        EXPECT_TRUE(fs::is_symlink(dir / "loop1"));
+        EXPECT_EQ(others(known), std::vector<std::string>{});
+    }
+}
+
+TEST_F(kelvash_failure, an_endless_defaults_file_stops_at_the_first_token_too_many)
+{
+    if (th::windows())
+        GTEST_SKIP() << "Windows has no file name for standard input";
+    // Time and memory are capped well below what reading the stream whole would take
+    // (AddressSanitizer reserves more address space than the memory cap allows).
+#if defined(__SANITIZE_ADDRESS__)
+    const std::string cap = "";
+#else
+    const std::string cap = "ulimit -v 100000; ";
+#endif
+    put("t.srec", kt::small_srec);
+    th::options o;
+    o.cwd = dir.string();
+    o.unset_env.push_back("POSIX_ME_HARDER");
+    auto r = th::run_argv("/bin/sh", {"sh", "-c", cap + "yes -- -v 2>/dev/null | timeout 60 " +
+                                                      kt::prog + " -a -d /dev/stdin t.srec"}, o);
+    EXPECT_EQ(r.err, kt::msg("Too many options in the defaults file"));
+    EXPECT_EQ(r.status, 1);
+}
+
+TEST_F(kelvash_failure, a_load_file_under_dev_goes_through_a_temporary_file)
+{
+    namespace fs = std::filesystem;
+    if (!fs::is_directory("/dev/shm"))
+        GTEST_SKIP() << "no /dev/shm here";
+    fs::path shm = fs::path("/dev/shm") / ("fwkit-kv-" + std::to_string(getpid()));
+    fs::create_directory(shm);
+    th::write_file(shm / "k.ld", "previous");
+    put("bad.srec", kt::small_srec.substr(0, 60) + "\nX\n");
+    auto r = run({"-a", "-o", (shm / "k.ld").string(), "bad.srec"});
+    std::string kept = th::read_file(shm / "k.ld");
+    bool alone = std::distance(fs::directory_iterator(shm), fs::directory_iterator()) == 1;
+    fs::remove_all(shm);
+    EXPECT_EQ(r.err, kt::msg("Syntax error in file"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(kept, "previous");
+    EXPECT_TRUE(alone);
+}
+
 }  // namespace

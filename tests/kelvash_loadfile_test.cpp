@@ -2,9 +2,11 @@
 // hand), the 82-character line pieces, AIF input, the reports, and the failures of input and
 // output, with the exact bytes of every file written.
 #include <cstdlib>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "kelvash_fixture.h"
+#include "loadfile.h"
 
 namespace {
 
@@ -263,6 +265,33 @@ TEST_F(kelvash_load, aif_input_is_copied_whole)
         h.tag = "_AIFA";
         h.size = 1;
         expect_load_file(tiny, {"-a"}, h);
+    }
+}
+
+TEST_F(kelvash_load, input_that_is_not_the_size_it_was_is_refused)
+{
+    // A file that grows or shrinks while it is copied would give a header whose size does
+    // not match the bytes behind it: the writer copies exactly the size it was given.
+    const std::string image = "\x7f" "AIF" + std::string(5000, '\x5A');
+    for (bool srec : {false, true}) {
+        const std::string input = srec ? kt::small_srec : image;
+        const std::uint64_t size = input.size();
+        for (std::uint64_t stated : {size - 1, size + 1, size}) {
+            SCOPED_TRACE((srec ? "S-records, stated " : "AIF, stated ") + std::to_string(stated));
+            put("in", input);
+            int in = ::open(path("in").c_str(), O_RDONLY);
+            int out = ::open(path("out").c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+            ASSERT_GE(in, 0);
+            ASSERT_GE(out, 0);
+            ASSERT_EQ(::lseek(in, 1, SEEK_SET), 1);
+            kv::task t;
+            t.code_type = 'A';
+            auto kind = srec ? kv::input_kind::srec : kv::input_kind::aif;
+            auto r = kv::write_loadfile(kind, t, in, stated, out);
+            ::close(in);
+            ::close(out);
+            EXPECT_EQ(r.what, stated == size ? kv::wrote::ok : kv::wrote::in_changed);
+        }
     }
 }
 

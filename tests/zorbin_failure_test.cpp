@@ -1,9 +1,17 @@
 // zorbin under injected failures: a disk that fills up while an output file is written,
-// outputs that are directories. Every run fails with a message, and the directory afterwards
-// holds exactly what it held before plus the complete files of earlier segments.
+// outputs that are directories, links or mounts, signals. Every run fails with a message, and
+// the directory afterwards holds exactly what it held before plus the complete files of
+// earlier segments.
 #include "harness.h"
 
+#include <csignal>
+#include <cstring>
+#include <fstream>
 #include <map>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -11,12 +19,17 @@ namespace fs = std::filesystem;
 
 constexpr const char* dir_mark = "<directory>";
 
-// Every entry of d: regular files by content, directories marked.
+// Every entry of d: regular files by content, directories marked, links by their target.
 std::map<std::string, std::string> entries(const fs::path& d)
 {
     std::map<std::string, std::string> m;
-    for (auto& e : fs::directory_iterator(d))
-        m[e.path().filename().string()] = e.is_directory() ? dir_mark : th::read_file(e.path());
+    for (auto& e : fs::directory_iterator(d)) {
+        std::string& v = m[e.path().filename().string()];
+        if (e.is_symlink())
+            v = "-> " + fs::read_symlink(e.path()).string();
+        else
+            v = e.is_directory() ? dir_mark : th::read_file(e.path());
+    }
     return m;
 }
 
@@ -118,6 +131,179 @@ TEST_F(zorbin_failure, a_chain_stops_at_the_segment_it_cannot_write)
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(entries(dir), (std::map<std::string, std::string>{
                                 {"app.aif", complete.at("app.aif")}, {"ROOT.hex", "old root\r\n"}}));
+}
+
+
+// Edges of real file systems: every case fails as the issue at hand, exit 1, and no file is
+// lost or left behind.
+TEST_F(zorbin_failure, edges_of_the_file_system)
+{
+    const std::string data(70 * 1024, '\x11');  // past mostech's 64 KiB limit
+    th::write_file(path("fw.bin"), data);
+    fs::create_symlink("loop2", dir / "loop1");
+    fs::create_symlink("loop1", dir / "loop2");
+    fs::create_symlink("fw.bin", dir / "fw.link");
+    fs::create_hard_link(dir / "fw.bin", dir / "fw.hard");
+    const std::map<std::string, std::string> before = entries(dir);
+
+    struct {
+        const char* what;
+        std::vector<std::string> args;
+        std::string out;
+    } cases[] = {
+        {"output is a loop of symbolic links", {"-intel32", "-bin", "fw.bin", "loop1"},
+         "Error opening loop1 for output\r\n"},
+        {"output is the input", {"-intel32", "-bin", "fw.bin", "fw.bin"},
+         "Output file fw.bin is the input file fw.bin, not overwritten\r\n"},
+        {"output is the input under another path", {"-intel32", "-bin", "fw.bin", "./fw.bin"},
+         "Output file ./fw.bin is the input file fw.bin, not overwritten\r\n"},
+        {"output is a link to the input", {"-intel32", "-bin", "fw.bin", "fw.link"},
+         "Output file fw.link is the input file fw.bin, not overwritten\r\n"},
+        {"output is a hard link of the input", {"-intel32", "-bin", "fw.hard", "fw.bin"},
+         "Output file fw.bin is the input file fw.hard, not overwritten\r\n"},
+        {"input is a device with no end", {"-intel32", "-bin", "/dev/zero", "out.hex"},
+         "Error seeking on /dev/zero\r\n"},
+        {"input is an empty device, as an empty file", {"-intel32", "-bin", "/dev/null", "out.hex"},
+         "Unable to allocate 0 bytes\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto r = th::run("zorbin", c.args, in_dir());
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(entries(dir), before);
+        EXPECT_TRUE(fs::is_symlink(dir / "loop1"));
+    }
+
+    auto r = th::run_argv("/bin/sh", {"sh", "-c", th::command("zorbin") + " -help 2>/dev/full"});
+    EXPECT_EQ(r.status, 1) << "a help text that could not be written";
+}
+
+TEST_F(zorbin_failure, files_under_dev_go_through_a_temporary_file)
+{
+    // /dev/shm holds regular files: a failed run must keep the old one whole, as anywhere.
+    if (!fs::is_directory("/dev/shm"))
+        GTEST_SKIP() << "no /dev/shm here";
+    fs::path shm = fs::path("/dev/shm") / ("fwkit-" + std::to_string(getpid()));
+    fs::create_directory(shm);
+    th::write_file(path("70k.bin"), std::string(70 * 1024, '\x22'));
+    th::write_file(shm / "out.hex", "old\r\n");
+    auto r = th::run("zorbin", {"-mostech", "-bin", "70k.bin", (shm / "out.hex").string()}, in_dir());
+    auto after = entries(shm);
+    fs::remove_all(shm);
+    EXPECT_EQ(r.out, "Base and/or size too big for this format, max = 0xFFFF\r\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(after, (std::map<std::string, std::string>{{"out.hex", "old\r\n"}}));
+}
+
+// A replaced file keeps what a plain write keeps: its links, its owner, and its place where
+// a rename is refused. The records are those of a run into a fresh file.
+TEST_F(zorbin_failure, a_replaced_file_keeps_its_links_owner_and_place)
+{
+    th::write_file(path("fw.bin"), std::string(100, '\x33'));
+    ASSERT_EQ(th::run("zorbin", {"-intel32", "-bin", "fw.bin", "fresh.hex"}, in_dir()).status, 0);
+    const std::string records = th::read_file(path("fresh.hex"));
+    auto stat_of = [](const fs::path& p) {
+        struct stat st {};
+        EXPECT_EQ(::stat(p.c_str(), &st), 0);
+        return st;
+    };
+
+    th::write_file(path("out.hex"), "old");
+    fs::create_hard_link(dir / "out.hex", dir / "other.hex");
+    ino_t ino = stat_of(dir / "out.hex").st_ino;
+    auto r = th::run("zorbin", {"-intel32", "-bin", "fw.bin", "out.hex"}, in_dir());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(th::read_file(path("other.hex")), records) << "the hard link was split off";
+    EXPECT_EQ(stat_of(dir / "out.hex").st_ino, ino);
+
+    if (th::windows())
+        GTEST_SKIP() << "owners, sticky directories and bind mounts are POSIX matters";
+    if (geteuid() != 0)
+        GTEST_SKIP() << "files of other users need root to make";
+    const unsigned nobody = 65534;
+    th::write_file(path("theirs.hex"), "old");
+    ASSERT_EQ(::chown(path("theirs.hex").c_str(), nobody, nobody), 0);
+    r = th::run("zorbin", {"-intel32", "-bin", "fw.bin", "theirs.hex"}, in_dir());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(th::read_file(path("theirs.hex")), records);
+    EXPECT_EQ(stat_of(dir / "theirs.hex").st_uid, nobody) << "a run as root took the file over";
+
+    // Another user's file, writable by all, in a sticky directory that is not ours either:
+    // the rename is refused, the file is written in place.
+    fs::create_directory(dir / "sticky");
+    ASSERT_EQ(::chown((dir / "sticky").c_str(), nobody, nobody), 0);
+    ASSERT_EQ(::chmod((dir / "sticky").c_str(), 01777), 0);
+    ASSERT_EQ(::chmod(dir.c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(path("fw.bin").c_str(), 0644), 0);
+    th::write_file(dir / "sticky" / "out.hex", "old");
+    ASSERT_EQ(::chmod((dir / "sticky" / "out.hex").c_str(), 0666), 0);
+    th::options o = in_dir();
+    o.run_as = nobody - 1;
+    r = th::run("zorbin", {"-intel32", "-bin", "fw.bin", "sticky/out.hex"}, o);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(th::read_file(dir / "sticky" / "out.hex"), records);
+    EXPECT_EQ(entries(dir / "sticky").size(), 1u);
+
+    // A file mounted on its own, as containers mount them: it cannot be renamed over.
+    th::write_file(path("mounted.hex"), "old");
+    th::write_file(path("mount-src.hex"), "old");
+    r = th::run_argv("/usr/bin/unshare",
+                     {"unshare", "-m", "sh", "-c",
+                      "mount --bind mount-src.hex mounted.hex && exec " + th::bin("zorbin") +
+                          " -intel32 -bin fw.bin mounted.hex"},
+                     in_dir());
+    if (r.status != 0 && r.out.empty())
+        GTEST_SKIP() << "no mount namespace here: " << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(th::read_file(path("mount-src.hex")), records);
+}
+
+// Ctrl-C in make, a CI timeout: the temporary file goes, and the run ends by the signal.
+TEST_F(zorbin_failure, an_interrupted_run_leaves_no_temporary_file)
+{
+    if (th::windows())
+        GTEST_SKIP() << "POSIX signals; on Windows a console control handler removes the "
+                        "temporary file, and Wine sends no Ctrl-C to a program without a console";
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(strsignal(sig));
+        bool caught = false;
+        // Big enough that the conversion is still running when the temporary file is seen.
+        for (std::size_t mib = 32; !caught && mib <= 512; mib *= 4) {
+            fs::remove_all(dir);
+            fs::create_directory(dir);
+            {
+                std::ofstream f(path("big.bin"), std::ios::binary);
+                f.seekp(static_cast<std::streamoff>(mib << 20) - 1);
+                f.put('\0');
+            }
+            std::string prog = th::bin("zorbin"), in = path("big.bin"), out = path("out.hex");
+            const char* argv[] = {prog.c_str(), "-intel32", "-bin", in.c_str(), out.c_str(), nullptr};
+            pid_t pid;
+            ASSERT_EQ(posix_spawn(&pid, prog.c_str(), nullptr, nullptr,
+                                  const_cast<char* const*>(argv), environ), 0);
+            int status = 0;
+            for (bool seen = false; !seen;) {
+                for (auto& e : fs::directory_iterator(dir))
+                    seen = seen || e.path().filename().string().starts_with(".fwkit-");
+                if (waitpid(pid, &status, WNOHANG) == pid)
+                    break;
+                if (seen) {
+                    kill(pid, sig);
+                    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+                }
+            }
+            if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+                continue;  // finished before the signal came: try a bigger input
+            caught = true;
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig);
+            EXPECT_EQ(entries(dir).size(), 1u) << "only big.bin may remain";
+        }
+        EXPECT_TRUE(caught);
+    }
 }
 
 }  // namespace

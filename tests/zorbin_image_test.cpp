@@ -1,5 +1,7 @@
 // zorbin end to end on AIF images: byte orders, header stripping, the segment chain and its
 // output files, and images that are corrupt or name files they may not write.
+#include <chrono>
+
 #include "harness.h"
 #include "image.h"
 
@@ -319,6 +321,18 @@ std::vector<fault_case> fault_cases(bool big)
                          {{"ROOT.hex", root_s3}, {"A.hex", a_s3}}});
     }
     {
+        // Later in the chain, earlier in the file: A's data runs to the end, over B.
+        aif a = img();
+        std::uint32_t s1 = a.segment(0x1000, "A", "\xAA");
+        std::uint32_t s2 = a.segment(0x20000, "B", "\xBB\xCC");
+        a.link(0, s2);
+        a.link(s2, s1);
+        a.word(s1 + 8, static_cast<std::uint32_t>(a.bytes.size()) - s1 - 44);
+        cases.push_back({"segment data over another segment", a.bytes,
+                         bad + "segment A at 0x83 overlaps the segment at 0xB0\r\n",
+                         {{"ROOT.hex", root_s3}, {"B.hex", b_s3}}});
+    }
+    {
         aif a = img();
         a.link(0, a.segment(0x1000, std::string(32, 'N'), "\xAA"));
         cases.push_back({"name without NUL in 32 bytes", a.bytes,
@@ -532,6 +546,45 @@ TEST(zorbin_image_reader, untrusted_bytes_stay_inside_the_buffer)
             b[off] = static_cast<char>(v);
             walk(b, false);
         }
+    }
+}
+
+// A chain whose segments each run to the end of the file would write the file again for every
+// segment: it stops at the first overlap. A long chain of honest segments is checked quickly.
+TEST(zorbin_image_reader, overlapping_segments_stop_the_chain_and_long_chains_stay_fast)
+{
+    auto walk = [](const aif& a, std::size_t& taken) {
+        std::vector<unsigned char> file(a.bytes.begin(), a.bytes.end());
+        zb::root_result r = zb::read_root(file, {false, false, 0, nullptr});
+        EXPECT_EQ(r.error, zb::fault::none);
+        zb::segment seg;
+        taken = 0;
+        while (r.next.fragment_offset != 0) {
+            if (zb::fault f = zb::next_segment(file, r.next, seg); f != zb::fault::none)
+                return f;
+            taken++;
+        }
+        return zb::fault::none;
+    };
+    constexpr std::size_t n = 20000;
+    for (bool hostile : {true, false}) {
+        SCOPED_TRACE(hostile ? "every segment runs to the end" : "honest chain");
+        aif a = make_aif(false, "\x01");
+        std::vector<std::uint32_t> at;
+        for (std::size_t k = 0; k < n; k++)
+            at.push_back(a.segment(0x1000, std::to_string(k), "\xAA"));
+        a.link(0, at[0]);
+        for (std::size_t k = 0; k + 1 < n; k++) {
+            a.link(at[k], at[k + 1]);
+            if (hostile)
+                a.word(at[k] + 8, static_cast<std::uint32_t>(a.bytes.size()) - at[k] - 44);
+        }
+        auto start = std::chrono::steady_clock::now();
+        std::size_t taken = 0;
+        zb::fault f = walk(a, taken);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+        EXPECT_EQ(f, hostile ? zb::fault::overlap : zb::fault::none);
+        EXPECT_EQ(taken, hostile ? 1u : n);
     }
 }
 

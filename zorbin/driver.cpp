@@ -65,20 +65,23 @@ int format_number(std::string_view word)
 
 std::string read_all(int fd, const std::string& name, loaded& in)
 {
-    fw::file_info fi;
-    // Directories open fine for reading on POSIX, but hold no bytes to convert.
-    if (fw::info(fd, fi) == 0 && fi.type == fw::kind::directory)
+    // A directory holds no bytes to convert; a pipe or a device has no size of its own to
+    // hold the image in: refused as a pipe's failed seek is.
+    fw::input info;
+    switch (fw::in_check(fd, info)) {
+    case 0:
+        break;
+    case EISDIR:
         return "Error reading " + name + "\n";
-    if (fw::seek(fd, 0, fw::from::end) < 0)
+    default:
         return "Error seeking on " + name + "\n";
-    long long end = fw::seek(fd, 0, fw::from::here);
-    if (end < 0)
-        return "Error reading size of " + name + "\n";
-    auto size = static_cast<std::uint64_t>(end);
+    }
+    in.id = info.id;
+    auto size = info.size;
     if (size > max_input)
         return "Input file " + name + " too big for the 32-bit address space, " +
                std::to_string(size) + " bytes\n";
-    // A buffer of exactly the file's size.
+    // An empty file fails here too: there is no buffer of 0 bytes to convert.
     if (size > 0)
         in.data.reset(fw::big_alloc(static_cast<std::size_t>(size)));
     if (!in.data)
@@ -244,15 +247,20 @@ std::string load(const options& opt, loaded& in)
     return msg;
 }
 
-std::string write_segment(const segment& seg, const options& opt, written_files& done)
+std::string write_segment(const segment& seg, const options& opt, fw::file_id input,
+                          written_files& done)
 {
     if (!seg.outfile) {
         hex_result r = convert(seg, opt, fw::std_out);
         return r == hex_result::ok ? std::string() : failure(r, opt.format, "standard output");
     }
     const std::string& name = *seg.outfile;
-    fw::file_info fi;
-    if (fw::info(name.c_str(), fi) == 0 && done.contains({fi.dev, fi.ino}))
+    fw::file_id id;
+    bool taken = fw::id_of(name, id);
+    if (taken && id == input)
+        return "Output file " + name + " is the input file " + std::string(infile_name(opt)) +
+               ", not overwritten\n";
+    if (taken && done.contains(id))
         return "Segment " + seg.name + " of " + std::string(infile_name(opt)) +
                " would overwrite " + name + ", written before in this run\n";
 
@@ -264,11 +272,10 @@ std::string write_segment(const segment& seg, const options& opt, written_files&
         fw::out_abort(f);
         return failure(r, opt.format, name);
     }
-    bool known = fw::info(f.fd, fi) == 0;
     if (fw::out_commit(f) != 0)
         return "Error writing " + name + "\n";
-    if (known)
-        done.insert({fi.dev, fi.ino});
+    if (fw::id_of(name, id))
+        done.insert(id);
     return {};
 }
 

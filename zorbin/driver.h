@@ -11,6 +11,7 @@
 #include <string_view>
 #include <utility>
 
+#include "fileio.h"
 #include "image.h"
 
 namespace zb {
@@ -61,18 +62,21 @@ struct loaded {
     };
     std::unique_ptr<unsigned char, release> data;
     std::size_t size = 0;
+    fw::file_id id;  // the file it came from
     std::span<const unsigned char> bytes() const { return {data.get(), size}; }
 };
 
 // Loads opt.infile into in. Returns "" or the message to print.
 std::string load(const options& opt, loaded& in);
 
-// Files this run has written, by device and inode, so that no segment overwrites one.
-using written_files = std::set<std::pair<std::uint64_t, std::uint64_t>>;
+// Files this run has written, so that no segment overwrites one.
+using written_files = std::set<fw::file_id>;
 
 // Writes seg as records of opt.format, to its output file (replaced only when complete) or to
-// standard output. Returns "" or the message to print.
-std::string write_segment(const segment& seg, const options& opt, written_files& done);
+// standard output. The input file and the files written before are never overwritten.
+// Returns "" or the message to print.
+std::string write_segment(const segment& seg, const options& opt, fw::file_id input,
+                          written_files& done);
 
 // Writes text with CR LF line ends to fd; false when that failed.
 bool say(int fd, std::string_view text);

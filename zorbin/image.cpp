@@ -22,7 +22,7 @@ constexpr std::size_t off_fragment = 0x38;
 
 constexpr std::uint32_t aif_marker = 0xEF000011;  // SWI 0x11 at the fourth word
 
-// fragment_header: next_fragment_offset, load_address, size (words), then a 32-byte name;
+// fragment_header: next_fragment_offset, load_address, size in bytes, then a 32-byte name;
 // the segment's data follows at offset 44.
 constexpr std::size_t frag_next = 0;
 constexpr std::size_t frag_load = 4;
@@ -65,6 +65,24 @@ std::string hex32(std::uint32_t v)
     char buf[16];
     std::snprintf(buf, sizeof buf, "0x%X", static_cast<unsigned>(v));
     return buf;
+}
+
+// Records the segment at file range [at, at + n) in c, unless it shares bytes with one taken
+// before; then c.other names that one. Ranges taken never overlap, so only the neighbours on
+// either side need a look: a long chain is checked in n log n.
+bool take(chain& c, std::uint64_t at, std::uint64_t n)
+{
+    auto next = c.taken.lower_bound(at);
+    if (next != c.taken.end() && next->first < at + n) {
+        c.other = next->first;
+        return false;
+    }
+    if (next != c.taken.begin() && std::prev(next)->second > at) {
+        c.other = std::prev(next)->first;
+        return false;
+    }
+    c.taken.emplace(at, at + n);
+    return true;
 }
 
 }  // namespace
@@ -139,12 +157,11 @@ fault next_segment(std::span<const unsigned char> file, chain& c, segment& seg)
 {
     const std::uint32_t at = c.fragment_offset;
     seg = segment{};
-    if (c.visited.contains(at))
+    if (c.taken.contains(at))
         return fault::chain_loop;
     auto hdr = region(file, at, frag_header_size);
     if (!hdr)
         return fault::header_outside;
-    c.visited.insert(at);
 
     auto name = hdr->subspan(frag_name, frag_name_size);
     auto nul = std::find(name.begin(), name.end(), 0);
@@ -161,6 +178,8 @@ fault next_segment(std::span<const unsigned char> file, chain& c, segment& seg)
     auto data = region(file, std::uint64_t{at} + frag_header_size, header_word(*hdr, frag_size, rev));
     if (!data)
         return fault::data_past_end;
+    if (!take(c, at, frag_header_size + data->size()))
+        return fault::overlap;
     seg.data = *data;
     seg.base = header_word(*hdr, frag_load, rev);
     seg.outfile = seg.name + ".hex";
@@ -168,7 +187,8 @@ fault next_segment(std::span<const unsigned char> file, chain& c, segment& seg)
     return fault::none;
 }
 
-std::string fault_message(fault f, std::string_view infile, std::uint32_t at, std::string_view name)
+std::string fault_message(fault f, std::string_view infile, std::uint32_t at, std::string_view name,
+                          std::uint64_t other)
 {
     std::string head = "Bad AIF image " + std::string(infile) + ": ";
     std::string seg = "segment " + std::string(name);
@@ -192,6 +212,9 @@ std::string fault_message(fault f, std::string_view infile, std::uint32_t at, st
                " is a device name or has a character file names cannot hold\n";
     case fault::data_past_end:
         return head + seg + " at " + hex32(at) + " runs past the end of the file\n";
+    case fault::overlap:
+        return head + seg + " at " + hex32(at) + " overlaps the segment at " +
+               hex32(static_cast<std::uint32_t>(other)) + "\n";
     }
     return {};
 }

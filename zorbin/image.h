@@ -2,11 +2,11 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 namespace zb {
@@ -26,7 +26,10 @@ struct segment {
 struct chain {
     bool byte_reversing = false;
     std::uint32_t fragment_offset = 0;  // next segment header; 0 ends the chain
-    std::unordered_set<std::uint32_t> visited;  // headers taken, to stop a chain that loops
+    // The file ranges (header and data) of the segments taken, by start: a chain that loops,
+    // or whose segments share bytes, would write the same bytes again and again.
+    std::map<std::uint64_t, std::uint64_t> taken;
+    std::uint64_t other = 0;  // after an overlap fault: the header of the segment overlapped
 };
 
 // What stops the run: the image promises bytes it does not hold, or names a file it may not.
@@ -40,6 +43,7 @@ enum class fault {
     name_has_slash,     // a segment name with "/" or "\", which would leave the directory
     name_reserved,      // a segment name the system keeps for a device or cannot store
     data_past_end,      // a segment's data runs past the end of the file
+    overlap,            // a segment's header or data shares bytes with another segment's
 };
 
 struct image_args {
@@ -63,7 +67,9 @@ root_result read_root(std::span<const unsigned char> file, const image_args& arg
 // moves c on to the next link. On a fault c.fragment_offset still gives that header's offset.
 fault next_segment(std::span<const unsigned char> file, chain& c, segment& seg);
 
-// The message for a fault: infile names the input, at the segment header, name the segment.
-std::string fault_message(fault f, std::string_view infile, std::uint32_t at, std::string_view name);
+// The message for a fault: infile names the input, at the segment header, name the segment,
+// other the header of the segment it overlaps.
+std::string fault_message(fault f, std::string_view infile, std::uint32_t at, std::string_view name,
+                          std::uint64_t other = 0);
 
 }  // namespace zb

@@ -20,8 +20,7 @@ int main(int, char** argv)
     zb::scan_result scan = zb::scan_args(argv, opt);
     switch (scan.status) {
     case zb::scan_status::help:
-        zb::say(fw::std_err, zb::give_help());
-        return 0;
+        return zb::say(fw::std_err, zb::give_help()) ? 0 : 1;
     case zb::scan_status::usage:
         zb::say(fw::std_err, scan.message);
         return fail(std::string(zb::usage_line));
@@ -47,11 +46,12 @@ int main(int, char** argv)
     zb::written_files done;
     zb::segment seg = r.root;
     for (;;) {
-        if (std::string msg = zb::write_segment(seg, opt, done); !msg.empty())
+        if (std::string msg = zb::write_segment(seg, opt, in.id, done); !msg.empty())
             return fail(msg);
         if (r.next.fragment_offset == 0)
             return 0;
         if (zb::fault f = zb::next_segment(file, r.next, seg); f != zb::fault::none)
-            return fail(zb::fault_message(f, zb::infile_name(opt), r.next.fragment_offset, seg.name));
+            return fail(zb::fault_message(f, zb::infile_name(opt), r.next.fragment_offset, seg.name,
+                                          r.next.other));
     }
 }
