@@ -3,6 +3,7 @@
 // output, with the exact bytes of every file written.
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
 #include <unistd.h>
 
 #include "kelvash_fixture.h"
@@ -424,6 +425,42 @@ TEST_F(kelvash_load, load_file_to_a_device)
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(others({"task.s"}), std::vector<std::string>{});
+}
+
+// Sizes past 2 GiB: a 32-bit file offset, as the Windows C runtime's own is, would wrap.
+TEST_F(kelvash_load, an_aif_input_of_3_gib_is_copied_whole)
+{
+    if (!th::windows())
+        GTEST_SKIP() << "Linux offsets are 64 bits wide throughout; the copy takes seconds there";
+    {
+        std::ofstream f(dir / "big.aif", std::ios::binary);
+        f << "AIF";
+        f.seekp((std::streamoff{3} << 30) - 1);
+        f.put('\0');
+    }
+    auto r = run({"-av", "-o", "NUL", "big.aif"});
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("\tSection size:\t\t3221225472 bytes\n"), std::string::npos) << r.out;
+}
+
+// A plain create fails on a read-only file, except for the superuser of a Linux system.
+TEST_F(kelvash_load, a_read_only_load_file)
+{
+    put("task.s", kt::small_srec);
+    put("ro.ld", "previous");
+    std::filesystem::permissions(dir / "ro.ld", std::filesystem::perms::owner_read);
+    auto r = run({"-a", "-o", "ro.ld", "task.s"});
+    std::filesystem::permissions(dir / "ro.ld", std::filesystem::perms::owner_all);
+    if (th::windows() || !th::privileged()) {
+        EXPECT_EQ(r.err, "ro.ld: Permission denied\n");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(get("ro.ld"), "previous");
+    } else {
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(get("ro.ld"), srec(0x20, 0x1000, 0x1000).text() + kt::small_srec);
+    }
+    EXPECT_EQ(others({"task.s", "ro.ld"}), std::vector<std::string>{});
 }
 
 }  // namespace

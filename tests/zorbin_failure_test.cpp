@@ -180,6 +180,23 @@ TEST_F(zorbin_failure, edges_of_the_file_system)
     EXPECT_EQ(r.status, 1) << "a help text that could not be written";
 }
 
+// Windows file names ignore case: there FW.BIN is the input fw.bin itself.
+TEST_F(zorbin_failure, an_output_named_like_the_input_in_other_letters)
+{
+    th::write_file(path("fw.bin"), "\x01\x02\x03");
+    auto r = th::run("zorbin", {"-intel32", "-bin", "fw.bin", "FW.BIN"}, in_dir());
+    EXPECT_EQ(th::read_file(path("fw.bin")), "\x01\x02\x03");
+    if (th::windows()) {
+        EXPECT_EQ(r.out, "Output file FW.BIN is the input file fw.bin, not overwritten\r\n");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(entries(dir).size(), 1u);
+    } else {
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(th::read_file(path("FW.BIN")), ":020000040000FA\r\n:03000000010203F7\r\n:00000001FF\r\n");
+    }
+}
+
 TEST_F(zorbin_failure, files_under_dev_go_through_a_temporary_file)
 {
     // /dev/shm holds regular files: a failed run must keep the old one whole, as anywhere.
