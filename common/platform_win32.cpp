@@ -496,8 +496,13 @@ std::string error_text(int e)
 
 bool reserved_name(std::string_view name)
 {
+    constexpr auto npos = std::string_view::npos;
+    // Bytes that are not UTF-8 have no UTF-16 form: the file would get another name.
+    int n = static_cast<int>(name.size());
+    if (n > 0 && ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name.data(), n, nullptr, 0) == 0)
+        return true;
     for (char c : name)
-        if (static_cast<unsigned char>(c) < 0x20 || std::string_view("<>:\"|?*").find(c) != std::string_view::npos)
+        if (static_cast<unsigned char>(c) < 0x20 || std::string_view("<>:\"|?*").find(c) != npos)
             return true;
     // The system drops a trailing dot or blank, so the file would get another name.
     if (!name.empty() && (name.back() == '.' || name.back() == ' '))

@@ -166,7 +166,7 @@ TEST(platform_names, windows_keeps_device_names_and_some_characters)
         {"a|b.hex", true},        {"a?.hex", true},        {"a*.hex", true},
         {"a\x01" "b.hex", true},  {"a\x1f.hex", true},     {"trailing.", true},
         {"trailing ", true},      {".hex", false},         {"a b.hex", false},
-        {"donn\xC3\xA9" "es.hex", false},
+        {"donn\xC3\xA9" "es.hex", false}, {"caf\xE9.hex", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -416,7 +416,8 @@ TEST_F(zorbin_image, corrupt_images_stop_with_a_message_and_keep_earlier_files)
 TEST_F(zorbin_image, names_windows_keeps_for_itself)
 {
     const std::string seg_names[] = {"NUL", "con", "Aux", "PRN", "COM1", "lpt9", "nul.x", "CON ",
-                                     "a:b", "a<b", "a>b", "a\"b", "a|b", "a?b", "a*b", "a\x01" "b"};
+                                     "a:b", "a<b", "a>b", "a\"b", "a|b", "a?b", "a*b", "a\x01" "b",
+                                     "caf\xE9"};
     for (const auto& name : seg_names) {
         SCOPED_TRACE(name);
         fs::remove_all(dir);
