@@ -63,8 +63,7 @@ foreach(page ${pages})
 endforeach()
 
 # copyright in the machine-readable format, holder and licence text taken from LICENSE: the
-# lines after its copyright line, indented, an empty line written as " ." and those at the start
-# dropped.
+# lines after its copyright line, indented, an empty line written as " .".
 file(STRINGS ${src}/LICENSE licence)
 set(holder)
 set(body)
@@ -74,13 +73,14 @@ foreach(line IN LISTS licence)
       set(holder ${CMAKE_MATCH_1})
     endif()
   elseif(line STREQUAL "" AND "${body}" STREQUAL "")
+    # the blank line between the notice and the text
   elseif(line STREQUAL "")
     string(APPEND body " .\n")
   else()
     string(APPEND body " ${line}\n")
   endif()
 endforeach()
-if(NOT holder OR body STREQUAL "")
+if(NOT holder OR "${body}" STREQUAL "")
   message(FATAL_ERROR "${src}/LICENSE: no 'Copyright (c) ...' line followed by the licence")
 endif()
 file(MAKE_DIRECTORY ${doc})
