@@ -20,12 +20,21 @@ trap 'rm -rf "$work"' EXIT
 root=$work/root
 dpkg-deb -x "$deb" "$root"
 
-# The listing: programs, the Zorbin link, echo out of PATH, the manual pages.
+# Debian's own judge: not one error or warning (info tags are advice and are not shown).
+lintian --fail-on error,warning "$deb" > "$work/lintian" 2> "$work/lintian.err" \
+  || { cat "$work/lintian" "$work/lintian.err"; fail "lintian failed"; }
+[ ! -s "$work/lintian" ] || { cat "$work/lintian"; fail "lintian complains"; }
+
+# The listing: programs, the Zorbin link, echo out of PATH, the compressed manual pages, the
+# completion file under every command's name.
 listing=$(dpkg-deb -c "$deb" | awk '{ $1 = $2 = $3 = $4 = $5 = ""; sub(/^ +/, ""); print }')
+comp=./usr/share/bash-completion/completions
 for want in "./usr/bin/zorbin" "./usr/bin/Zorbin -> zorbin" "./usr/bin/kelvash" "./usr/bin/orvane" \
-            "./usr/libexec/fwkit/echo" "./usr/share/man/man1/zorbin.1" \
-            "./usr/share/man/man1/Zorbin.1 -> zorbin.1" "./usr/share/man/man1/kelvash.1" \
-            "./usr/share/man/man1/orvane.1" "./usr/share/man/man1/fwkit-echo.1"; do
+            "./usr/libexec/fwkit/echo" "./usr/share/man/man1/zorbin.1.gz" \
+            "./usr/share/man/man1/Zorbin.1.gz -> zorbin.1.gz" "./usr/share/man/man1/kelvash.1.gz" \
+            "./usr/share/man/man1/orvane.1.gz" "./usr/share/man/man1/fwkit-echo.1.gz" \
+            "./usr/share/doc/fwkit/copyright" "./usr/share/doc/fwkit/changelog.gz" \
+            "$comp/zorbin" "$comp/Zorbin -> zorbin" "$comp/kelvash -> zorbin" "$comp/orvane -> zorbin"; do
   grep -qxF "$want" <<< "$listing" || fail "package lacks $want"
 done
 ! grep -q '^\./usr/bin/echo$' <<< "$listing" || fail "echo must not be installed on PATH"
@@ -78,9 +87,20 @@ printf 'fwkit ready \r\n' | cmp -s - "$work/out" || fail "echo: wrong output"
 
 # The manual pages render from the package, the Zorbin link included.
 for page in zorbin Zorbin kelvash orvane fwkit-echo; do
-  expect "man -l $page.1" 0 env MANWIDTH=80 man --warnings -l "$root/usr/share/man/man1/$page.1"
-  [ ! -s "$work/err" ] || { cat "$work/err"; fail "man -l $page.1 warns"; }
-  grep -q 'EXIT STATUS' "$work/out" || fail "man -l $page.1: no EXIT STATUS section"
+  expect "man -l $page.1.gz" 0 env MANWIDTH=80 man --warnings -l "$root/usr/share/man/man1/$page.1.gz"
+  [ ! -s "$work/err" ] || { cat "$work/err"; fail "man -l $page.1.gz warns"; }
+  grep -q 'EXIT STATUS' "$work/out" || fail "man -l $page.1.gz: no EXIT STATUS section"
+done
+
+# bash-completion loads completions/<command> when <command> is first completed: each file, read
+# by a fresh bash, registers its command, and zorbin's offers its words in the case typed.
+for cmd in zorbin Zorbin kelvash orvane; do
+  expect "completion for $cmd" 0 bash --norc --noprofile -c \
+    'source "$1" && complete -p "$2" && COMP_WORDS=("$2" -MOT) COMP_CWORD=1 && _zorbin &&
+     echo "${COMPREPLY[*]}"' bash "$root/${comp#./}/$cmd" "$cmd"
+  want="complete -F _$(tr Z z <<< "$cmd") $cmd"
+  [ "$(head -n 1 "$work/out")" = "$want" ] || { cat "$work/out"; fail "completion: no '$want'"; }
+  [ "$(tail -n 1 "$work/out")" = "-MOTOROLA32" ] || { cat "$work/out"; fail "completion: zorbin -MOT"; }
 done
 
 echo "package check passed: $(basename "$deb"), $(wc -l <<< "$listing") entries"

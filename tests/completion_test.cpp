@@ -1,0 +1,175 @@
+// Bash completion: the file the package installs, run by a real bash on command lines typed so
+// far, and the words it offers held against what the programs themselves accept.
+#include "harness.h"
+
+#include <algorithm>
+#include <cctype>
+#include <sstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string script = FWKIT_SOURCE_DIR "/pkg/completion.bash";
+
+// What bash does on TAB at the end of the last word: COMP_WORDS and COMP_CWORD set, the function
+// registered for the command called with the command, the word and the word before it.
+constexpr const char* driver = R"sh(source "$1" || exit 2
+shift
+COMP_WORDS=("$@")
+COMP_CWORD=$(($# - 1))
+COMP_LINE="$*"
+COMP_POINT=${#COMP_LINE}
+read -r -a spec <<< "$(complete -p "$1")" || exit 3
+"${spec[2]}" "$1" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+printf '%s\n' "${COMPREPLY[@]}"
+)sh";
+
+// The words offered, sorted and joined by blanks.
+std::string complete(const std::vector<std::string>& words, const th::options& o = {})
+{
+    std::vector<std::string> argv{"bash", "--norc", "--noprofile", "-c", driver, "bash", script};
+    argv.insert(argv.end(), words.begin(), words.end());
+    auto r = th::run_argv("/bin/bash", argv, o);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    std::vector<std::string> got;
+    std::istringstream lines(r.out);
+    for (std::string w; std::getline(lines, w);)
+        if (!w.empty())
+            got.push_back(w);
+    std::sort(got.begin(), got.end());
+    std::string joined;
+    for (const auto& w : got)
+        joined += (joined.empty() ? "" : " ") + w;
+    return joined;
+}
+
+std::vector<std::string> split(const std::string& s)
+{
+    std::vector<std::string> v;
+    std::istringstream in(s);
+    for (std::string w; in >> w;)
+        v.push_back(w);
+    return v;
+}
+
+struct completion_case {
+    const char* what;
+    std::vector<std::string> words;  // the command line; the last word is being completed
+    std::string want;                // the words offered, sorted
+};
+
+// The scratch directory holds task.def, task.srec, -x.srec and the directory tools.
+const std::string all_files = "-x.srec task.def task.srec tools";
+const std::string t_files = "task.def task.srec tools";
+
+const completion_case cases[] = {
+    // zorbin: option words in the case style typed, files elsewhere, nothing for -base's number.
+    {"small letters give small letters", {"zorbin", "-mo"}, "-mostech -motorola32"},
+    {"capitals give capitals", {"zorbin", "-MO"}, "-MOSTECH -MOTOROLA32"},
+    {"the second name; typed part kept", {"Zorbin", "-Exor"}, "-Exorciser -Exormacs"},
+    {"digits count as neither case", {"zorbin", "-MCS"}, "-MCS86"},
+    {"-bin and -binary", {"zorbin", "-BI"}, "-BIN -BINARY"},
+    {"a complete word", {"zorbin", "-intel32"}, "-intel32"},
+    {"no such word", {"zorbin", "-x"}, ""},
+    {"file names", {"zorbin", "-intel32", "t"}, t_files},
+    {"every file without a prefix", {"zorbin", "-mds", ""}, all_files},
+    {"-base takes a number", {"zorbin", "-base", ""}, ""},
+    {"-base takes the next word whatever it is", {"zorbin", "-Base", "-"}, ""},
+    {"options again after the number", {"zorbin", "-BASE", "-", "-i"}, "-ihf -intel32"},
+    {"a number spelt -base is no option", {"zorbin", "-base", "-base", "t"}, t_files},
+    // kelvash: getopt's view of which word is an option's argument.
+    {"options", {"kelvash", "-"}, "-a -c -d -e -l -m -n -o -p -r -s -u -v"},
+    {"-d takes a file", {"kelvash", "-d", "t"}, t_files},
+    {"-o takes a file", {"kelvash", "-r", "-o", "t"}, t_files},
+    {"-d grouped after flags", {"kelvash", "-avd", "t"}, t_files},
+    {"-p takes a number", {"kelvash", "-p", ""}, ""},
+    {"-c takes letters, even one like an option", {"kelvash", "-c", "-"}, ""},
+    {"-p ate -o, so options again", {"kelvash", "-p", "-o", "-r"}, "-r"},
+    {"-d ate -p, so the input file", {"kelvash", "-d", "-p", "t"}, t_files},
+    {"an argument in the same word", {"kelvash", "-dtask.def", "-v"}, "-v"},
+    {"after -- only files", {"kelvash", "--", "-"}, "-x.srec"},
+    {"the input file", {"kelvash", "-a", ""}, all_files},
+    // orvane: a directory, the list file, the type word, then nothing.
+    {"directories only first", {"orvane", ""}, "tools"},
+    {"then the list file", {"orvane", "tools/", "t"}, t_files},
+    {"then the type", {"orvane", "tools/", "task.def", "3"}, "32b 32l"},
+    {"every type", {"orvane", "tools/", "task.def", ""}, "16b 16l 32b 32l"},
+    {"nothing after the type", {"orvane", "tools/", "task.def", "32l", ""}, ""},
+};
+
+class completion : public th::tmpdir {
+protected:
+    void SetUp() override
+    {
+        th::tmpdir::SetUp();
+        for (const char* f : {"task.def", "task.srec", "-x.srec"})
+            th::write_file(dir / f, "");
+        fs::create_directory(dir / "tools");
+    }
+};
+
+TEST_F(completion, table)
+{
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(complete(c.words, in_dir()), c.want);
+    }
+}
+
+// Every word offered for zorbin is one zorbin knows, in capitals too, and every option and
+// format of its help text is offered.
+TEST(completion_words, zorbin_offers_its_own_words)
+{
+    auto offered = split(complete({"zorbin", "-"}));
+    EXPECT_EQ(offered.size(), 17u);
+    for (const auto& w : offered) {
+        SCOPED_TRACE(w);
+        std::string upper = w;
+        std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
+        for (const std::string& word : {w, upper}) {
+            auto r = th::run("zorbin", {word});
+            EXPECT_EQ(r.out.find("Unrecognised"), std::string::npos) << r.out;
+        }
+    }
+    std::istringstream help(th::run("zorbin", {"-help"}).err);
+    int listed = 0;
+    for (std::string line; std::getline(help, line);) {
+        if (line.empty() || line[0] != '-')
+            continue;
+        std::string word = line.substr(0, line.find(' '));
+        std::transform(word.begin(), word.end(), word.begin(), ::tolower);
+        SCOPED_TRACE(line);
+        EXPECT_NE(std::find(offered.begin(), offered.end(), word), offered.end());
+        listed++;
+    }
+    EXPECT_EQ(listed, 15);  // -base, -bin and the thirteen formats
+}
+
+// The options offered for kelvash are exactly the letters its scanner takes.
+TEST(completion_words, kelvash_offers_its_own_options)
+{
+    std::string taken;
+    for (char c = 'a'; c <= 'z'; c++) {
+        auto r = th::run("kelvash", {std::string("-") + c});
+        if (r.err.find("unrecognized option") == std::string::npos)
+            taken += std::string(taken.empty() ? "-" : " -") + c;
+    }
+    EXPECT_EQ(complete({"kelvash", "-"}), taken);
+}
+
+// The type words offered for orvane are those of its usage line.
+TEST(completion_words, orvane_offers_its_usage_types)
+{
+    std::string usage = th::run("orvane", {}).out;
+    auto open = usage.find('['), close = usage.find(']');
+    ASSERT_NE(close, std::string::npos) << usage;
+    std::string types = usage.substr(open + 1, close - open - 1);
+    std::erase(types, '|');
+    auto want = split(types);
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(split(complete({"orvane", "d/", "list", ""})), want);
+}
+
+}  // namespace
