@@ -210,12 +210,14 @@ long long read_at(int fd, void* buf, std::size_t n, OVERLAPPED* o)
     return -1;
 }
 
+// Where a new file beside path is named: its directory with a separator, "C:" for "C:name"
+// (the current directory of drive C), or nothing for a name in the current directory.
 std::wstring dir_of(const std::wstring& path)
 {
     auto sep = path.find_last_of(L"/\\");
-    if (sep == std::wstring::npos)
-        return path.size() >= 2 && path[1] == L':' ? path.substr(0, 2) : L".";
-    return path.substr(0, sep == 0 ? 1 : sep);
+    if (sep != std::wstring::npos)
+        return path.substr(0, sep + 1);
+    return path.size() >= 2 && path[1] == L':' ? path.substr(0, 2) : L"";
 }
 
 // A name in the directory of dest that no file has yet, created and open for writing.
@@ -224,7 +226,7 @@ HANDLE create_temporary(const std::wstring& dest, std::wstring& tmp)
     static constexpr wchar_t letters[] = L"abcdefghijklmnopqrstuvwxyz0123456789";
     unsigned seed = static_cast<unsigned>(::GetTickCount()) ^ (::GetCurrentProcessId() << 16);
     for (int attempt = 0; attempt < 100; attempt++) {
-        tmp = dir_of(dest) + L"\\.fwkit-";
+        tmp = dir_of(dest) + L".fwkit-";
         for (int k = 0; k < 6; k++) {
             seed = seed * 1103515245u + 12345u;
             tmp += letters[(seed >> 16) % 36];
@@ -292,8 +294,12 @@ int copy_in_place(const std::wstring& tmp, const std::wstring& dest)
         if (got == 0)
             break;
         DWORD put = 0;
-        if (!::WriteFile(to, buf.data(), got, &put, nullptr) || put != got) {
-            e = put != got ? ENOSPC : last_errno();
+        if (!::WriteFile(to, buf.data(), got, &put, nullptr)) {
+            e = last_errno();
+            break;
+        }
+        if (put != got) {
+            e = ENOSPC;
             break;
         }
     }
@@ -388,6 +394,9 @@ int write_all(int fd, std::string_view s)
         DWORD put = 0;
         if (!::WriteFile(h, s.data(), static_cast<DWORD>(std::min(s.size(), chunk)), &put, nullptr))
             return last_errno();
+        // A write that takes nothing would be tried for ever: the device is as good as full.
+        if (put == 0)
+            return ENOSPC;
         s.remove_prefix(put);
     }
     return 0;
@@ -402,6 +411,8 @@ int pwrite_all(int fd, std::string_view s, std::uint64_t at)
         DWORD put = 0;
         if (!::WriteFile(h, s.data(), static_cast<DWORD>(std::min(s.size(), chunk)), &put, &o))
             return last_errno();
+        if (put == 0)
+            return ENOSPC;
         s.remove_prefix(put);
         at += put;
     }
