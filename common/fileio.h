@@ -1,5 +1,6 @@
 // Whole-buffer writes, text-mode line ends, inputs that hold what their size says, and output
-// files that are either complete or untouched.
+// files that are either complete or untouched. Part of the platform layer with platform.h:
+// fileio.cpp implements it on POSIX systems, platform_win32.cpp on Windows (text.cpp on both).
 #pragma once
 
 #include <cstdint>
@@ -40,7 +41,7 @@ int in_check(int fd, input& in);
 
 // A name that stands for a descriptor some process holds open (/dev/stdout, /dev/fd/N,
 // /proc/self/fd/N, /proc/PID/fd/N): replacing the file behind it would cut that descriptor's
-// owner, often the shell's redirection, off from what is written.
+// owner, often the shell's redirection, off from what is written. Windows has no such names.
 bool descriptor_name(std::string_view path);
 
 // An output file being written. A regular file (or a name not yet taken) is written to a
