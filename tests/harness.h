@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +43,9 @@ result run_argv(const std::string& path, const std::vector<std::string>& argv,
 result run(std::string_view prog, const std::vector<std::string>& args, const options& opt = {});
 
 std::string read_file(const std::filesystem::path& p);
+
+// The lines, each ended by CR LF, as zorbin writes them.
+std::string lines(std::initializer_list<std::string_view> ls);
 void write_file(const std::filesystem::path& p, std::string_view bytes);
 
 // True when the named tool is on PATH.
