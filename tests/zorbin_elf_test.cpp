@@ -494,69 +494,19 @@ th::result tool(const std::vector<std::string>& args, const th::options& o)
     return th::run_argv("/usr/bin/env", argv, o);
 }
 
-// A vector table and code in flash, read-only data, initialised data run in RAM and stored in
-// flash, .bss, and (in flash2) a configuration block past a gap.
-constexpr const char* arm_source = R"(
-    .syntax unified
-    .cpu cortex-m3
-    .thumb
-    .section .vectors, "a"
-    .word _stack_top
-    .word reset + 1
-    .word fault + 1
-    .word fault + 1
-    .text
-    .thumb_func
-    .global reset
-reset:
-    ldr r0, =_sidata
-    ldr r1, =_sdata
-    ldr r2, =_edata
-copy:
-    cmp r1, r2
-    bhs done
-    ldr r3, [r0], #4
-    str r3, [r1], #4
-    b copy
-done:
-    ldr r0, =table
-    b done
-    .thumb_func
-fault:
-    b fault
-    .balign 4
-    .section .rodata
-table:
-    .word 0x01020304, 0xA5A5A5A5
-    .ascii "fwkit ELF sample"
-    .data
-counter:
-    .word 0x11223344
-    .byte 1, 2, 3, 4
-    .bss
-buffer:
-    .space 256
-    .section .config, "a"
-    .word 0xCAFEF00D, 0x0000BEEF
-)";
-
+// The sample's program (a vector table and code in flash, read-only data, initialised data
+// run in RAM and stored in flash, .bss) and its linker script, which puts a configuration block
+// in a second flash region past a gap; without the gap, the script drops that block.
 std::string arm_script(bool gap)
 {
-    return std::string(R"(
-MEMORY {
-  FLASH (rx) : ORIGIN = 0x08000000, LENGTH = 1K
-  FLASH2 (r) : ORIGIN = 0x08000800, LENGTH = 1K
-  RAM (rwx) : ORIGIN = 0x20000000, LENGTH = 4K
-}
-_stack_top = ORIGIN(RAM) + LENGTH(RAM);
-SECTIONS {
-  .vectors : { KEEP(*(.vectors)) } > FLASH
-  .text : { *(.text*) } > FLASH
-  .rodata : { *(.rodata*) } > FLASH
-  _sidata = LOADADDR(.data);
-  .data : { _sdata = .; *(.data*) _edata = .; } > RAM AT> FLASH
-  .bss : { *(.bss*) } > RAM
-)") + (gap ? "  .config : { KEEP(*(.config)) } > FLASH2\n" : "  /DISCARD/ : { *(.config) }\n") + "}\n";
+    std::string script = th::read_file(th::sample("elf/app.ld"));
+    if (!gap) {
+        const std::string config = "  .config : { KEEP(*(.config)) } > FLASH2\n";
+        const std::size_t at = script.find(config);
+        EXPECT_NE(at, std::string::npos);
+        script.replace(at, config.size(), "  /DISCARD/ : { *(.config) }\n");
+    }
+    return script;
 }
 
 constexpr const char* host_source = R"(
@@ -682,7 +632,7 @@ TEST_F(zorbin_elf_tools, arm_images_hold_what_objcopy_writes)
     };
     for (const auto& [name, flags] : images) {
         SCOPED_TRACE(name);
-        link(name, "arm-none-eabi-", arm_source, arm_script(true), flags);
+        link(name, "arm-none-eabi-", th::read_file(th::sample("elf/app.s")), arm_script(true), flags);
         read_back(name);
         // Two blocks: flash from 0x08000000 (vectors, code, read-only data, then .data's
         // initial values), and the configuration at 0x08000800; .bss nowhere.
@@ -690,6 +640,11 @@ TEST_F(zorbin_elf_tools, arm_images_hold_what_objcopy_writes)
         EXPECT_EQ(r.out.find(":020000040800F2\r\n"), 0u);
         EXPECT_NE(r.out.find("\r\n:020000040800F2\r\n:08080000"), std::string::npos) << r.out;
     }
+    // The bundled sample, as make demo converts it.
+    fs::copy_file(th::sample("app.elf"), path("sample.elf"));
+    auto r = tool({"arm-none-eabi-objcopy", "-O", "srec", "sample.elf", "sample.srec"}, in_dir());
+    ASSERT_EQ(r.status, 0) << r.err;
+    read_back("sample");
 }
 
 TEST_F(zorbin_elf_tools, host_elf64_holds_what_objcopy_writes)
@@ -707,7 +662,7 @@ TEST_F(zorbin_elf_tools, contiguous_image_equals_its_binary)
 {
     for (const char* t : {"arm-none-eabi-as", "arm-none-eabi-ld", "arm-none-eabi-objcopy"})
         REQUIRE_TOOL(t);
-    link("flat", "arm-none-eabi-", arm_source, arm_script(false), {});
+    link("flat", "arm-none-eabi-", th::read_file(th::sample("elf/app.s")), arm_script(false), {});
     fs::create_directory(path("e"));
     fs::create_directory(path("b"));
     fs::copy_file(path("flat.elf"), path("e/app"));
