@@ -450,12 +450,12 @@ TEST(zorbin_elf_reader, claims_cost_no_more_than_the_file)
     elf_maker m = make(true);
     for (int k = 0; k < 65534; ++k)
         m.sections.push_back({1, 2, 0x1000 + 0x100000000ull * k, 0x200, 0x100000000});
-    auto t0 = clock::now();
     std::string f = m.bytes();
     std::vector<unsigned char> file(f.begin(), f.end());
+    auto t0 = clock::now();
     zb::elf_image img = zb::read_elf(file);
     EXPECT_EQ(img.error, "section 1 data (0x100000000 bytes at 0x200) lies outside the file");
-    EXPECT_LT(clock::now() - t0, std::chrono::seconds(2));
+    EXPECT_LT(clock::now() - t0, std::chrono::milliseconds(500));
 
     // 65,534 one-byte sections, each in its own PT_LOAD segment of 65,534 (a count the
     // header gives as 0xFFFF, which sends the reader to section 0 for it): all read, quickly.
@@ -480,7 +480,8 @@ TEST(zorbin_elf_reader, claims_cost_no_more_than_the_file)
     file.assign(f.begin(), f.end());
     t0 = clock::now();
     img = zb::read_elf(file);
-    EXPECT_LT(clock::now() - t0, std::chrono::seconds(2));
+    // Sections times segments would be 4.3 billion steps, many seconds even unsanitised.
+    EXPECT_LT(clock::now() - t0, std::chrono::seconds(3));
     ASSERT_EQ(img.error, "");
     ASSERT_EQ(img.blocks.size(), n);
     EXPECT_EQ(img.blocks[1].base, 0x10002u);

@@ -387,13 +387,16 @@ TEST(zorbin_engine, vector_digits_match_their_scalar_twin)
     for (int t = 0; t < 256 + 2000; ++t) {
         for (int k = 0; k < 16; ++k)  // first every byte value in every lane, then random
             in[k] = static_cast<unsigned char>(t < 256 ? t + 17 * k : rng());
-        zb::hex16(fast, in);
-        zb::hex16_scalar(plain, in);
+        zb::hex_digits<16>(fast, in);
+        zb::hex_digits_scalar(plain, in, 16);
         ASSERT_EQ(std::string_view(fast, 32), std::string_view(plain, 32)) << "round " << t;
+        zb::hex_digits<8>(fast, in + 8);
+        zb::hex_digits_scalar(plain, in + 8, 8);
+        ASSERT_EQ(std::string_view(fast, 16), std::string_view(plain, 16)) << "round " << t;
     }
     const unsigned char edge[16] = {0x00, 0x09, 0x0A, 0x0F, 0x90, 0x99, 0x9A, 0xA0,
                                     0xA9, 0xAA, 0xF0, 0xFF, 0x10, 0x01, 0x5F, 0xF5};
-    zb::hex16_scalar(plain, edge);
+    zb::hex_digits_scalar(plain, edge, 16);
     EXPECT_EQ(std::string_view(plain, 32), "00090A0F90999AA0A9AAF0FF10015FF5");
 }
 

@@ -111,16 +111,6 @@ constexpr std::uint32_t head_sum(std::uint32_t addr, std::uint32_t count)
                            count);
 }
 
-// Digits of eight bytes: those of sixteen, the other eight being anything.
-inline void hex8(char* p, const unsigned char* s)
-{
-    unsigned char x[16]{};
-    char d[32];
-    std::memcpy(x, s, 8);
-    hex16(d, x);
-    std::memcpy(p, d, 16);
-}
-
 // Sums of the bytes of 8-byte words, or of their nibbles, in any byte order: bytes (nibbles)
 // are added in 16-bit (8-bit) lanes, which a multiply then adds up in its top lane.
 inline std::uint32_t lane_total16(std::uint64_t lanes)
@@ -194,11 +184,11 @@ template <int F>
 {
     std::size_t k = 0;
     for (; k + 16 <= n; k += 16, p += 32) {
-        hex16(p, s + k);
+        hex_digits<16>(p, s + k);
         sum = sum16<F>(sum, s + k);
     }
     if (k + 8 <= n) {
-        hex8(p, s + k);
+        hex_digits<8>(p, s + k);
         sum = sum8<F>(sum, s + k);
         k += 8;
         p += 16;
@@ -346,7 +336,7 @@ template <int F>
         p = put4(p, addr);
         if (n == 16) {
             char digits32[32];
-            hex16(digits32, s);
+            hex_digits<16>(digits32, s);
             for (int k = 0; k < 32; k += 4, p += 5) {
                 *p = 'B';
                 std::memcpy(p + 1, digits32 + k, 4);
