@@ -5,8 +5,9 @@
 // them alone, laid out one after the other.
 //
 // Input layout: byte 0 the format (1 + b % 13) and, in bit 7, -base; bytes 1..4 the -base
-// value (little-endian); the rest the file. Seeds in fuzz/corpus/zorbin_elf_fuzz carry
-// byte 0 = 0x0A (motorola32) and base 0, then an ELF file.
+// value (little-endian); the rest the file. The seeds in fuzz/corpus/zorbin_elf_fuzz are GNU
+// linker output (ARM of both byte orders, x86-64, one without section headers) behind
+// motorola32 without -base, and intel32, cosmac and sdsmac with it.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -213,7 +214,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     zb::elf_image img = zb::read_elf(f);
     std::multimap<std::uint64_t, bytes> ref;
-    const bool ident_ok = f.size() >= 16 && (f[4] == 1 || f[4] == 2) && (f[5] == 1 || f[5] == 2) && f[6] == 1;
+    const bool ident_ok =
+        f.size() >= 16 && (f[4] == 1 || f[4] == 2) && (f[5] == 1 || f[5] == 2) && f[6] == 1;
     const bool ref_ok = ident_ok && ref_reader{f, f[4] == 2, f[5] == 2}.read(ref);
     if (!img.error.empty()) {
         CHECK(img.blocks.empty());

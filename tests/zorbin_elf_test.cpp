@@ -319,8 +319,9 @@ std::vector<bad_case> bad_cases(bool wide, bool big)
     if (wide)
         cases.push_back({"section 1 at load address 0xFFFFFFFFFFFFFFFF with 0x2 bytes runs past 64 bits",
                          patched(at(16), 8, ~std::uint64_t{0})});
-    cases.push_back({"sections 2 and 1 overlap at load address 0x102", patched(at(wide ? 16 : 12), w, 0x102)});
-    cases.push_back({"sections 1 and 2 overlap at load address 0x100", patched(at(wide ? 16 : 12), w, 0x100)});
+    const std::uint64_t addr1 = at(wide ? 16 : 12);
+    cases.push_back({"sections 2 and 1 overlap at load address 0x102", patched(addr1, w, 0x102)});
+    cases.push_back({"sections 1 and 2 overlap at load address 0x100", patched(addr1, w, 0x100)});
     {
         elf_maker m = make(wide, big);
         m.section_at(0x200, std::string(0x40, '\0'), 8);
@@ -386,7 +387,8 @@ TEST_F(zorbin_elf, every_block_within_the_limit)
     const std::string max16 = "Base and/or size too big for this format, max = 0xFFFF\r\n";
     const limit_case cases[] = {
         {"ELF64 address past 4 GiB", {"-motorola32", "high.elf", "out.hex"}, max32, 1},
-        {"-base keeps the distance, so 0x200 pushes it past", {"-intel32", "-base", "0x200", "high.elf", "out.hex"}, max32, 1},
+        {"-base keeps the distance, so 0x200 pushes it past",
+         {"-intel32", "-base", "0x200", "high.elf", "out.hex"}, max32, 1},
         {"second block ends one past 0xFFFF", {"-mds", "wide16.elf", "out.hex"}, max16, 1},
         {"gap-filled image too", {"-cosmac", "wide16.elf", "out.hex"}, max16, 1},
         {"-base 0 fits it", {"-mds", "-base", "0", "wide16.elf", "out.hex"}, "", 0},
@@ -565,7 +567,9 @@ protected:
             ld.insert(ld.end(), {"-T", name + ".ld"});
         }
         ld.insert(ld.end(), {"-o", name + ".elf", name + ".o"});
-        for (const auto& cmd : {as, ld, std::vector<std::string>{prefix + "objcopy", "-O", "srec", name + ".elf", name + ".srec"}}) {
+        const std::vector<std::string> objcopy{prefix + "objcopy", "-O", "srec", name + ".elf",
+                                               name + ".srec"};
+        for (const auto& cmd : {as, ld, objcopy}) {
             auto r = tool(cmd, in_dir());
             ASSERT_EQ(r.status, 0) << cmd[0] << ": " << r.err;
         }
@@ -625,7 +629,8 @@ protected:
 
 TEST_F(zorbin_elf_tools, arm_images_hold_what_objcopy_writes)
 {
-    for (const char* t : {"arm-none-eabi-as", "arm-none-eabi-ld", "arm-none-eabi-objcopy", "srec_cat", "srec_cmp"})
+    for (const char* t : {"arm-none-eabi-as", "arm-none-eabi-ld", "arm-none-eabi-objcopy",
+                          "srec_cat", "srec_cmp"})
         REQUIRE_TOOL(t);
     const std::pair<const char*, std::vector<std::string>> images[] = {
         {"little", {}},

@@ -80,14 +80,15 @@ struct out_buffer {
     }
 };
 
-// One checksum step over a byte value, per format. sdsmac sums the character codes of its
-// record text instead (char_sum).
+// A format's checksum rule, from its row of the format table.
 template <int F>
 constexpr sum_rule rule = formats[F].sum;
 
 template <int F>
 constexpr bool nibbles = rule<F> == sum_rule::nibble4 || rule<F> == sum_rule::nibble8;
 
+// One checksum step over a byte value, per format. sdsmac sums the character codes of its
+// record text instead (char_sum).
 template <int F>
 constexpr std::uint32_t add_checksum(std::uint32_t sum, std::uint32_t v)
 {
@@ -446,7 +447,10 @@ bool write_records(out_buffer& w, std::span<const piece> pieces, std::uint32_t f
                 put(cur + (i - at), length());
             if (i < end && p <= full) {
                 const std::size_t len = length();
-                put(len <= end - i ? cur + (i - at) : gather(joined, pieces, next_piece - 1, i - at, len), len);
+                const unsigned char* s = cur + (i - at);
+                if (len > end - i)
+                    s = gather(joined, pieces, next_piece - 1, i - at, len);
+                put(s, len);
             }
         }
         w.commit(p);
