@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang and runs each for the given number of seconds (default 30)
 # on a scratch copy of its seed corpus under fuzz/corpus/<target>. Findings land in fuzz/out/.
+# Target names after the seconds run only those: fuzz/run.sh 600 zorbin_elf_fuzz
 # The targets run in an empty scratch directory: kelvash's -d opens the file it names.
 set -euo pipefail
 secs=${1:-30}
+shift $(( $# > 0 ? 1 : 0 ))
 cd "$(dirname "$0")/.."
 root=$PWD
 build=${FUZZ_BUILD:-build-fuzz}
@@ -18,7 +20,12 @@ if ! { CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDeb
 fi
 mkdir -p fuzz/out
 status=0
-targets=("$build"/fuzz/*_fuzz)
+if [ $# -gt 0 ]; then
+  targets=()
+  for n in "$@"; do targets+=("$build/fuzz/$n"); done
+else
+  targets=("$build"/fuzz/*_fuzz)
+fi
 [ -x "${targets[0]}" ] || { echo "no fuzz targets built"; exit 1; }
 for t in "${targets[@]}"; do
   name=$(basename "$t")

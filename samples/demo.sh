@@ -38,6 +38,17 @@ mkdir zorbin-mostech
 echo "\$ zorbin -mostech app.aif"
 (cd zorbin-mostech && "$bin/zorbin" -mostech "$here/app.aif") || echo "exit status $?"
 ls zorbin-mostech
+# app.elf: a GNU-linked ARM executable (samples/elf/app.s and app.ld): vectors, code and
+# read-only data in flash at 0x08000000, then the initial values of .data, which runs in RAM;
+# a configuration block past a gap at 0x08000800. The whole image goes to one file: the
+# Intel hex has a second extended address record before the second block.
+echo "\$ zorbin -intel32 app.elf app-elf.hex"
+"$bin/zorbin" -intel32 "$here/app.elf" app-elf.hex
+tr -d '\r' < app-elf.hex
+# cosmac carries an address only in its start line: one block, the gap filled with FF.
+echo "\$ zorbin -cosmac -base 0 app.elf"
+"$bin/zorbin" -cosmac -base 0 "$here/app.elf" | tr -d '\r' | head -n 8
+echo "..."
 # --- /zorbin ---
 
 # --- kelvash ---

@@ -84,6 +84,16 @@ result run(std::string_view prog, const std::vector<std::string>& args, const op
     return run_argv(emulator().empty() ? argv[0] : which(emulator()[0]), argv, opt);
 }
 
+std::string lines(std::initializer_list<std::string_view> ls)
+{
+    std::string s;
+    for (auto l : ls) {
+        s += l;
+        s += "\r\n";
+    }
+    return s;
+}
+
 std::string read_file(const std::filesystem::path& p)
 {
     std::ifstream f(p, std::ios::binary);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -67,6 +68,9 @@ std::string command(std::string_view prog);
 result run(std::string_view prog, const std::vector<std::string>& args, const options& opt = {});
 
 std::string read_file(const std::filesystem::path& p);
+
+// The lines, each ended by CR LF, as zorbin writes them.
+std::string lines(std::initializer_list<std::string_view> ls);
 void write_file(const std::filesystem::path& p, std::string_view bytes);
 
 // True when the named tool is on PATH.

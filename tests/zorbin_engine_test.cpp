@@ -1,7 +1,7 @@
 // Hex record engine: exact output of every format, address limits, 64 KiB pages, sink failures.
 #include "engine.h"
-
-#include <gtest/gtest.h>
+#include "harness.h"
+#include "hexdigits.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -24,15 +24,7 @@ bytes count_up(std::size_t n, unsigned first = 1)
     return b;
 }
 
-std::string lines(std::initializer_list<std::string_view> ls)
-{
-    std::string s;
-    for (auto l : ls) {
-        s += l;
-        s += "\r\n";
-    }
-    return s;
-}
+using th::lines;
 
 std::string encode(int format, std::uint32_t base, const bytes& data,
                    std::string_view name = "a.bin")
@@ -381,6 +373,78 @@ TEST(zorbin_engine, failed_write_stops_the_engine)
         EXPECT_EQ(zb::bin2hex(c.data, c.format, c.name, 0, p.sink()), zb::hex_result::write_error);
         EXPECT_EQ(p.calls, c.fail_at + 1);  // nothing more after the failure
     }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(zorbin_engine, vector_digits_match_their_scalar_twin)
+{
+    std::mt19937 rng(99);
+    unsigned char in[16];
+    char fast[32], plain[32];
+    for (int t = 0; t < 256 + 2000; ++t) {
+        for (int k = 0; k < 16; ++k)  // first every byte value in every lane, then random
+            in[k] = static_cast<unsigned char>(t < 256 ? t + 17 * k : rng());
+        zb::hex_digits<16>(fast, in);
+        zb::hex_digits_scalar(plain, in, 16);
+        ASSERT_EQ(std::string_view(fast, 32), std::string_view(plain, 32)) << "round " << t;
+        zb::hex_digits<8>(fast, in + 8);
+        zb::hex_digits_scalar(plain, in + 8, 8);
+        ASSERT_EQ(std::string_view(fast, 16), std::string_view(plain, 16)) << "round " << t;
+    }
+    const unsigned char edge[16] = {0x00, 0x09, 0x0A, 0x0F, 0x90, 0x99, 0x9A, 0xA0,
+                                    0xA9, 0xAA, 0xF0, 0xFF, 0x10, 0x01, 0x5F, 0xF5};
+    zb::hex_digits_scalar(plain, edge, 16);
+    EXPECT_EQ(std::string_view(plain, 32), "00090A0F90999AA0A9AAF0FF10015FF5");
+}
+
+// A block made of pieces writes exactly what the same bytes in one piece write, wherever the
+// pieces join (inside a record, at its end, across a 64 KiB page) and with empty pieces.
+TEST(zorbin_engine, pieces_of_a_block_join_seamlessly)
+{
+    std::mt19937 rng(5);
+    for (int f = zb::cosmac; f <= zb::ihf; ++f) {
+        for (int t = 0; t < 40; ++t) {
+            const std::size_t n = rng() % 120;
+            const std::uint32_t limit = zb::format_limit(f);
+            const std::uint32_t base =
+                limit > 0x10000 && t % 2 ? 0x10000 - static_cast<std::uint32_t>(rng() % 40)
+                                         : static_cast<std::uint32_t>(rng() % 0x100);
+            SCOPED_TRACE(testing::Message() << "format " << f << " base " << base << " size " << n);
+            bytes data(n);
+            for (auto& b : data)
+                b = static_cast<unsigned char>(rng());
+            zb::block b{base, {}};
+            for (std::size_t at = 0; at < n || b.pieces.empty();) {
+                const std::size_t len = std::min<std::size_t>(n - at, rng() % 21);
+                b.pieces.push_back(std::span(data).subspan(at, len));
+                at += len;
+            }
+            std::string joined, whole;
+            ASSERT_EQ(zb::write_image({&b, 1}, f, "a.bin", zb::string_sink(joined)), zb::hex_result::ok);
+            zb::bin2hex(data, f, "a.bin", base, zb::string_sink(whole));
+            EXPECT_EQ(joined, whole);
+        }
+    }
+}
+
+// Every block is held against the limit before the first byte goes out.
+TEST(zorbin_engine, image_limit_checked_before_anything_is_written)
+{
+    const bytes one{0x11};
+    const zb::block blocks[] = {{0x100, {one}}, {0xFFFF, {one}}};
+    for (int f : {zb::mds, zb::cosmac, zb::fairbug, zb::sdsmac, zb::mostech}) {
+        SCOPED_TRACE(f);
+        probe p;
+        EXPECT_EQ(zb::write_image(blocks, f, "a.bin", p.sink()), zb::hex_result::too_big);
+        EXPECT_EQ(p.calls, 0);
+    }
+    const zb::block past_4g[] = {{0x100, {one}}, {0x100000000, {one}}};
+    probe p;
+    EXPECT_EQ(zb::write_image(past_4g, zb::motorola32, "a.bin", p.sink()), zb::hex_result::too_big);
+    EXPECT_EQ(p.calls, 0);
 }
 
 }  // namespace

@@ -10,33 +10,11 @@
 #include "engine.h"
 #include "fileio.h"
 #include "platform.h"
+#include "formats.h"
 
 namespace zb {
 
 namespace {
-
-struct format_entry {
-    std::string_view word;  // the option word, matched by cistrcmp
-    std::string_view help;  // its line in the help text
-};
-
-// Indexed by format number; entry 0 is never matched.
-constexpr std::array<format_entry, 14> formats{{
-    {"", ""},
-    {"cosmac", "-Cosmac       RCA Cosmac format\n"},
-    {"fairbug", "-Fairbug      Fairchild Fairbug format\n"},
-    {"mostech", "-MOSTech      MOS Technology format\n"},
-    {"exorciser", "-EXORciser    Motorola EXORciser format (16 bit 'S' records)\n"},
-    {"mds", "-MDS          Intel Intellec 8/MDS format\n"},
-    {"signetics", "-Signetics    Signetics Absolute Object format\n"},
-    {"tektronix", "-Tektronix    Tektronix Hexadecimal format\n"},
-    {"exormacs", "-EXORmacs     Motorola EXORmacs format (24 bit 'S' records)\n"},
-    {"mcs86", "-MCS86        Intel MCS-86 Hexadecimal format\n"},
-    {"sdsmac", "-SDSMAC       Texas Instruments SDSMAC format\n"},
-    {"motorola32", "-Motorola32   Motorola 32-Bit format (32 bit 'S' records)\n"},
-    {"intel32", "-Intel32      Intel Hex-32 format\n"},
-    {"ihf", "-IHF          Extended Intellec Hex format\n"},
-}};
 
 // The help text lists IHF sixth; the numbers stay those of the table.
 constexpr std::array<int, 13> help_order{1, 2, 3, 4, 5, 13, 6, 7, 8, 9, 10, 11, 12};
@@ -110,6 +88,8 @@ bool fd_write(void* ctx, const char* data, std::size_t n)
 hex_result convert(const segment& seg, const options& opt, int fd)
 {
     sink out{&fd, fd_write};
+    if (!seg.blocks.empty())
+        return write_image(seg.blocks, opt.format, infile_name(opt), out);
     return bin2hex(seg.data, opt.format, infile_name(opt), seg.base, out);
 }
 

@@ -1,5 +1,5 @@
-// Hex record engine: one block of image bytes at a base address, written as one complete file
-// in any of the thirteen hex object formats.
+// Hex record engine: blocks of image bytes at their addresses, written as one complete file in
+// any of the thirteen hex object formats.
 #include "engine.h"
 
 #include <algorithm>
@@ -8,41 +8,12 @@
 #include <cstring>
 #include <memory>
 
+#include "hexdigits.h"
+
 namespace zb {
 namespace {
 
-struct format_info {
-    std::uint32_t limit;    // highest address the format can carry
-    std::uint64_t end_max;  // highest base + size accepted
-    std::size_t record;     // data bytes per full record
-};
-
-// The narrow formats keep their historical margin: base + size, one past the last byte, must
-// itself be an address of the format, so 65,535 bytes at 0 fit a 16-bit format and 65,536 do
-// not. The 32-bit formats take data right up to address 0xFFFFFFFF but never wrap past it.
-constexpr std::uint64_t past_4g = 0x100000000;
-constexpr std::array<format_info, 14> formats{{
-    {0, 0, 16},                         // no format 0
-    {0xFFFF, 0xFFFF, 16},               // cosmac
-    {0xFFFF, 0xFFFF, 8},                // fairbug
-    {0xFFFF, 0xFFFF, 16},               // mostech
-    {0xFFFF, 0xFFFF, 16},               // exorciser
-    {0xFFFF, 0xFFFF, 16},               // mds
-    {0xFFFF, 0xFFFF, 16},               // signetics
-    {0xFFFF, 0xFFFF, 16},               // tektronix
-    {0xFFFF, 0xFFFF, 16},               // exormacs: six address digits, 16-bit limit
-    {0xFFFFF, 0xFFFFF, 16},             // mcs86
-    {0xFFFF, 0xFFFF, 16},               // sdsmac
-    {0xFFFFFFFF, past_4g, 16},          // motorola32
-    {0xFFFFFFFF, past_4g, 16},          // intel32
-    {0x3FFFF, 0x3FFFF, 32},             // ihf
-}};
-
-constexpr std::array<std::string_view, 14> end_records{
-    "", "\r\n", "*\r\n", "", "S9030000FC\r\n", ":00000001FF\r\n", ":000000\r\n",
-    "/00000000\r\n", "S9030000FC\r\n", ":00000001FF\r\n", ":\r\n", "S70500000000FA\r\n",
-    ":00000001FF\r\n", ":00 0000 01 FF\r\n",
-};
+using piece = std::span<const unsigned char>;
 
 constexpr char digits[] = "0123456789ABCDEF";
 
@@ -109,16 +80,23 @@ struct out_buffer {
     }
 };
 
+// A format's checksum rule, from its row of the format table.
+template <int F>
+constexpr sum_rule rule = formats[F].sum;
+
+template <int F>
+constexpr bool nibbles = rule<F> == sum_rule::nibble4 || rule<F> == sum_rule::nibble8;
+
 // One checksum step over a byte value, per format. sdsmac sums the character codes of its
 // record text instead (char_sum).
 template <int F>
 constexpr std::uint32_t add_checksum(std::uint32_t sum, std::uint32_t v)
 {
-    if constexpr (F == cosmac) {
+    if constexpr (rule<F> == sum_rule::none) {
         return 0;
-    } else if constexpr (F == fairbug || F == tektronix) {
+    } else if constexpr (nibbles<F>) {
         return sum + ((v >> 4) & 0xF) + (v & 0xF);
-    } else if constexpr (F == signetics) {
+    } else if constexpr (rule<F> == sum_rule::rotate8) {
         const std::uint32_t x = (sum ^ v) & 0xFF;  // only the low 8 bits are ever printed
         return ((x << 1) | (x >> 7)) & 0xFF;
     } else {
@@ -132,42 +110,6 @@ constexpr std::uint32_t head_sum(std::uint32_t addr, std::uint32_t count)
 {
     return add_checksum<F>(add_checksum<F>(add_checksum<F>(0, (addr >> 8) & 0xFF), addr & 0xFF),
                            count);
-}
-
-// Hex digits sixteen bytes at a time, in 16-lane byte vectors (SSE2 on x86-64, plain scalar
-// code where a target has none): split the nibbles, interleave them into digit order, and make
-// each nibble n the digit '0' + n, plus 7 more when n > 9.
-using lanes16 = unsigned char __attribute__((vector_size(16)));
-
-inline lanes16 ascii_hex(lanes16 n) { return n + '0' + (reinterpret_cast<lanes16>(n > 9) & 7); }
-
-// Digits of bytes 0..7 of x, and of bytes 8..15.
-inline lanes16 first_digits(lanes16 x)
-{
-    return ascii_hex(__builtin_shufflevector(x >> 4, x & 15, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20,
-                                             5, 21, 6, 22, 7, 23));
-}
-inline lanes16 second_digits(lanes16 x)
-{
-    return ascii_hex(__builtin_shufflevector(x >> 4, x & 15, 8, 24, 9, 25, 10, 26, 11, 27, 12,
-                                             28, 13, 29, 14, 30, 15, 31));
-}
-
-inline void hex16(char* p, const unsigned char* s)
-{
-    lanes16 x;
-    std::memcpy(&x, s, 16);
-    const lanes16 a = first_digits(x), b = second_digits(x);
-    std::memcpy(p, &a, 16);
-    std::memcpy(p + 16, &b, 16);
-}
-
-inline void hex8(char* p, const unsigned char* s)
-{
-    lanes16 x{};
-    std::memcpy(&x, s, 8);
-    const lanes16 a = first_digits(x);
-    std::memcpy(p, &a, 16);
 }
 
 // Sums of the bytes of 8-byte words, or of their nibbles, in any byte order: bytes (nibbles)
@@ -206,16 +148,16 @@ std::uint32_t char_sum(const char* p, const char* end)
 template <int F>
 inline std::uint32_t sum8(std::uint32_t sum, const unsigned char* s)
 {
-    if constexpr (F == signetics) {
+    if constexpr (rule<F> == sum_rule::rotate8) {
         for (int k = 0; k < 8; ++k)
             sum = add_checksum<F>(sum, s[k]);
         return sum;
-    } else if constexpr (F == cosmac) {
+    } else if constexpr (rule<F> == sum_rule::none) {
         return 0;
     } else {
         std::uint64_t w;
         std::memcpy(&w, s, 8);
-        return sum + (F == fairbug || F == tektronix ? nibble_sum8(w) : byte_sum8(w));
+        return sum + (nibbles<F> ? nibble_sum8(w) : byte_sum8(w));
     }
 }
 
@@ -223,12 +165,12 @@ inline std::uint32_t sum8(std::uint32_t sum, const unsigned char* s)
 template <int F>
 inline std::uint32_t sum16(std::uint32_t sum, const unsigned char* s)
 {
-    if constexpr (F == signetics || F == cosmac) {
+    if constexpr (rule<F> == sum_rule::rotate8 || rule<F> == sum_rule::none) {
         return sum8<F>(sum8<F>(sum, s), s + 8);
     } else {
         std::uint64_t w[2];
         std::memcpy(w, s, 16);
-        if constexpr (F == fairbug || F == tektronix)
+        if constexpr (nibbles<F>)
             return sum + nibble_sum8(w[0]) + nibble_sum8(w[1]);
         else
             return sum + lane_total16(byte_lanes(w[0]) + byte_lanes(w[1]));
@@ -243,11 +185,11 @@ template <int F>
 {
     std::size_t k = 0;
     for (; k + 16 <= n; k += 16, p += 32) {
-        hex16(p, s + k);
+        hex_digits<16>(p, s + k);
         sum = sum16<F>(sum, s + k);
     }
     if (k + 8 <= n) {
-        hex8(p, s + k);
+        hex_digits<8>(p, s + k);
         sum = sum8<F>(sum, s + k);
         k += 8;
         p += 16;
@@ -263,7 +205,7 @@ template <int F>
 // address as the top digit) for mcs86, type 04 (upper 16 bits) for intel32.
 char* page_record(char* p, int format, std::uint32_t addr)
 {
-    const bool seg = format == mcs86;
+    const bool seg = formats[static_cast<std::size_t>(format)].page == page_rule::segment;
     const std::uint32_t v = seg ? (addr >> 4) & 0xF000 : addr >> 16;
     const std::uint32_t type = seg ? 2 : 4;
     p = put_text(p, seg ? ":02000002" : ":02000004");
@@ -308,7 +250,7 @@ bool print_header(out_buffer& w, std::size_t size, int format, std::string_view 
     } else if (format == fairbug) {
         *p++ = 'S';
         p = put_eol(put4(p, base));
-    } else if (format == mcs86 || format == intel32) {
+    } else if (formats[static_cast<std::size_t>(format)].page != page_rule::none) {
         p = page_record(p, format, base);
     }
     w.commit(p);
@@ -317,12 +259,13 @@ bool print_header(out_buffer& w, std::size_t size, int format, std::string_view 
 
 bool print_trailer(out_buffer& w, std::uint32_t records, int format)
 {
+    const std::string_view end = formats[static_cast<std::size_t>(format)].end;
     if (format != mostech)
-        return w.put(end_records[static_cast<std::size_t>(format)]);
+        return w.put(end);
     char* p = w.room();
     if (!p)
         return false;
-    p = put4(put4(put_text(p, ";00"), records), records);
+    p = put4(put4(put_text(p, end), records), records);
     w.commit(put_eol(p));
     return true;
 }
@@ -394,7 +337,7 @@ template <int F>
         p = put4(p, addr);
         if (n == 16) {
             char digits32[32];
-            hex16(digits32, s);
+            hex_digits<16>(digits32, s);
             for (int k = 0; k < 32; k += 4, p += 5) {
                 *p = 'B';
                 std::memcpy(p + 1, digits32 + k, 4);
@@ -423,67 +366,116 @@ template <int F>
     return put_eol(p);
 }
 
-// The record loop. Record k holds offsets R*k .. R*k+R-1 of the data, whatever the address.
-// An Intel record that would straddle a 64 KiB page (only possible when the base is not a
-// multiple of 16) ends at the page, and the rest of its bytes follow the new page record.
+// The bytes of a record that begins off bytes into pieces[k] and runs on into later pieces.
+const unsigned char* gather(unsigned char* to, std::span<const piece> pieces, std::size_t k,
+                            std::size_t off, std::size_t len)
+{
+    for (std::size_t got = 0; got < len; ++k, off = 0) {
+        const std::size_t m = std::min(len - got, pieces[k].size() - off);
+        std::memcpy(to + got, pieces[k].data() + off, m);
+        got += m;
+    }
+    return to;
+}
+
+std::size_t total(std::span<const piece> pieces)
+{
+    std::size_t n = 0;
+    for (const piece& p : pieces)
+        n += p.size();
+    return n;
+}
+
+// The record loop over one block. Record k holds offsets R*k .. R*k+R-1 of the block, whatever
+// the address and wherever one piece ends and the next begins. An Intel record that would
+// straddle a 64 KiB page (only possible when the base is not a multiple of 16) ends at the
+// page, and the rest of its bytes follow the new page record.
 template <int F>
-bool write_records(out_buffer& w, std::span<const unsigned char> buff, std::uint32_t file_base,
+bool write_records(out_buffer& w, std::span<const piece> pieces, std::uint32_t file_base,
                    std::uint32_t& records)
 {
     constexpr std::size_t rec = formats[F].record;
-    constexpr bool paged = F == mcs86 || F == intel32;
-    const std::size_t n = buff.size();
-    const unsigned char* const data = buff.data();
+    constexpr bool paged = formats[F].page != page_rule::none;
+    const std::size_t n = total(pieces);
+    std::size_t i = 0;  // offset in the block
+    // The piece that holds offset i: its bytes, the offsets where it begins and ends, and the
+    // index of the piece after it. Kept in locals, which the record writes cannot alias.
+    const unsigned char* cur = nullptr;
+    std::size_t at = 0, end = 0, next_piece = 0;
+    unsigned char joined[rec];  // a record that spans pieces
     std::uint32_t count = 0;
-    for (std::size_t i = 0; i < n;) {
-        char* p = w.room();
+    char* p = nullptr;
+    // One record of len bytes from s at block offset i, and what follows it in the block.
+    auto put = [&](const unsigned char* s, std::size_t len) __attribute__((always_inline)) {
+        // Fits in 32 bits: the limit check keeps every data address at or below 0xFFFFFFFF.
+        const auto addr = static_cast<std::uint32_t>(file_base + i);
+        if (len == rec) [[likely]]
+            p = put_record<F>(p, s, rec, addr);
+        else
+            p = put_record<F>(p, s, len, addr);
+        ++count;
+        i += len;
+        if (i < n) {
+            const auto next = static_cast<std::uint32_t>(addr + len);
+            if constexpr (paged) {
+                if ((next & 0xFFFF) == 0)
+                    p = page_record(p, F, next);
+            }
+            if constexpr (F == cosmac)
+                p = put_text(p, ",\r\n");
+        }
+    };
+    auto length = [&] {
+        std::size_t len = std::min(rec - i % rec, n - i);
+        if constexpr (paged)
+            len = std::min<std::size_t>(len, 0x10000 - ((file_base + i) & 0xFFFF));
+        return len;
+    };
+    while (i < n) {
+        p = w.room();
         if (!p)
             return false;
-        for (const char* const full = w.full(); i < n && p <= full;) {
-            // Fits in 32 bits: the limit check keeps every data address at or below 0xFFFFFFFF.
-            const auto addr = static_cast<std::uint32_t>(file_base + i);
-            std::size_t len = std::min(rec - i % rec, n - i);
-            if constexpr (paged)
-                len = std::min<std::size_t>(len, 0x10000 - (addr & 0xFFFF));
-            if (len == rec) [[likely]]
-                p = put_record<F>(p, data + i, rec, addr);
-            else
-                p = put_record<F>(p, data + i, len, addr);
-            ++count;
-            i += len;
-            if (i < n) {
-                const auto next = static_cast<std::uint32_t>(addr + len);
-                if constexpr (paged) {
-                    if ((next & 0xFFFF) == 0)
-                        p = page_record(p, F, next);
-                }
-                if constexpr (F == cosmac)
-                    p = put_text(p, ",\r\n");
+        const char* const full = w.full();
+        while (i < n && p <= full) {
+            while (i >= end) {
+                at = end;
+                cur = pieces[next_piece].data();
+                end += pieces[next_piece++].size();
+            }
+            // Every record that begins rec bytes or more before the piece's end lies in it.
+            while (i + rec <= end && p <= full)
+                put(cur + (i - at), length());
+            if (i < end && p <= full) {
+                const std::size_t len = length();
+                const unsigned char* s = cur + (i - at);
+                if (len > end - i)
+                    s = gather(joined, pieces, next_piece - 1, i - at, len);
+                put(s, len);
             }
         }
         w.commit(p);
     }
-    records = count;
+    records += count;
     return true;
 }
 
-bool write_records(out_buffer& w, std::span<const unsigned char> buff, int format,
+bool write_records(out_buffer& w, std::span<const piece> pieces, int format,
                    std::uint32_t file_base, std::uint32_t& records)
 {
     switch (format) {
-    case cosmac: return write_records<cosmac>(w, buff, file_base, records);
-    case fairbug: return write_records<fairbug>(w, buff, file_base, records);
-    case mostech: return write_records<mostech>(w, buff, file_base, records);
-    case exorciser: return write_records<exorciser>(w, buff, file_base, records);
-    case mds: return write_records<mds>(w, buff, file_base, records);
-    case signetics: return write_records<signetics>(w, buff, file_base, records);
-    case tektronix: return write_records<tektronix>(w, buff, file_base, records);
-    case exormacs: return write_records<exormacs>(w, buff, file_base, records);
-    case mcs86: return write_records<mcs86>(w, buff, file_base, records);
-    case sdsmac: return write_records<sdsmac>(w, buff, file_base, records);
-    case motorola32: return write_records<motorola32>(w, buff, file_base, records);
-    case intel32: return write_records<intel32>(w, buff, file_base, records);
-    default: return write_records<ihf>(w, buff, file_base, records);
+    case cosmac: return write_records<cosmac>(w, pieces, file_base, records);
+    case fairbug: return write_records<fairbug>(w, pieces, file_base, records);
+    case mostech: return write_records<mostech>(w, pieces, file_base, records);
+    case exorciser: return write_records<exorciser>(w, pieces, file_base, records);
+    case mds: return write_records<mds>(w, pieces, file_base, records);
+    case signetics: return write_records<signetics>(w, pieces, file_base, records);
+    case tektronix: return write_records<tektronix>(w, pieces, file_base, records);
+    case exormacs: return write_records<exormacs>(w, pieces, file_base, records);
+    case mcs86: return write_records<mcs86>(w, pieces, file_base, records);
+    case sdsmac: return write_records<sdsmac>(w, pieces, file_base, records);
+    case motorola32: return write_records<motorola32>(w, pieces, file_base, records);
+    case intel32: return write_records<intel32>(w, pieces, file_base, records);
+    default: return write_records<ihf>(w, pieces, file_base, records);
     }
 }
 
@@ -493,7 +485,37 @@ bool append(void* ctx, const char* data, std::size_t n)
     return true;
 }
 
+bool fits(const format_row& f, std::uint64_t base, std::uint64_t size)
+{
+    return base <= f.limit && size <= f.end_max - base;
+}
+
+// An image for a format whose records carry no address: one block from the lowest address to
+// one past the highest, what lies between the blocks erased flash (FF). The limit check has
+// passed, so it holds at most 64 KiB.
+std::vector<unsigned char> fill_gaps(std::span<const block> blocks, std::uint64_t lo,
+                                     std::uint64_t hi)
+{
+    std::vector<unsigned char> image(static_cast<std::size_t>(hi - lo), 0xFF);
+    for (const block& b : blocks) {
+        auto at = static_cast<std::size_t>(b.base - lo);
+        for (const piece& p : b.pieces) {
+            std::copy(p.begin(), p.end(), image.begin() + static_cast<std::ptrdiff_t>(at));
+            at += p.size();
+        }
+    }
+    return image;
+}
+
 }  // namespace
+
+std::uint64_t block::size() const
+{
+    std::uint64_t n = 0;
+    for (const auto& p : pieces)
+        n += p.size();
+    return n;
+}
 
 std::uint32_t format_limit(int format)
 {
@@ -505,17 +527,45 @@ std::uint32_t format_limit(int format)
 hex_result bin2hex(std::span<const unsigned char> buff, int format, std::string_view filename,
                    std::uint32_t file_base, const sink& out)
 {
+    const block whole{file_base, {buff}};
+    return write_image({&whole, 1}, format, filename, out);
+}
+
+hex_result write_image(std::span<const block> blocks, int format, std::string_view filename,
+                       const sink& out)
+{
     if (format < cosmac || format > ihf)
         return hex_result::too_big;
-    const format_info& f = formats[static_cast<std::size_t>(format)];
-    if (file_base > f.limit || file_base + std::uint64_t{buff.size()} > f.end_max)
-        return hex_result::too_big;
+    const format_row& f = formats[static_cast<std::size_t>(format)];
+    const std::uint64_t first = blocks.empty() ? 0 : blocks.front().base;
+    std::uint64_t lo = first, hi = first;
+    for (const block& b : blocks) {
+        const std::uint64_t size = b.size();
+        if (!fits(f, b.base, size))
+            return hex_result::too_big;
+        lo = std::min(lo, b.base);
+        hi = std::max(hi, b.base + size);
+    }
+    if (!f.addressed && blocks.size() > 1) {
+        const std::vector<unsigned char> image = fill_gaps(blocks, lo, hi);
+        return bin2hex(image, format, filename, static_cast<std::uint32_t>(lo), out);
+    }
 
     out_buffer w{out};
     std::uint32_t records = 0;
-    const bool ok = print_header(w, buff.size(), format, filename, file_base) &&
-                    write_records(w, buff, format, file_base, records) &&
-                    print_trailer(w, records, format) && w.flush();
+    bool ok = print_header(w, static_cast<std::size_t>(hi - lo), format, filename,
+                           static_cast<std::uint32_t>(first));
+    for (std::size_t k = 0; ok && k < blocks.size(); ++k) {
+        const auto base = static_cast<std::uint32_t>(blocks[k].base);
+        if (k > 0 && f.page != page_rule::none) {
+            char* p = w.room();
+            ok = p != nullptr;
+            if (ok)
+                w.commit(page_record(p, format, base));
+        }
+        ok = ok && write_records(w, blocks[k].pieces, format, base, records);
+    }
+    ok = ok && print_trailer(w, records, format) && w.flush();
     return ok ? hex_result::ok : hex_result::write_error;
 }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "elf.h"
 #include "platform.h"
 
 namespace zb {
@@ -109,7 +110,8 @@ root_result read_root(std::span<const unsigned char> file, const image_args& arg
         marker = aif_marker;
     }
     if (args.binaryflag || marker != aif_marker) {
-        if (!args.binaryflag)
+        r.elf = !args.binaryflag && is_elf(file);
+        if (!args.binaryflag && !r.elf)
             r.warnings.push_back(warn_not_aif);
         return r;
     }

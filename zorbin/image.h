@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "engine.h"
+
 namespace zb {
 
 // The 32-bit value with its four bytes in reverse order.
@@ -20,6 +22,7 @@ struct segment {
     std::uint32_t base = 0;
     std::optional<std::string> outfile;  // none: standard output
     std::string name;                    // the chain's segment name; empty for the root
+    std::vector<block> blocks;           // an ELF image, written whole in place of data
 };
 
 // Where the chain stands between segments.
@@ -58,9 +61,10 @@ struct root_result {
     chain next;
     std::vector<std::string_view> warnings;  // in the order they are to be printed
     fault error = fault::none;
+    bool elf = false;  // no AIF marker but the ELF magic: the caller reads it with read_elf
 };
 
-// Decides between plain binary and AIF (either byte order) and yields the root segment.
+// Decides between plain binary, AIF (either byte order) and ELF, and yields the root segment.
 root_result read_root(std::span<const unsigned char> file, const image_args& args);
 
 // Reads the segment whose header lies at c.fragment_offset (which must not be 0) into seg and

@@ -1,6 +1,8 @@
-// zorbin: converts an AIF image or a plain binary into hexadecimal object records, one output
-// per segment of the image's chain. Exit status 0 after a complete run or -help, 1 on any error.
+// zorbin: converts an AIF image, an ELF executable or a plain binary into hexadecimal object
+// records, one output per segment of an AIF image's chain and one for the whole of an ELF
+// file. Exit status 0 after a complete run or -help, 1 on any error.
 #include "driver.h"
+#include "elf.h"
 #include "image.h"
 #include "platform.h"
 
@@ -42,6 +44,14 @@ int main(int, char** argv)
         zb::say(fw::std_err, w);
     if (r.error != zb::fault::none)
         return fail(zb::fault_message(r.error, zb::infile_name(opt), 0, {}));
+    if (r.elf) {
+        zb::elf_image img = zb::read_elf(file);
+        if (!img.error.empty())
+            return fail(zb::elf_message(zb::infile_name(opt), img.error));
+        if (opt.baseflag)
+            zb::rebase(img.blocks, opt.base);
+        r.root.blocks = std::move(img.blocks);
+    }
 
     zb::written_files done;
     zb::segment seg = r.root;

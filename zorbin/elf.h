@@ -1,0 +1,38 @@
+// ELF executables of either class and byte order: the bytes a loader or flash programmer
+// places, at the addresses it places them, read from an untrusted file image.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine.h"
+
+namespace zb {
+
+// True when the file begins with the ELF magic 7F 45 4C 46.
+bool is_elf(std::span<const unsigned char> file);
+
+struct elf_image {
+    std::vector<block> blocks;  // ascending load addresses; no two touch or overlap
+    std::string error;          // what is wrong with the file; empty when it was read
+};
+
+// The loadable contents: every section that occupies memory at run time and has bytes in the
+// file (SHF_ALLOC, not SHT_NOBITS, size > 0) at its load address, which is p_paddr +
+// (sh_offset - p_offset) for a section inside a PT_LOAD segment's file range and its sh_addr
+// otherwise. A file without section headers gives its PT_LOAD segments instead (p_filesz
+// bytes from p_offset, at p_paddr). Pieces that touch form one block; pieces that overlap
+// are an error. Time and memory grow with the file, whatever its headers claim.
+elf_image read_elf(std::span<const unsigned char> file);
+
+// Moves the image so that its lowest address becomes base, every block keeping its distance
+// from it. An address that would pass 64 bits becomes the highest one, past every limit.
+void rebase(std::vector<block>& blocks, std::uint32_t base);
+
+// "Bad ELF image <infile>: <what>\n"
+std::string elf_message(std::string_view infile, std::string_view what);
+
+}  // namespace zb
