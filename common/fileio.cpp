@@ -1,5 +1,7 @@
 // Whole-buffer writes, input checks, and safe replacement of output files on POSIX systems.
 #include "fileio.h"
+#include "pending.h"
+#include "platform.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -79,20 +81,13 @@ std::string resolve(const std::string& path)
 }
 
 // Temporary files to remove should SIGINT, SIGTERM or SIGHUP end the run: an interrupted
-// conversion of a large image would otherwise leave gigabytes of hidden litter. Plain
-// storage, since only async-signal-safe calls may read it from the handler.
-struct pending_tmp {
-    char path[PATH_MAX];
-    volatile std::sig_atomic_t live;
-};
-pending_tmp pending[4];
+// conversion of a large image would otherwise leave gigabytes of hidden litter.
+pending_files<char, PATH_MAX> pending;
 constexpr int cleanup_signals[] = {SIGINT, SIGTERM, SIGHUP};
 
 extern "C" void remove_pending_and_die(int sig)
 {
-    for (auto& t : pending)
-        if (t.live)
-            ::unlink(t.path);
+    pending.remove_all([](const char* path) { ::unlink(path); });
     // Ended by the same signal, so that the shell or make sees why the run stopped.
     ::signal(sig, SIG_DFL);
     ::raise(sig);
@@ -117,24 +112,6 @@ void install_cleanup()
     }
 }
 
-void watch(const std::string& tmp)
-{
-    for (auto& t : pending) {
-        if (!t.live && tmp.size() < sizeof t.path) {
-            std::memcpy(t.path, tmp.c_str(), tmp.size() + 1);
-            t.live = 1;
-            return;
-        }
-    }
-}
-
-void unwatch(const std::string& tmp)
-{
-    for (auto& t : pending)
-        if (t.live && tmp == t.path)
-            t.live = 0;
-}
-
 // Holds back the signals that remove temporary files while one is made or moved, so that
 // none is ever made without being known to the handler.
 sigset_t hold_signals()
@@ -152,7 +129,7 @@ void remove_tmp(outfile& f)
     if (f.tmp.empty())
         return;
     ::unlink(f.tmp.c_str());
-    unwatch(f.tmp);
+    pending.unwatch(f.tmp);
     f.tmp.clear();
 }
 
@@ -174,9 +151,7 @@ int copy_fd(int from, int to, off_t& size)
     std::vector<char> buf(std::size_t{1} << 20);
     size = 0;
     for (;;) {
-        ssize_t n = ::read(from, buf.data(), buf.size());
-        if (n < 0 && errno == EINTR)
-            continue;
+        long long n = fw::read(from, buf.data(), buf.size());
         if (n < 0)
             return errno;
         if (n == 0)
@@ -262,10 +237,7 @@ int in_check(int fd, input& in)
     if (::lseek(fd, 0, SEEK_CUR) < 0)
         return ESPIPE;
     char probe;
-    ssize_t n;
-    while ((n = ::read(fd, &probe, 1)) < 0 && errno == EINTR) {
-    }
-    if (n != 0)
+    if (fw::read(fd, &probe, 1) != 0)
         return ESPIPE;
     in.size = 0;
     return 0;
@@ -299,7 +271,7 @@ int out_open(outfile& f, const std::string& path)
     int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
     int e = errno;
     if (fd >= 0)
-        watch(tmpl);
+        pending.watch(tmpl);
     ::sigprocmask(SIG_SETMASK, &old, nullptr);
     // No temporary file, no run: overwriting in place could leave the old file half
     // rewritten, so a directory we may not add to is an open failure like any other.
@@ -332,7 +304,7 @@ int out_commit(outfile& f)
     // A refused rename (a sticky directory, a file mounted on its own) leaves the old file
     // where it is; it still receives the output, as a plain write would give it.
     if (!f.in_place && ::rename(f.tmp.c_str(), f.dest.c_str()) == 0) {
-        unwatch(f.tmp);
+        pending.unwatch(f.tmp);
         f.tmp.clear();
         return 0;
     }

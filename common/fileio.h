@@ -15,6 +15,9 @@ int write_all(int fd, std::string_view s);
 // s with every "\n" spelled "\r\n": the line ends that the kit's text outputs carry.
 std::string crlf(std::string_view s);
 
+// Writes text to fd with those line ends. Returns 0 or the errno.
+int write_text(int fd, std::string_view text);
+
 // Which file a name or descriptor stands for, whatever the name it was reached by.
 struct file_id {
     std::uint64_t dev = 0;

@@ -15,6 +15,17 @@ namespace {
 
 constexpr std::size_t huge_page = std::size_t{2} << 20;
 
+// Runs call again for as long as a signal interrupts it.
+template <class Call>
+auto resumed(Call call)
+{
+    for (;;) {
+        auto got = call();
+        if (got >= 0 || errno != EINTR)
+            return got;
+    }
+}
+
 void fill(const struct stat& st, file_info& fi)
 {
     fi.type = S_ISREG(st.st_mode) ? kind::regular : S_ISDIR(st.st_mode) ? kind::directory : kind::other;
@@ -32,28 +43,18 @@ void close(int fd) { ::close(fd); }
 
 long long read(int fd, void* buf, std::size_t n)
 {
-    for (;;) {
-        ssize_t got = ::read(fd, buf, n);
-        if (got >= 0 || errno != EINTR)
-            return got;
-    }
+    return resumed([&] { return ::read(fd, buf, n); });
 }
 
 long long pread(int fd, void* buf, std::size_t n, std::uint64_t at)
 {
-    for (;;) {
-        ssize_t got = ::pread(fd, buf, n, static_cast<off_t>(at));
-        if (got >= 0 || errno != EINTR)
-            return got;
-    }
+    return resumed([&] { return ::pread(fd, buf, n, static_cast<off_t>(at)); });
 }
 
 int pwrite_all(int fd, std::string_view s, std::uint64_t at)
 {
     while (!s.empty()) {
-        ssize_t n = ::pwrite(fd, s.data(), s.size(), static_cast<off_t>(at));
-        if (n < 0 && errno == EINTR)
-            continue;
+        ssize_t n = resumed([&] { return ::pwrite(fd, s.data(), s.size(), static_cast<off_t>(at)); });
         if (n < 0)
             return errno;
         s.remove_prefix(static_cast<std::size_t>(n));
@@ -79,11 +80,7 @@ int info(int fd, file_info& fi)
 
 long long copy_range(int in, int out, std::size_t n)
 {
-    for (;;) {
-        ssize_t got = ::copy_file_range(in, nullptr, out, nullptr, n, 0);
-        if (got >= 0 || errno != EINTR)
-            return got;
-    }
+    return resumed([&] { return ::copy_file_range(in, nullptr, out, nullptr, n, 0); });
 }
 
 // A large buffer is aligned and marked for huge pages where the system has them: reading

@@ -2,6 +2,7 @@
 // runtime descriptors, UTF-8 names opened through their UTF-16 form, error codes turned into
 // errno values with the texts of the kit's Linux build.
 #include "fileio.h"
+#include "pending.h"
 #include "platform.h"
 
 #include <algorithm>
@@ -315,17 +316,11 @@ int copy_in_place(const std::wstring& tmp, const std::wstring& dest)
 // an interrupted conversion of a large image would otherwise leave gigabytes of litter. They
 // are opened with deletion shared, so the handler's thread can remove them while they are
 // open; the process then ends as the default handler ends it.
-struct pending_tmp {
-    wchar_t path[MAX_PATH * 4];
-    volatile LONG live;
-};
-pending_tmp pending[4];
+pending_files<wchar_t, MAX_PATH * 4> pending;
 
 BOOL WINAPI remove_pending(DWORD)
 {
-    for (auto& t : pending)
-        if (t.live)
-            ::DeleteFileW(t.path);
+    pending.remove_all([](const wchar_t* path) { ::DeleteFileW(path); });
     return FALSE;
 }
 
@@ -333,21 +328,7 @@ void watch(const std::wstring& tmp)
 {
     static bool installed = ::SetConsoleCtrlHandler(remove_pending, TRUE);
     (void)installed;
-    for (auto& t : pending) {
-        if (!t.live && tmp.size() < std::size(t.path)) {
-            std::copy(tmp.begin(), tmp.end(), t.path);
-            t.path[tmp.size()] = L'\0';
-            t.live = 1;
-            return;
-        }
-    }
-}
-
-void unwatch(const std::wstring& tmp)
-{
-    for (auto& t : pending)
-        if (t.live && tmp == t.path)
-            t.live = 0;
+    pending.watch(tmp);
 }
 
 void remove_tmp(outfile& f)
@@ -356,7 +337,7 @@ void remove_tmp(outfile& f)
         return;
     std::wstring tmp = wide(f.tmp);
     ::DeleteFileW(tmp.c_str());
-    unwatch(tmp);
+    pending.unwatch(tmp);
     f.tmp.clear();
 }
 
@@ -612,7 +593,7 @@ int out_commit(outfile& f)
     // write would give it.
     if (!f.in_place &&
         ::MoveFileExW(tmp.c_str(), dest.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        unwatch(tmp);
+        pending.unwatch(tmp);
         f.tmp.clear();
         return 0;
     }

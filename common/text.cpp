@@ -15,4 +15,9 @@ std::string crlf(std::string_view s)
     return out;
 }
 
+int write_text(int fd, std::string_view text)
+{
+    return write_all(fd, crlf(text));
+}
+
 }  // namespace fw

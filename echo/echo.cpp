@@ -14,10 +14,10 @@ int main(int argc, char** argv)
     line += '\n';
 
     // A line that did not reach its reader is a failure, not a success.
-    if (int e = fw::write_all(fw::std_out, fw::crlf(line)); e != 0) {
+    if (int e = fw::write_text(fw::std_out, line); e != 0) {
         std::string msg = "echo: write error: ";
         msg += fw::error_text(e);
-        fw::write_all(fw::std_err, fw::crlf(msg + "\n"));
+        fw::write_text(fw::std_err, msg + "\n");
         return 1;
     }
     return 0;

@@ -260,7 +260,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::span<const unsigned char> bytes(file);
     const std::string_view name = names[(flags >> 3) & 3];
 
-    zb::image_args args{(flags & 1) != 0, (flags & 2) != 0, base, (flags & 4) ? "out.hex" : nullptr};
+    zb::image_args args{.binaryflag = (flags & 1) != 0,
+                        .baseflag = (flags & 2) != 0,
+                        .base = base,
+                        .outfile = (flags & 4) ? "out.hex" : nullptr};
     zb::root_result r = zb::read_root(bytes, args);
     if (r.error != zb::fault::none) {
         CHECK(!zb::fault_message(r.error, "in.bin", 0, {}).empty());

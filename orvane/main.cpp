@@ -9,11 +9,11 @@
 namespace {
 
 // Messages of the run itself go to standard output, as text-mode lines.
-void say(const std::string& text) { fw::write_all(fw::std_out, fw::crlf(text)); }
+void say(const std::string& text) { fw::write_text(fw::std_out, text); }
 
 void complain(const std::string& what, int e)
 {
-    fw::write_all(fw::std_err, fw::crlf("orvane: " + what + ": " + fw::error_text(e) + "\n"));
+    fw::write_text(fw::std_err, "orvane: " + what + ": " + fw::error_text(e) + "\n");
 }
 
 // Reads fd to its end (or to a 0x1A) into s. Returns 0 or the errno of a failed read.
@@ -55,7 +55,7 @@ int main(int argc, char** argv)
     }
     fw::close(fd);
 
-    if (int e = fw::write_all(fw::std_out, fw::crlf(orvane::feed_end(s))); e != 0) {
+    if (int e = fw::write_text(fw::std_out, orvane::feed_end(s)); e != 0) {
         complain("write error", e);
         return 1;
     }

@@ -8,6 +8,7 @@
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sstream>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -141,15 +142,11 @@ result run_argv(const std::string& path, const std::vector<std::string>& argv, c
 std::string which(const std::string& name)
 {
     const char* path = std::getenv("PATH");
-    std::string dirs = path ? path : "/usr/bin:/bin";
-    size_t start = 0;
-    while (start <= dirs.size()) {
-        size_t end = dirs.find(':', start);
-        if (end == std::string::npos) end = dirs.size();
-        std::string cand = dirs.substr(start, end - start) + "/" + name;
+    std::istringstream dirs(path ? path : "/usr/bin:/bin");
+    for (std::string dir; std::getline(dirs, dir, ':');) {
+        std::string cand = (dir.empty() ? "." : dir) + "/" + name;
         if (access(cand.c_str(), X_OK) == 0)
             return cand;
-        start = end + 1;
     }
     return name;
 }

@@ -15,19 +15,6 @@ using kt::header;
 using kt::msg;
 using kt::prog;
 
-std::string on_path(const char* name)
-{
-    std::string dirs = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
-    for (std::size_t start = 0; start <= dirs.size();) {
-        std::size_t end = std::min(dirs.find(':', start), dirs.size());
-        std::string cand = dirs.substr(start, end - start) + "/" + name;
-        if (::access(cand.c_str(), X_OK) == 0)
-            return cand;
-        start = end + 1;
-    }
-    return name;
-}
-
 class kelvash_load : public kt::fixture {
 protected:
     // Runs kelvash on task.s holding input; returns the result and leaves out.ld behind.
@@ -106,7 +93,7 @@ TEST_F(kelvash_load, records_made_by_objcopy)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         put("image.bin", image.substr(0, c.bytes));
-        auto oc = th::run_argv(on_path("objcopy"),
+        auto oc = th::run_argv(th::which("objcopy"),
                                {"objcopy", "-I", "binary", "-O", "srec", "--change-addresses",
                                 c.address, "--srec-len", c.srec_len, path("image.bin"), path("made.s")});
         ASSERT_EQ(oc.status, 0) << oc.err;

@@ -15,21 +15,6 @@ namespace fs = std::filesystem;
 
 const fs::path man_dir = fs::path(FWKIT_SOURCE_DIR) / "man";
 
-// Full path of a tool on PATH (the harness runs executables without a shell).
-std::string which(const std::string& name)
-{
-    const char* path = std::getenv("PATH");
-    std::string dirs = path ? path : "/usr/bin:/bin";
-    for (std::size_t start = 0; start <= dirs.size();) {
-        std::size_t end = std::min(dirs.find(':', start), dirs.size());
-        fs::path cand = fs::path(dirs.substr(start, end - start)) / name;
-        if (access(cand.c_str(), X_OK) == 0)
-            return cand.string();
-        start = end + 1;
-    }
-    return name;
-}
-
 std::vector<fs::path> pages()
 {
     std::vector<fs::path> v;
@@ -59,11 +44,11 @@ TEST(man_pages, render_without_warnings)
     o.unset_env = {"MANPAGER", "PAGER", "MANOPT"};
     for (const auto& page : pages()) {
         SCOPED_TRACE(page.filename().string());
-        auto g = th::run_argv(which("groff"),
+        auto g = th::run_argv(th::which("groff"),
                               {"groff", "-t", "-man", "-Tutf8", "-ww", "-z", page.string()}, o);
         EXPECT_EQ(g.err, "");
         EXPECT_EQ(g.status, 0);
-        auto m = th::run_argv(which("man"), {"man", "--warnings", "-l", page.string()}, o);
+        auto m = th::run_argv(th::which("man"), {"man", "--warnings", "-l", page.string()}, o);
         EXPECT_EQ(m.err, "");
         EXPECT_EQ(m.status, 0);
         EXPECT_NE(m.out.find("NAME"), std::string::npos);

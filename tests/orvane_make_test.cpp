@@ -8,20 +8,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string find_tool(const std::string& name)
-{
-    const char* env = std::getenv("PATH");
-    std::string dirs = env ? env : "/usr/bin:/bin";
-    for (std::size_t start = 0; start <= dirs.size();) {
-        std::size_t end = std::min(dirs.find(':', start), dirs.size());
-        std::string cand = dirs.substr(start, end - start) + "/" + name;
-        if (access(cand.c_str(), X_OK) == 0)
-            return cand;
-        start = end + 1;
-    }
-    return name;
-}
-
 // Prints the variables in brackets, so that every blank of their values shows, and their word
 // count. Nothing is handed to a shell. The second target compiles each object by the pattern
 // rule (as a dry run, which prints the commands without running them).
@@ -39,7 +25,7 @@ class orvane_make : public th::tmpdir {};
 TEST_F(orvane_make, make_includes_the_lists_and_expands_objs)
 {
     REQUIRE_TOOL("make");
-    const std::string make = find_tool("make");
+    const std::string make = th::which("make");
     fs::create_directories(dir / "src");
     for (auto f : {"a", "b", "c", "d", "f", "g"})
         th::write_file(dir / "src" / (std::string(f) + ".s"), "");

@@ -30,17 +30,6 @@ constexpr reader readers[] = {
     {zb::motorola32, "-Motorola"}, {zb::intel32, "-Intel"},
 };
 
-std::string find_tool(const char* name)
-{
-    std::stringstream dirs(std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin");
-    for (std::string dir; std::getline(dirs, dir, ':');) {
-        const auto p = std::filesystem::path(dir) / name;
-        if (!dir.empty() && access(p.c_str(), X_OK) == 0)
-            return p.string();
-    }
-    return name;
-}
-
 unsigned hexval(const std::string& s, std::size_t pos, std::size_t len)
 {
     return static_cast<unsigned>(std::stoul(s.substr(pos, len), nullptr, 16));
@@ -133,7 +122,7 @@ class zorbin_engine_oracle : public th::tmpdir {};
 TEST_F(zorbin_engine_oracle, srec_cat_reads_back_every_byte)
 {
     REQUIRE_TOOL("srec_cat");
-    const std::string srec_cat = find_tool("srec_cat");
+    const std::string srec_cat = th::which("srec_cat");
     std::mt19937_64 rng(20240611);
     const std::string file = path("out.hex");
     for (const reader& r : readers) {

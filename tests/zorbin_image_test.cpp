@@ -519,7 +519,7 @@ TEST(zorbin_image_reader, untrusted_bytes_stay_inside_the_buffer)
             return s.data.empty() || (s.data.data() >= f.data() &&
                                       s.data.data() + s.data.size() <= f.data() + f.size());
         };
-        zb::root_result r = zb::read_root(f, {bin, false, 0, nullptr});
+        zb::root_result r = zb::read_root(f, {.binaryflag = bin});
         if (r.error != zb::fault::none)
             return;
         EXPECT_TRUE(inside(r.root));
@@ -556,7 +556,7 @@ TEST(zorbin_image_reader, overlapping_segments_stop_the_chain_and_long_chains_st
 {
     auto walk = [](const aif& a, std::size_t& taken) {
         std::vector<unsigned char> file(a.bytes.begin(), a.bytes.end());
-        zb::root_result r = zb::read_root(file, {false, false, 0, nullptr});
+        zb::root_result r = zb::read_root(file, {});
         EXPECT_EQ(r.error, zb::fault::none);
         zb::segment seg;
         taken = 0;

@@ -261,7 +261,7 @@ std::string write_segment(const segment& seg, const options& opt, fw::file_id in
 
 bool say(int fd, std::string_view text)
 {
-    return fw::write_all(fd, fw::crlf(text)) == 0;
+    return fw::write_text(fd, text) == 0;
 }
 
 void report(std::string_view text)

@@ -39,7 +39,10 @@ int main(int, char** argv)
     // Each segment is checked just before it is written: a fault further down the chain
     // stops the run there, and the files of the segments before it stay complete.
     auto file = in.bytes();
-    zb::root_result r = zb::read_root(file, {opt.binaryflag, opt.baseflag, opt.base, opt.outfile});
+    zb::root_result r = zb::read_root(file, {.binaryflag = opt.binaryflag,
+                                              .baseflag = opt.baseflag,
+                                              .base = opt.base,
+                                              .outfile = opt.outfile});
     for (auto w : r.warnings)
         zb::say(fw::std_err, w);
     if (r.error != zb::fault::none)
