@@ -146,6 +146,22 @@ bool take_over(int fd, const struct stat& old)
     return ::fchmod(fd, old.st_mode & 07777) == 0;
 }
 
+// Claims room for size bytes of the file before any old byte is overwritten, so that a disk
+// that cannot hold the output fails the run while the old file is still whole. Where the file
+// system cannot reserve room the copy goes ahead as a plain write would.
+int reserve(int fd, off_t size)
+{
+#ifdef FALLOC_FL_KEEP_SIZE
+    if (size > 0 && ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size) != 0 && errno != EOPNOTSUPP &&
+        errno != ENOSYS)
+        return errno;
+#else
+    (void)fd;
+    (void)size;
+#endif
+    return 0;
+}
+
 int copy_fd(int from, int to, off_t& size)
 {
     std::vector<char> buf(std::size_t{1} << 20);
@@ -164,7 +180,7 @@ int copy_fd(int from, int to, off_t& size)
 
 // Copies the finished temporary file into the old file, which keeps its inode, links, owner
 // and mode. The old bytes are overwritten before the file is cut to its new length, so a
-// disk that is nearly full needs room only for the growth. The signals that would remove the
+// disk that is nearly full needs room only for the growth, and that room is claimed first. The signals that would remove the
 // temporary file wait until the old file is whole again.
 int rewrite_in_place(outfile& f)
 {
@@ -173,9 +189,11 @@ int rewrite_in_place(outfile& f)
     int from = ::open(f.tmp.c_str(), O_RDONLY | O_CLOEXEC);
     int to = from < 0 ? -1 : ::open(f.dest.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, create_mode());
     off_t size = 0;
-    if (from < 0 || to < 0)
+    struct stat st;
+    if (from < 0 || to < 0 || ::fstat(from, &st) != 0)
         e = errno;
-    else if ((e = copy_fd(from, to, size)) == 0 && ::ftruncate(to, size) != 0)
+    else if ((e = reserve(to, st.st_size)) == 0 && (e = copy_fd(from, to, size)) == 0 &&
+             ::ftruncate(to, size) != 0)
         e = errno;
     if (to >= 0 && ::close(to) != 0 && e == 0)
         e = errno;
