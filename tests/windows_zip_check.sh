@@ -24,10 +24,12 @@ trap 'wine_stop; rm -rf "$work"' EXIT
 (cd "$work" && cmake -E tar xf "$zip")
 top=$work/$(basename "$zip" .zip)
 
-# The listing: the four programs side by side, the README, the manual pages as text.
+# The listing: the four programs side by side, the README and its guide, the manual pages as
+# text.
 listing=$(cd "$top" && find . -type f | sort | tr '\n' ' ')
-want="./README.md ./doc/fwkit-echo.txt ./doc/kelvash.txt ./doc/orvane.txt ./doc/zorbin.txt \
-./echo.exe ./kelvash.exe ./orvane.exe ./zorbin.exe "
+want=$( (printf '%s\n' ./README.md ./doc/fwkit-echo.txt ./doc/kelvash.txt ./doc/orvane.txt \
+           ./doc/zorbin.txt ./echo.exe ./kelvash.exe ./orvane.exe ./zorbin.exe
+         cd "$src" && find ./docs -name '*.md') | sort | tr '\n' ' ')
 [ "$listing" = "$want" ] || fail "zip holds: $listing"
 # Linked statically: the programs need no DLL but the system's own.
 dlls=$(x86_64-w64-mingw32-objdump -p "$top"/*.exe | sed -n 's/^\tDLL Name: //p' | sort -u | tr '\n' ' ')
