@@ -178,13 +178,14 @@ bool skipped(char letter, const task& t)
 std::optional<std::int64_t> strtol_like(std::string_view s, int base)
 {
     auto at = [&](std::size_t k) { return k < s.size() ? s[k] : '\0'; };
+    auto digit = [&](std::size_t k) { return hex_values[static_cast<unsigned char>(at(k))]; };
     std::size_t i = 0;
     while (is_white(at(i)))
         i++;
     bool negative = false;
     if (at(i) == '+' || at(i) == '-')
         negative = s[i++] == '-';
-    bool hex_prefix = at(i) == '0' && (at(i + 1) == 'x' || at(i + 1) == 'X') && hex_values[static_cast<unsigned char>(at(i + 2))] < 16;
+    bool hex_prefix = at(i) == '0' && (at(i + 1) == 'x' || at(i + 1) == 'X') && digit(i + 2) < 16;
     if (base == 0)
         base = hex_prefix ? 16 : at(i) == '0' ? 8 : 10;
     if (base == 16 && hex_prefix)
@@ -193,9 +194,9 @@ std::optional<std::int64_t> strtol_like(std::string_view s, int base)
     constexpr std::uint64_t cap = std::uint64_t(1) << 40;  // far beyond any 32-bit value
     std::uint64_t mag = 0;
     bool any = false;
-    for (std::uint64_t d; (d = hex_values[static_cast<unsigned char>(at(i))]) < unsigned(base); i++) {
+    for (; digit(i) < unsigned(base); i++) {
         any = true;
-        mag = std::min(mag * unsigned(base) + d, cap);
+        mag = std::min(mag * unsigned(base) + digit(i), cap);
     }
     if (!any)
         return std::nullopt;
