@@ -204,8 +204,9 @@ void data_record(std::string_view piece, srec_scan& s)
 {
     constexpr std::size_t digits = (t + 1) * 2;
     std::uint32_t count, address;
-    if (piece.size() < 4 + digits || !plain_hex<2>(piece.data() + 2, count) ||
-        !plain_hex<digits>(piece.data() + 4, address)) {
+    // Both fields decoded, then one test: & rather than &&.
+    if (piece.size() < 4 + digits ||
+        !(plain_hex<2>(piece.data() + 2, count) & plain_hex<digits>(piece.data() + 4, address))) {
         std::string_view text = c_string(piece);
         count = hexfield(text, 2, 2);
         address = hexfield(text, 4, digits);

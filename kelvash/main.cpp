@@ -65,7 +65,8 @@ std::string same_file(int in, const std::string& filename, const kv::task& t,
     if (fw::id_of(in, id) && id == out)
         return kv::message(name, "Output file " + t.out_file + " is the input file " + filename);
     if (run.defaults_fd >= 0 && fw::id_of(run.defaults_fd, id) && id == out)
-        return kv::message(name, "Output file " + t.out_file + " is the defaults file " + run.defaults_name);
+        return kv::message(name, "Output file " + t.out_file + " is the defaults file " +
+                                     run.defaults_name);
     return {};
 }
 
@@ -99,8 +100,9 @@ int main(int argc, char** argv)
         f.v != kv::verdict::ok)
         return fail(f, name);
     if (s.operands.size() != 1) {
+        // sic: "More than one input files"
         std::string_view text = s.operands.empty() ? "No input file specified"
-                                                   : "More than one input files cannot be specified";  // sic
+                                                   : "More than one input files cannot be specified";
         return fail_usage(kv::message(name, text), name);
     }
     std::string filename(s.operands[0]);
@@ -128,7 +130,8 @@ int main(int argc, char** argv)
     if (t.code_type == 0) {
         fw::out_abort(out);
         // sic: the text names an option -i that does not exist.
-        return fail_usage(kv::message(name, "One of '-a' or '-r' '-i' options shall be specified"), name);
+        std::string text = kv::message(name, "One of '-a' or '-r' '-i' options shall be specified");
+        return fail_usage(text, name);
     }
 
     // Only a regular file holds the size the header states; a pipe or /dev/zero does not.

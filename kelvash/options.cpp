@@ -85,7 +85,8 @@ found apply_code_type(char letter, task& t, std::string_view name)
     char want = letter == 'a' ? 'A' : 'R';
     // sic: the text names an option -i that does not exist.
     if (t.code_type != 0 && t.code_type != want)
-        return {verdict::fail, message(name, "Only one of '-a' or '-r' '-i' options can be specified")};
+        return {verdict::fail,
+                message(name, "Only one of '-a' or '-r' '-i' options can be specified")};
     t.code_type = want;
     return {};
 }
