@@ -64,13 +64,22 @@ struct srec_scan {
     std::uint32_t end_address = 0;  // of the end record, once seen
 };
 
-// The n characters at p when all are hex digits, the way well-formed records have them.
+// The n <= 8 characters at p read as hex digits: their value, with a bit above the low 32 set
+// when one of them is none.
 template <std::size_t n>
-bool plain_hex(const char* p, std::uint32_t& v)
+std::uint64_t hex_bits(const char* p)
 {
     std::uint64_t acc = 0;
     for (std::size_t i = 0; i < n; i++)
         acc = acc << 4 | hex_values[static_cast<unsigned char>(p[i])];
+    return acc;
+}
+
+// The n characters at p when all are hex digits, the way well-formed records have them.
+template <std::size_t n>
+bool plain_hex(const char* p, std::uint32_t& v)
+{
+    std::uint64_t acc = hex_bits<n>(p);
     v = static_cast<std::uint32_t>(acc);
     return acc >> 32 == 0;
 }
@@ -203,16 +212,20 @@ template <unsigned t>
 void data_record(std::string_view piece, srec_scan& s)
 {
     constexpr std::size_t digits = (t + 1) * 2;
-    std::uint32_t count, address;
-    // Both fields decoded, then one test: & rather than &&.
-    if (piece.size() < 4 + digits ||
-        !(plain_hex<2>(piece.data() + 2, count) & plain_hex<digits>(piece.data() + 4, address))) {
+    std::uint64_t count = no_digit, address = 0;
+    if (piece.size() >= 4 + digits) {
+        // Both fields decoded, then one test.
+        count = hex_bits<2>(piece.data() + 2);
+        address = hex_bits<digits>(piece.data() + 4);
+    }
+    if ((count | address) >> 32 != 0) {
         std::string_view text = c_string(piece);
         count = hexfield(text, 2, 2);
         address = hexfield(text, 4, digits);
     }
-    s.lowest = std::min(s.lowest, address);
-    s.highest = std::max(s.highest, address + count - t - 3);
+    auto low = static_cast<std::uint32_t>(address);
+    s.lowest = std::min(s.lowest, low);
+    s.highest = std::max(s.highest, low + static_cast<std::uint32_t>(count) - t - 3);
 }
 
 enum class rec { more, end, syntax };
