@@ -87,23 +87,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     s.in_order = in_order;
     kv::task t;
-    std::string err;
-    kv::verdict v = kv::apply_options(s, kv::mode::command_line, t, "kelvash", err);
-    if (t.defaults_fd >= 0)
-        ::close(t.defaults_fd);
-    t.defaults_fd = -1;
+    kv::run_state run;
+    kv::verdict v = kv::apply_options(s, kv::mode::command_line, t, run, "kelvash").v;
+    if (run.defaults_fd >= 0)
+        ::close(run.defaults_fd);
+    run.defaults_fd = -1;
     if (v != kv::verdict::ok)
         return 0;
     const kv::task before = t;
+    const kv::run_state run_before = run;
 
     int fd = memfile();
     CHECK(::ftruncate(fd, 0) == 0);
     CHECK(::pwrite(fd, file.data(), file.size(), 0) == static_cast<ssize_t>(file.size()));
     CHECK(::lseek(fd, 0, SEEK_SET) == 0);
-    err.clear();
-    v = kv::apply_defaults(fd, "task.def", in_order, t, "kelvash", err);
+    kv::found f = kv::apply_defaults(fd, "task.def", in_order, t, run, "kelvash");
+    const std::string& err = f.messages;
     CHECK(err.empty() || err.back() == '\n');
-    if (v != kv::verdict::ok) {
+    if (f.v != kv::verdict::ok) {
         CHECK(!err.empty());
         return 0;
     }
@@ -124,8 +125,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         CHECK(t.task_name == before.task_name);
     if (before.out_file != "out.ld")
         CHECK(t.out_file == before.out_file);
-    CHECK(t.verbose >= before.verbose);
-    CHECK(t.defaults_fd == -1);
+    CHECK(run.verbose >= run_before.verbose);
+    CHECK(run.defaults_fd == -1 && run.defaults_name == run_before.defaults_name);
     CHECK(t.priority >= 0 && t.priority <= 255);
     CHECK(t.supv_stack_size == -1 || t.supv_stack_size >= 128);
     CHECK(t.user_stack_size >= -1);

@@ -40,9 +40,10 @@ scan ours(const std::vector<std::string>& words, bool in_order, std::string& err
     s.in_order = in_order;
     scan r;
     for (;;) {
-        kv::scanned o = kv::next_option(s, err);
+        kv::scanned o = kv::next_option(s);
         if (o.what == kv::got::end)
             break;
+        err += o.diagnostic;
         r.events.push_back({o.what, o.letter, std::string(o.arg)});
     }
     // Everything is examined once the scan has ended.
@@ -129,19 +130,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The option loop on the same vector: it stops at the first failure, with a message.
     kv::task t;
+    kv::run_state run;
     kv::scanner s;
     s.argv.assign(words.begin(), words.end());
     s.in_order = in_order;
-    err.clear();
-    kv::verdict v = kv::apply_options(s, kv::mode::command_line, t, "kelvash", err);
-    if (t.defaults_fd >= 0)
-        ::close(t.defaults_fd);
-    if (v == kv::verdict::ok) {
-        CHECK(err.empty());
+    kv::found f = kv::apply_options(s, kv::mode::command_line, t, run, "kelvash");
+    if (run.defaults_fd >= 0)
+        ::close(run.defaults_fd);
+    if (f.v == kv::verdict::ok) {
+        CHECK(f.messages.empty());
         check_task(t);
         CHECK(std::vector<std::string>(s.operands.begin(), s.operands.end()) == a.operands);
     } else {
-        CHECK(!err.empty() && err.back() == '\n');
+        CHECK(!f.messages.empty() && f.messages.back() == '\n');
     }
     return 0;
 }

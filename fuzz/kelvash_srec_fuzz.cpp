@@ -1,6 +1,7 @@
-// kelvash's load-file writer on arbitrary input: the S-record scan with its short way for plain
-// data records, checked against a plain scan that cuts the input into line pieces and takes each
-// with scan_record; and the load file, which must be the header followed by the whole input.
+// kelvash's load-file writer on arbitrary input: the S-record scan with its short ways for plain
+// data records, checked against a plain reading that cuts the input into line pieces and reads
+// each record's fields with the C library's strtol; and the load file, which must be the header
+// followed by the whole input.
 //
 // Input layout: byte 0 option bits (1 -r instead of -a, 2 -e given, 4 output to a pipe instead
 // of a regular file, 8 the input behind 256 KiB of records less the offset in byte 5, so that
@@ -39,25 +40,43 @@ std::string lead_in(std::size_t len)
 }
 
 struct expected {
-    kv::wrote what;
-    kv::srec_scan s;
+    kv::wrote what = kv::wrote::in_eof;
+    std::uint32_t lowest = 0xFFFFFFFF;
+    std::uint32_t highest = 0;  // last data byte of the highest record
+    std::uint32_t end_address = 0;
 };
+
+// The hex field of len characters at pos of a line that ends at its first NUL, as strtol reads
+// it; 0 when it has no digit.
+std::uint32_t field(std::string_view line, std::size_t pos, std::size_t len)
+{
+    line = line.substr(0, line.find('\0'));
+    std::string text(pos < line.size() ? line.substr(pos, len) : std::string_view{});
+    return static_cast<std::uint32_t>(std::strtol(text.c_str(), nullptr, 16));
+}
 
 // Lines are read in pieces of up to piece_max bytes, ending after a newline.
 expected plain_scan(std::string_view in)
 {
-    expected e{kv::wrote::in_eof, {}};
+    expected e;
     while (!in.empty()) {
         std::size_t len = std::min(in.size(), kv::piece_max);
         if (auto nl = in.substr(0, len).find('\n'); nl != std::string_view::npos)
             len = nl + 1;
-        kv::rec r = kv::scan_record(in.substr(0, len), e.s);
-        if (r == kv::rec::syntax) {
-            e.what = kv::wrote::syntax;
-            return e;
-        }
-        if (r == kv::rec::end) {
+        std::string_view piece = in.substr(0, len);
+        char type = piece.size() > 1 && piece[0] == 'S' ? piece[1] : '?';
+        if (type >= '1' && type <= '3') {
+            std::size_t address_bytes = static_cast<std::size_t>(type - '0') + 1;
+            std::uint32_t count = field(piece, 2, 2), address = field(piece, 4, address_bytes * 2);
+            // The count covers the address, the data and the checksum.
+            e.lowest = std::min(e.lowest, address);
+            e.highest = std::max<std::uint32_t>(e.highest, address + count - address_bytes - 2);
+        } else if (type >= '7' && type <= '9') {
+            e.end_address = field(piece, 4, static_cast<std::size_t>(11 - (type - '0')) * 2);
             e.what = kv::wrote::ok;
+            return e;
+        } else if (type != '0' && type != '5') {
+            e.what = kv::wrote::syntax;
             return e;
         }
         in.remove_prefix(len);
@@ -140,8 +159,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             return 0;
         }
         if (resolved.entry_point == -1)
-            resolved.entry_point = static_cast<std::int32_t>(e.s.end_address);
-        sec = kv::srec_section(e.s);
+            resolved.entry_point = static_cast<std::int32_t>(e.end_address);
+        sec = {e.highest - e.lowest + 1, e.lowest};
     } else {
         CHECK(r.what == kv::wrote::ok);
         if (resolved.entry_point == -1)

@@ -14,7 +14,7 @@ namespace {
 
 enum class loaded { ok, empty, error, no_memory, too_many };
 
-constexpr bool is_white(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+constexpr std::string_view too_many_text = "Too many options in the defaults file";
 
 // Counts tokens as defaults_vector splits them while the text is still being read, so that
 // reading stops at the first token too many: a stream of options would otherwise be read
@@ -108,24 +108,20 @@ bool defaults_vector(std::string_view text, std::vector<std::string_view>& vec)
     return true;
 }
 
-verdict apply_defaults(int fd, std::string_view path, bool in_order, task& t,
-                       std::string_view name, std::string& err)
+found apply_defaults(int fd, std::string_view path, bool in_order, task& t, run_state& r,
+                     std::string_view name)
 {
     std::string text;
     int e = 0;
     switch (read_text(fd, text, e)) {
     case loaded::no_memory:
-        err += sys_report(name, ENOMEM);
-        return verdict::fail;
+        return {verdict::fail, sys_report(name, ENOMEM)};
     case loaded::error:
-        err += sys_report(path, e);
-        return verdict::fail;
+        return {verdict::fail, sys_report(path, e)};
     case loaded::empty:
-        err += error_report(path, empty_file);
-        return verdict::fail;
+        return {verdict::fail, error_report(path, empty_file)};
     case loaded::too_many:
-        err += message(name, "Too many options in the defaults file");
-        return verdict::fail;
+        return {verdict::fail, message(name, too_many_text)};
     case loaded::ok:
         break;
     }
@@ -133,12 +129,10 @@ verdict apply_defaults(int fd, std::string_view path, bool in_order, task& t,
     std::string_view body(text);
     body = body.substr(0, body.find('\0'));
     scanner s;
-    if (!defaults_vector(body, s.argv)) {
-        err += message(name, "Too many options in the defaults file");
-        return verdict::fail;
-    }
+    if (!defaults_vector(body, s.argv))
+        return {verdict::fail, message(name, too_many_text)};
     s.in_order = in_order;
-    return apply_options(s, mode::defaults, t, name, err);
+    return apply_options(s, mode::defaults, t, r, name);
 }
 
 }  // namespace kv

@@ -20,9 +20,9 @@ inline constexpr std::size_t max_tokens = 39;
 bool defaults_vector(std::string_view text, std::vector<std::string_view>& vec);
 
 // Reads the open defaults file fd (named path) and applies it in defaults mode. A NUL byte
-// ends the text; reading stops at the first token past max_tokens. Messages go to err as
-// apply_options does.
-verdict apply_defaults(int fd, std::string_view path, bool in_order, task& t,
-                       std::string_view name, std::string& err);
+// ends the text; reading stops at the first token past max_tokens. Its verdict and messages are
+// those of apply_options.
+found apply_defaults(int fd, std::string_view path, bool in_order, task& t, run_state& r,
+                     std::string_view name);
 
 }  // namespace kv

@@ -7,7 +7,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <vector>
+#include <memory>
+#include <new>
 
 #include "fileio.h"
 #include "platform.h"
@@ -25,8 +26,17 @@ constexpr std::size_t page = 4096;
 // several times faster than into a misaligned one. The page before it takes the unfinished
 // end of the previous block.
 struct read_buffer {
-    std::vector<char> mem = std::vector<char>(block_size + 2 * page);
-    char* block = mem.data() + page + (page - reinterpret_cast<std::uintptr_t>(mem.data()) % page) % page;
+    struct page_delete {
+        void operator()(char* p) const { ::operator delete[](p, std::align_val_t(page)); }
+    };
+    std::unique_ptr<char[], page_delete> mem{
+        static_cast<char*>(::operator new[](page + block_size, std::align_val_t(page)))};
+    char* block = mem.get() + page;
+
+    read_buffer() = default;
+    // block points into the buffer's own storage.
+    read_buffer(const read_buffer&) = delete;
+    read_buffer& operator=(const read_buffer&) = delete;
 };
 
 // The characters of text from pos, at most len of them; nothing past its end.
@@ -34,20 +44,6 @@ std::string_view field(std::string_view text, std::size_t pos, std::size_t len)
 {
     return pos < text.size() ? text.substr(pos, len) : std::string_view{};
 }
-
-// Digit values for the record fields; a byte that is no hex digit has bit 32 set, which
-// stays above the value bits however far the digits after it shift it.
-constexpr std::array<std::uint64_t, 256> hex_values = [] {
-    std::array<std::uint64_t, 256> t{};
-    t.fill(std::uint64_t(1) << 32);
-    for (int i = 0; i < 10; i++)
-        t['0' + i] = static_cast<std::uint64_t>(i);
-    for (int i = 0; i < 6; i++) {
-        t['A' + i] = static_cast<std::uint64_t>(10 + i);
-        t['a' + i] = static_cast<std::uint64_t>(10 + i);
-    }
-    return t;
-}();
 
 std::string_view c_string(std::string_view piece)
 {
@@ -61,23 +57,31 @@ std::uint32_t hexfield(std::string_view text, std::size_t pos, std::size_t len)
     return v ? static_cast<std::uint32_t>(*v) : 0;
 }
 
-// The n characters at p when all are hex digits, the way well-formed records have them.
+// What the S-record scan has seen so far. Addresses compare as unsigned 32-bit values.
+struct srec_scan {
+    std::uint32_t lowest = 0xFFFFFFFF;
+    std::uint32_t highest = 0;  // address of the last data byte of the highest record
+    std::uint32_t end_address = 0;  // of the end record, once seen
+};
+
+// The n <= 8 characters at p read as hex digits: their value, with a bit above the low 32 set
+// when one of them is none.
 template <std::size_t n>
-bool plain_hex(const char* p, std::uint32_t& v)
+std::uint64_t hex_bits(const char* p)
 {
     std::uint64_t acc = 0;
     for (std::size_t i = 0; i < n; i++)
         acc = acc << 4 | hex_values[static_cast<unsigned char>(p[i])];
-    v = static_cast<std::uint32_t>(acc);
-    return acc >> 32 == 0;
+    return acc;
 }
 
-// Count and address of a data record with t+1 address bytes, both plain hex digits.
-template <unsigned t>
-bool plain_fields(std::string_view piece, std::uint32_t& count, std::uint32_t& address)
+// The n characters at p when all are hex digits, the way well-formed records have them.
+template <std::size_t n>
+bool plain_hex(const char* p, std::uint32_t& v)
 {
-    return piece.size() >= 4 + (t + 1) * 2 && plain_hex<2>(piece.data() + 2, count) &&
-           plain_hex<(t + 1) * 2>(piece.data() + 4, address);
+    std::uint64_t acc = hex_bits<n>(p);
+    v = static_cast<std::uint32_t>(acc);
+    return acc >> 32 == 0;
 }
 
 write_result failed(wrote what, int e = 0)
@@ -92,6 +96,54 @@ bool is_regular(int fd)
 {
     fw::file_info fi;
     return fw::info(fd, fi) == 0 && fi.type == fw::kind::regular;
+}
+
+// Records mostly share one count, so the piece reader keeps the two count characters of the
+// last line it cut by its count with their value: the next line need not wait for them to be
+// decoded. (Two NULs, as it starts, would give lines too short to be cut that way.)
+struct line_shape {
+    std::uint16_t count_chars = 0;
+    std::uint32_t count = 0;
+};
+
+using bytes16 = char __attribute__((vector_size(16)));
+
+// True when none of the n >= 16 bytes at p is a newline, sixteen at a time.
+bool no_newline(const char* p, std::size_t n)
+{
+    bytes16 hit{}, v;
+    for (std::size_t i = 0; i + 16 < n; i += 16) {
+        std::memcpy(&v, p + i, 16);
+        hit |= v == '\n';
+    }
+    std::memcpy(&v, p + n - 16, 16);
+    hit |= v == '\n';
+    std::uint64_t half[2];
+    std::memcpy(half, &hit, 16);
+    return (half[0] | half[1]) == 0;
+}
+
+// A record's count tells where its line must end. The length of the piece at p when its line
+// end, LF or CR LF, stands there and no newline comes before: then it is the piece that a
+// search for the newline would cut, found without waiting for the bytes of the line. 0 when
+// only that search can tell.
+std::size_t counted_piece(const char* p, std::size_t avail, line_shape& shape)
+{
+    if (avail < piece_max)
+        return 0;
+    std::uint16_t chars;
+    std::memcpy(&chars, p + 2, 2);
+    if (chars != shape.count_chars) {
+        std::uint32_t c;
+        if (!plain_hex<2>(p + 2, c))
+            return 0;
+        shape = {chars, c};
+    }
+    std::size_t text = 4 + 2 * std::size_t(shape.count);  // characters before the line end
+    if (text < 16 || text > piece_max - 2)
+        return 0;
+    std::size_t len = p[text] == '\n' ? text + 1 : p[text] == '\r' && p[text + 1] == '\n' ? text + 2 : 0;
+    return len != 0 && no_newline(p, text) ? len : 0;
 }
 
 // Reads a file in large blocks and hands it out in the pieces that a line reader with room
@@ -133,16 +185,19 @@ pr refill(piece_reader& r, int& e)
     return pr::piece;
 }
 
-pr next_piece(piece_reader& r, std::string_view& piece, int& e)
+pr next_piece(piece_reader& r, line_shape& shape, std::string_view& piece, int& e)
 {
-    if (static_cast<std::size_t>(r.end - r.begin) < piece_max && !r.eof)
-        if (pr got = refill(r, e); got != pr::piece)
-            return got;
-    std::size_t avail = std::min(static_cast<std::size_t>(r.end - r.begin), piece_max);
-    if (avail == 0)
-        return pr::eof;
-    const void* nl = std::memchr(r.begin, '\n', avail);
-    std::size_t len = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - r.begin) + 1 : avail;
+    std::size_t len = counted_piece(r.begin, static_cast<std::size_t>(r.end - r.begin), shape);
+    if (len == 0) {
+        if (static_cast<std::size_t>(r.end - r.begin) < piece_max && !r.eof)
+            if (pr got = refill(r, e); got != pr::piece)
+                return got;
+        std::size_t avail = std::min(static_cast<std::size_t>(r.end - r.begin), piece_max);
+        if (avail == 0)
+            return pr::eof;
+        const void* nl = std::memchr(r.begin, '\n', avail);
+        len = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - r.begin) + 1 : avail;
+    }
     piece = {r.begin, len};
     r.begin += len;
     return pr::piece;
@@ -150,106 +205,59 @@ pr next_piece(piece_reader& r, std::string_view& piece, int& e)
 
 // Takes a data record with t+1 address bytes into the section. Sn cc aaaa...: the count
 // covers the address bytes, the data and the checksum, so the last data byte is at
-// address + count - t - 3.
-void widen(srec_scan& s, std::uint32_t address, std::uint32_t count, unsigned t)
+// address + count - t - 3. Fields of plain hex digits, the way well-formed records have them,
+// take the short way: they hold no NUL, and strtol reads them as their value. Anything else is
+// read as strtol would read it.
+template <unsigned t>
+void data_record(std::string_view piece, srec_scan& s)
 {
-    s.lowest = std::min(s.lowest, address);
-    s.highest = std::max(s.highest, address + count - t - 3);
+    constexpr std::size_t digits = (t + 1) * 2;
+    std::uint64_t count = no_digit, address = 0;
+    if (piece.size() >= 4 + digits) {
+        // Both fields decoded, then one test.
+        count = hex_bits<2>(piece.data() + 2);
+        address = hex_bits<digits>(piece.data() + 4);
+    }
+    if ((count | address) >> 32 != 0) {
+        std::string_view text = c_string(piece);
+        count = hexfield(text, 2, 2);
+        address = hexfield(text, 4, digits);
+    }
+    auto low = static_cast<std::uint32_t>(address);
+    s.lowest = std::min(s.lowest, low);
+    s.highest = std::max(s.highest, low + static_cast<std::uint32_t>(count) - t - 3);
 }
 
+enum class rec { more, end, syntax };
+
+// Takes one piece of a line into s: data records widen the section, S0 and S5 are ignored,
+// S7, S8 and S9 end the scan. Checksums and data are not read. The line is a C string to the
+// scan: a NUL byte ends it.
 rec scan_line(std::string_view piece, srec_scan& s)
 {
-    // The line is a C string to the scan: a NUL byte ends it. Fields of plain hex digits, which
-    // have none, take the short way; anything else is read as strtol would read it.
-    if (piece.empty() || piece[0] != 'S')
+    if (piece.size() < 2 || piece[0] != 'S')
         return rec::syntax;
-    char type = piece.size() > 1 ? piece[1] : '\0';
-    switch (type) {
+    switch (piece[1]) {
     case '0':
     case '5':
         return rec::more;
     case '1':
-    case '2':
-    case '3': {
-        unsigned t = static_cast<unsigned>(type - '0');
-        std::uint32_t count, address;
-        bool plain = t == 1   ? plain_fields<1>(piece, count, address)
-                     : t == 2 ? plain_fields<2>(piece, count, address)
-                              : plain_fields<3>(piece, count, address);
-        if (!plain) {
-            std::string_view text = c_string(piece);
-            count = hexfield(text, 2, 2);
-            address = hexfield(text, 4, (t + 1) * 2);
-        }
-        widen(s, address, count, t);
+        data_record<1>(piece, s);
         return rec::more;
-    }
+    case '2':
+        data_record<2>(piece, s);
+        return rec::more;
+    case '3':
+        data_record<3>(piece, s);
+        return rec::more;
     case '7':
     case '8':
-    case '9': {
-        unsigned t = static_cast<unsigned>(type - '0');
-        s.end_address = hexfield(c_string(piece), 4, (11 - t) * 2);
+    case '9':
+        s.end_address = hexfield(c_string(piece), 4, (11 - std::size_t(piece[1] - '0')) * 2);
         return rec::end;
-    }
     default:
         return rec::syntax;
     }
-}
-
-// The common line, a data record of plain hex digits, the short way. Its count tells where
-// its line end must be, so the newline is checked to be there and nowhere before it rather
-// than searched for; and a count like the previous record's is taken as known, which keeps
-// the next line's start from waiting for this one's digits. Gives the bytes of the line, or
-// 0 when the general way must decide: anything it takes, scan_line would take the same way.
-struct line_shape {
-    std::uint16_t count_chars = 0;  // the previous record's two count characters
-    std::uint32_t count = 0;
-};
-
-using bytes16 = char __attribute__((vector_size(16)));
-
-// True when none of the n >= 16 bytes at p is a newline, sixteen at a time.
-bool no_newline(const char* p, std::size_t n)
-{
-    bytes16 hit{}, v;
-    for (std::size_t i = 0; i + 16 < n; i += 16) {
-        std::memcpy(&v, p + i, 16);
-        hit |= v == '\n';
-    }
-    std::memcpy(&v, p + n - 16, 16);
-    hit |= v == '\n';
-    std::uint64_t half[2];
-    std::memcpy(half, &hit, 16);
-    return (half[0] | half[1]) == 0;
-}
-
-std::size_t plain_record(const char* p, std::size_t avail, line_shape& shape, srec_scan& s)
-{
-    if (avail < piece_max || p[0] != 'S')
-        return 0;
-    unsigned t = static_cast<unsigned>(p[1] - '0');
-    if (t < 1 || t > 3)
-        return 0;
-    std::uint16_t chars;
-    std::memcpy(&chars, p + 2, 2);
-    if (chars != shape.count_chars) {
-        std::uint32_t c;
-        if (!plain_hex<2>(p + 2, c))
-            return 0;
-        shape = {chars, c};
-    }
-    std::size_t text = 4 + 2 * std::size_t(shape.count);  // characters before the line end
-    if (text < 16 || text > piece_max - 2 || text < 4 + (t + 1) * 2)
-        return 0;
-    std::size_t len = p[text] == '\n' ? text + 1 : p[text] == '\r' && p[text + 1] == '\n' ? text + 2 : 0;
-    std::uint32_t address;
-    bool plain = t == 1   ? plain_hex<4>(p + 4, address)
-                 : t == 2 ? plain_hex<6>(p + 4, address)
-                          : plain_hex<8>(p + 4, address);
-    if (len == 0 || !plain || !no_newline(p, text))
-        return 0;
-    widen(s, address, shape.count, t);
-    return len;
 }
 
 // Scans the input from its start up to its first end record, passing what it reads to tee;
@@ -263,11 +271,7 @@ write_result scan_input(int in, int tee, srec_scan& s, read_buffer& buf, std::ui
     std::string_view piece;
     int e = 0;
     for (;;) {
-        if (std::size_t len = plain_record(r.begin, static_cast<std::size_t>(r.end - r.begin), shape, s)) {
-            r.begin += len;
-            continue;
-        }
-        switch (next_piece(r, piece, e)) {
+        switch (next_piece(r, shape, piece, e)) {
         case pr::in_error:
             return failed(wrote::in_error, e);
         case pr::out_error:
@@ -335,6 +339,12 @@ std::string_view tag(input_kind k, char code_type)
     return code_type == 'A' ? "_AIFA" : "_AIFR";
 }
 
+// The section that the scanned records span (the size wraps modulo 2^32).
+section srec_section(const srec_scan& s)
+{
+    return {s.highest - s.lowest + 1, s.lowest};
+}
+
 // Fills in what the header writes for fields left at their markers.
 section resolve(input_kind k, task& t, const srec_scan& s, std::uint32_t aif_size)
 {
@@ -372,16 +382,6 @@ std::string words(char option, std::uint32_t bits)
 }
 
 }  // namespace
-
-rec scan_record(std::string_view piece, srec_scan& s)
-{
-    return scan_line(piece, s);
-}
-
-section srec_section(const srec_scan& s)
-{
-    return {s.highest - s.lowest + 1, s.lowest};
-}
 
 std::string load_header(input_kind k, const task& t, const section& sec)
 {

@@ -27,22 +27,6 @@ struct section {
     std::uint32_t start = 0;
 };
 
-// What the S-record scan has seen so far. Addresses compare as unsigned 32-bit values.
-struct srec_scan {
-    std::uint32_t lowest = 0xFFFFFFFF;
-    std::uint32_t highest = 0;  // address of the last data byte of the highest record
-    std::uint32_t end_address = 0;  // of the end record, once seen
-};
-
-enum class rec { more, end, syntax };
-
-// Takes one piece of a line into s: data records widen the section, S0 and S5 are ignored,
-// S7, S8 and S9 end the scan. Checksums and data are not read.
-rec scan_record(std::string_view piece, srec_scan& s);
-
-// The section that the scanned records span (the size wraps modulo 2^32).
-section srec_section(const srec_scan& s);
-
 enum class input_kind { srec, aif };
 
 // The header for t with entry point and stack sizes already resolved.

@@ -23,9 +23,14 @@ int fail(const std::string& text)
     return 1;
 }
 
-int fail(const std::string& text, kv::verdict v, std::string_view name)
+int fail_usage(const std::string& text, std::string_view name)
 {
-    return fail(v == kv::verdict::fail_usage ? text + kv::usage(name) : text);
+    return fail(text + kv::usage(name));
+}
+
+int fail(const kv::found& f, std::string_view name)
+{
+    return f.v == kv::verdict::fail_usage ? fail_usage(f.messages, name) : fail(f.messages);
 }
 
 std::string why(const kv::write_result& r, std::string_view name, const std::string& filename,
@@ -51,15 +56,29 @@ std::string why(const kv::write_result& r, std::string_view name, const std::str
 }
 
 // The message when the load file would replace the input or the defaults file; "" otherwise.
-std::string same_file(int in, const std::string& filename, const kv::task& t, std::string_view name)
+std::string same_file(int in, const std::string& filename, const kv::task& t,
+                      const kv::run_state& run, std::string_view name)
 {
     fw::file_id out, id;
     if (!fw::id_of(t.out_file, out))
         return {};
     if (fw::id_of(in, id) && id == out)
         return kv::message(name, "Output file " + t.out_file + " is the input file " + filename);
-    if (t.defaults_fd >= 0 && fw::id_of(t.defaults_fd, id) && id == out)
-        return kv::message(name, "Output file " + t.out_file + " is the defaults file " + t.defaults_name);
+    if (run.defaults_fd >= 0 && fw::id_of(run.defaults_fd, id) && id == out)
+        return kv::message(name, "Output file " + t.out_file + " is the defaults file " +
+                                     run.defaults_name);
+    return {};
+}
+
+// Reads the input's first byte, which tells S-records from an AIF image. The message for an
+// input that has none to give; "" otherwise.
+std::string first_byte(int in, const std::string& filename, char& first)
+{
+    long long n = fw::read(in, &first, 1);
+    if (n < 0)
+        return kv::sys_report(filename, errno);
+    if (n == 0)
+        return kv::error_report(filename, kv::empty_file);
     return {};
 }
 
@@ -72,18 +91,19 @@ int main(int argc, char** argv)
         return fail(kv::usage(name));
 
     kv::task t;
-    std::string err;
+    kv::run_state run;
     bool in_order = std::getenv("POSIX_ME_HARDER") != nullptr;
     kv::scanner s;
     s.argv.assign(argv, argv + argc);
     s.in_order = in_order;
-    if (kv::verdict v = kv::apply_options(s, kv::mode::command_line, t, name, err);
-        v != kv::verdict::ok)
-        return fail(err, v, name);
+    if (kv::found f = kv::apply_options(s, kv::mode::command_line, t, run, name);
+        f.v != kv::verdict::ok)
+        return fail(f, name);
     if (s.operands.size() != 1) {
-        err = kv::message(name, s.operands.empty() ? "No input file specified"
-                                                   : "More than one input files cannot be specified");
-        return fail(err, kv::verdict::fail_usage, name);
+        // sic: "More than one input files"
+        std::string_view text = s.operands.empty() ? "No input file specified"
+                                                   : "More than one input files cannot be specified";
+        return fail_usage(kv::message(name, text), name);
     }
     std::string filename(s.operands[0]);
 
@@ -91,25 +111,27 @@ int main(int argc, char** argv)
     if (in < 0)
         return fail(kv::sys_report(filename, errno));
 
-    if (t.defaults_fd >= 0) {
-        kv::verdict v = kv::apply_defaults(t.defaults_fd, t.defaults_name, in_order, t, name, err);
-        if (v != kv::verdict::ok)
-            return fail(err, v, name);
-        to_stderr(err);  // warnings
+    if (run.defaults_fd >= 0) {
+        kv::found f = kv::apply_defaults(run.defaults_fd, run.defaults_name, in_order, t, run, name);
+        if (f.v != kv::verdict::ok)
+            return fail(f, name);
+        to_stderr(f.messages);  // warnings
     }
 
     // The load file must not take the place of a file this run reads.
-    if (std::string e = same_file(in, filename, t, name); !e.empty())
+    if (std::string e = same_file(in, filename, t, run, name); !e.empty())
         return fail(e);
 
-    // Written beside the target and put in place only after a complete run.
+    // Written beside the target and put in place only after a complete run. Opened before the
+    // -a/-r check: when both fail, the output's error is the one reported.
     fw::outfile out;
     if (int e = fw::out_open(out, t.out_file); e != 0)
         return fail(kv::sys_report(t.out_file, e));
     if (t.code_type == 0) {
         fw::out_abort(out);
-        err = kv::message(name, "One of '-a' or '-r' '-i' options shall be specified");
-        return fail(err, kv::verdict::fail_usage, name);
+        // sic: the text names an option -i that does not exist.
+        std::string text = kv::message(name, "One of '-a' or '-r' '-i' options shall be specified");
+        return fail_usage(text, name);
     }
 
     // Only a regular file holds the size the header states; a pipe or /dev/zero does not.
@@ -119,11 +141,9 @@ int main(int argc, char** argv)
         return fail(kv::sys_report(filename, e));
     }
     char first = 0;
-    long long n = fw::read(in, &first, 1);
-    if (n <= 0) {
-        int e = errno;
+    if (std::string e = first_byte(in, filename, first); !e.empty()) {
         fw::out_abort(out);
-        return fail(n < 0 ? kv::sys_report(filename, e) : kv::error_report(filename, kv::empty_file));
+        return fail(e);
     }
 
     kv::input_kind kind = first == 'S' ? kv::input_kind::srec : kv::input_kind::aif;
@@ -135,12 +155,12 @@ int main(int argc, char** argv)
     if (int e = fw::out_commit(out); e != 0)
         return fail(kv::sys_report(t.out_file, e));
 
-    if (t.verbose != 0) {
+    if (run.verbose != 0) {
         if (int e = fw::write_all(fw::std_out, kv::report(kind, t, r.sec)); e != 0)
             return fail(kv::message(name, "write error: " + fw::error_text(e)));
     }
     fw::close(in);
-    if (t.defaults_fd >= 0)
-        fw::close(t.defaults_fd);
+    if (run.defaults_fd >= 0)
+        fw::close(run.defaults_fd);
     return 0;
 }

@@ -33,6 +33,7 @@ constexpr num_option num_options[] = {
     {'l', &task::load_address, "Wrong or missing load address", nullptr, INT32_MIN, INT32_MAX},
     {'p', &task::priority, "Wrong or missing priority",
      "Invalid priority, shall be between 1 and 255", 1, 255},
+    // sic: "satck" in two texts; 128 itself is accepted although the text says "greater than".
     {'s', &task::supv_stack_size, "Wrong or missing supervisor satck size",
      "Invalid supervisor stack size, shall be greater than 128", 128, INT32_MAX},
     {'u', &task::user_stack_size, "Wrong or missing user stack size", "Invalid user satck size",
@@ -61,28 +62,14 @@ constexpr skip_rule skip_rules[] = {
     {'u', [](const task& t) { return t.user_stack_size != -1; }},
 };
 
-constexpr bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-constexpr int digit_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return 99;
-}
-
-void bad_letter(std::string& err, std::string_view name, unsigned char c)
+std::string bad_letter(std::string_view name, unsigned char c)
 {
     char buf[64];
     if (c >= 32 && c <= 126)
         std::snprintf(buf, sizeof buf, ": unrecognized option `-%c'\n", c);
     else
         std::snprintf(buf, sizeof buf, ": unrecognized option, character code 0%o\n", c);
-    err += name;
-    err += buf;
+    return std::string(name) + buf;
 }
 
 // Every operand from the element at from on; the options end there.
@@ -93,100 +80,89 @@ void rest_are_operands(scanner& s, std::size_t from)
     s.next = s.argv.size();
 }
 
-verdict apply_code_type(char letter, task& t, std::string_view name, std::string& err)
+found apply_code_type(char letter, task& t, std::string_view name)
 {
     char want = letter == 'a' ? 'A' : 'R';
-    if (t.code_type != 0 && t.code_type != want) {
-        err += message(name, "Only one of '-a' or '-r' '-i' options can be specified");
-        return verdict::fail;
-    }
+    // sic: the text names an option -i that does not exist.
+    if (t.code_type != 0 && t.code_type != want)
+        return {verdict::fail,
+                message(name, "Only one of '-a' or '-r' '-i' options can be specified")};
     t.code_type = want;
-    return verdict::ok;
+    return {};
 }
 
-verdict apply_flags(char option, std::string_view letters, task& t, std::string_view name,
-                    std::string& err)
+found apply_flags(char option, std::string_view letters, task& t, std::string_view name)
 {
     std::uint32_t& bits = option == 'c' ? t.creation_flags : t.start_mode;
     for (char l : letters) {
         auto f = std::find_if(std::begin(flag_letters), std::end(flag_letters),
                               [&](const flag_letter& x) { return x.option == option && x.letter == l; });
         if (f == std::end(flag_letters)) {
-            std::string text = "Unkown flag \"";
+            std::string text = "Unkown flag \"";  // sic
             text += l;
             text += "\" specified with -";
             text += option;
             text += " option";
-            err += message(name, text);
-            return verdict::fail_usage;
+            return {verdict::fail_usage, message(name, text)};
         }
         bits |= f->bit;
     }
-    return verdict::ok;
+    return {};
 }
 
 // -d on the command line opens its file at once; every one named must open, the last counts.
-verdict open_defaults(std::string_view path, task& t, std::string& err)
+found open_defaults(std::string_view path, run_state& r)
 {
     std::string p(path);
     int fd = fw::open_read(p.c_str());
-    if (fd < 0) {
-        err += sys_report(path, errno);
-        return verdict::fail;
-    }
-    if (t.defaults_fd >= 0)
-        fw::close(t.defaults_fd);
-    t.defaults_fd = fd;
-    t.defaults_name = p;
-    return verdict::ok;
+    if (fd < 0)
+        return {verdict::fail, sys_report(path, errno)};
+    if (r.defaults_fd >= 0)
+        fw::close(r.defaults_fd);
+    r.defaults_fd = fd;
+    r.defaults_name = p;
+    return {};
 }
 
-verdict apply_number(char letter, std::string_view arg, task& t, std::string_view name,
-                     std::string& err)
+found apply_number(char letter, std::string_view arg, task& t, std::string_view name)
 {
     const num_option* o = std::find_if(std::begin(num_options), std::end(num_options),
                                        [&](const num_option& x) { return x.letter == letter; });
     std::optional<std::int32_t> v = tonum(arg);
-    if (!v) {
-        err += message(name, o->missing);
-        return verdict::fail_usage;
-    }
-    if (o->invalid && (*v < o->low || *v > o->high)) {
-        err += message(name, o->invalid);
-        return verdict::fail;
-    }
+    if (!v)
+        return {verdict::fail_usage, message(name, o->missing)};
+    if (o->invalid && (*v < o->low || *v > o->high))
+        return {verdict::fail, message(name, o->invalid)};
     t.*(o->field) = *v;
-    return verdict::ok;
+    return {};
 }
 
-verdict apply_one(char letter, std::string_view arg, mode m, task& t, std::string_view name,
-                  std::string& err)
+found apply_one(char letter, std::string_view arg, mode m, task& t, run_state& r,
+                std::string_view name)
 {
     switch (letter) {
     case 'a':
     case 'r':
-        return apply_code_type(letter, t, name, err);
+        return apply_code_type(letter, t, name);
     case 'c':
     case 'm':
-        return apply_flags(letter, arg, t, name, err);
+        return apply_flags(letter, arg, t, name);
     case 'd':
-        if (m == mode::defaults) {
-            err += message(name, "WARNING: -d option ignored in defaults file");
-            return verdict::ok;
-        }
-        return open_defaults(arg, t, err);
+        if (m == mode::defaults)
+            return {verdict::ok, message(name, "WARNING: -d option ignored in defaults file")};
+        return open_defaults(arg, r);
     case 'n':
         t.task_name.fill('\0');
         std::copy_n(arg.begin(), std::min<std::size_t>(arg.size(), 4), t.task_name.begin());
-        return verdict::ok;
+        return {};
     case 'o':
         t.out_file = arg;
-        return verdict::ok;
+        return {};
     case 'v':
-        t.verbose++;
-        return verdict::ok;
+        r.verbose++;
+        return {};
     default:
-        return apply_number(letter, arg, t, name, err);
+        return apply_number(letter, arg, t, name);
     }
 }
 
@@ -203,13 +179,14 @@ bool skipped(char letter, const task& t)
 std::optional<std::int64_t> strtol_like(std::string_view s, int base)
 {
     auto at = [&](std::size_t k) { return k < s.size() ? s[k] : '\0'; };
+    auto digit = [&](std::size_t k) { return hex_values[static_cast<unsigned char>(at(k))]; };
     std::size_t i = 0;
-    while (is_space(at(i)))
+    while (is_white(at(i)))
         i++;
     bool negative = false;
     if (at(i) == '+' || at(i) == '-')
         negative = s[i++] == '-';
-    bool hex_prefix = at(i) == '0' && (at(i + 1) == 'x' || at(i + 1) == 'X') && digit_value(at(i + 2)) < 16;
+    bool hex_prefix = at(i) == '0' && (at(i + 1) == 'x' || at(i + 1) == 'X') && digit(i + 2) < 16;
     if (base == 0)
         base = hex_prefix ? 16 : at(i) == '0' ? 8 : 10;
     if (base == 16 && hex_prefix)
@@ -218,9 +195,9 @@ std::optional<std::int64_t> strtol_like(std::string_view s, int base)
     constexpr std::uint64_t cap = std::uint64_t(1) << 40;  // far beyond any 32-bit value
     std::uint64_t mag = 0;
     bool any = false;
-    for (; digit_value(at(i)) < base; i++) {
+    for (; digit(i) < unsigned(base); i++) {
         any = true;
-        mag = std::min(mag * static_cast<unsigned>(base) + static_cast<unsigned>(digit_value(s[i])), cap);
+        mag = std::min(mag * unsigned(base) + digit(i), cap);
     }
     if (!any)
         return std::nullopt;
@@ -236,15 +213,15 @@ std::optional<std::int32_t> tonum(std::string_view s)
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(*v));
 }
 
-scanned next_option(scanner& s, std::string& err)
+scanned next_option(scanner& s)
 {
     while (s.group.empty()) {
         if (s.next >= s.argv.size())
-            return {got::end, 0, {}};
+            return {};
         std::string_view e = s.argv[s.next++];
         if (e == "--") {
             rest_are_operands(s, s.next);
-            return {got::end, 0, {}};
+            return {};
         }
         if (e.size() >= 2 && e[0] == '-') {
             s.group = e.substr(1);
@@ -252,7 +229,7 @@ scanned next_option(scanner& s, std::string& err)
         }
         if (s.in_order) {
             rest_are_operands(s, s.next - 1);
-            return {got::end, 0, {}};
+            return {};
         }
         s.operands.push_back(e);
     }
@@ -261,43 +238,50 @@ scanned next_option(scanner& s, std::string& err)
     s.group.remove_prefix(1);
     std::size_t at = c == ':' ? std::string_view::npos : option_set.find(c);
     if (at == std::string_view::npos) {
-        bad_letter(err, s.argv[0], static_cast<unsigned char>(c));
-        return {got::bad_letter, c, {}};
+        std::string text = bad_letter(s.argv[0], static_cast<unsigned char>(c));
+        return {.what = got::bad_letter, .letter = c, .diagnostic = text};
     }
     if (at + 1 == option_set.size() || option_set[at + 1] != ':')
-        return {got::option, c, {}};
+        return {.what = got::option, .letter = c};
 
     // The rest of the element, else the whole next element whatever it looks like.
     if (!s.group.empty()) {
         std::string_view arg = s.group;
         s.group = {};
-        return {got::option, c, arg};
+        return {.what = got::option, .letter = c, .arg = arg};
     }
     if (s.next < s.argv.size())
-        return {got::option, c, s.argv[s.next++]};
-    err += s.argv[0];
-    err += ": option `-";
-    err += c;
-    err += "' requires an argument\n";
-    return {got::no_argument, c, {}};
+        return {.what = got::option, .letter = c, .arg = s.argv[s.next++]};
+    std::string text(s.argv[0]);
+    text += ": option `-";
+    text += c;
+    text += "' requires an argument\n";
+    return {.what = got::no_argument, .letter = c, .diagnostic = text};
 }
 
-verdict apply_options(scanner& s, mode m, task& t, std::string_view name, std::string& err)
+found apply_options(scanner& s, mode m, task& t, run_state& r, std::string_view name)
 {
+    found all;
     for (;;) {
-        scanned o = next_option(s, err);
+        scanned o = next_option(s);
         if (o.what == got::end)
-            return verdict::ok;
+            return all;
         if (o.what != got::option) {
+            all.messages += o.diagnostic;
             if (m == mode::defaults)
-                err += message(name, "Invalid option in the defaults file");
-            return verdict::fail_usage;
+                all.messages += message(name, "Invalid option in the defaults file");
+            all.v = verdict::fail_usage;
+            return all;
         }
         // A skipped option has taken its argument all the same, unconverted.
         if (m == mode::defaults && skipped(o.letter, t))
             continue;
-        if (verdict v = apply_one(o.letter, o.arg, m, t, name, err); v != verdict::ok)
-            return v;
+        found one = apply_one(o.letter, o.arg, m, t, r, name);
+        all.messages += one.messages;
+        if (one.v != verdict::ok) {
+            all.v = one.v;
+            return all;
+        }
     }
 }
 

@@ -10,8 +10,9 @@
 
 namespace kv {
 
-// The task parameters of one run. Each starts at a marker meaning "not given"; the defaults
-// file fills only fields still at their marker, so an explicit marker value counts as not given.
+// The task parameters of one run: what the header and the report show. Each starts at a marker
+// meaning "not given"; the defaults file fills only fields still at their marker, so an explicit
+// marker value counts as not given.
 struct task {
     char code_type = 0;  // 'A' absolute, 'R' relocatable
     std::string out_file = "out.ld";
@@ -23,6 +24,10 @@ struct task {
     std::int32_t priority = 0;
     std::uint32_t creation_flags = 0;
     std::uint32_t start_mode = 0;
+};
+
+// What the options set for the run itself rather than for the task.
+struct run_state {
     int verbose = 0;
     int defaults_fd = -1;  // the last file named by -d, open for reading
     std::string defaults_name;
@@ -47,6 +52,24 @@ inline constexpr flag_letter flag_letters[] = {
     {'m', 'S', 0x2000, "Supervisor", "User"},
 };
 
+// White space as isspace has it in the C locale.
+constexpr bool is_white(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// Hex digit values; a byte that is no hex digit has bit 32 set, above every digit of every
+// base, and above the value bits however far the digits after it shift it.
+inline constexpr std::uint64_t no_digit = std::uint64_t(1) << 32;
+inline constexpr std::array<std::uint64_t, 256> hex_values = [] {
+    std::array<std::uint64_t, 256> t{};
+    t.fill(no_digit);
+    for (int i = 0; i < 10; i++)
+        t['0' + i] = static_cast<std::uint64_t>(i);
+    for (int i = 0; i < 6; i++) {
+        t['A' + i] = static_cast<std::uint64_t>(10 + i);
+        t['a' + i] = static_cast<std::uint64_t>(10 + i);
+    }
+    return t;
+}();
+
 // strtol's syntax in base 0 (prefix decides) or 16: leading white space, a sign, digits; the
 // text after the number is ignored. The magnitude saturates far above 32 bits. No digit at all
 // gives nothing.
@@ -70,22 +93,31 @@ struct scanner {
 enum class got { option, end, bad_letter, no_argument };
 
 struct scanned {
-    got what;
+    got what = got::end;
     char letter = 0;
-    std::string_view arg;
+    std::string_view arg{};
+    std::string diagnostic{};  // for a bad letter or a missing argument, named by argv[0]
 };
 
-// The next option. Diagnostics for bad letters and missing arguments are appended to err.
-scanned next_option(scanner& s, std::string& err);
+// The next option, or the end of them.
+scanned next_option(scanner& s);
 
 // Command line, or the defaults file with its skip rules in force.
 enum class mode { command_line, defaults };
 
 enum class verdict { ok, fail, fail_usage };
 
-// Scans s to its end and applies every option to t. Messages go to err, each beginning with
-// name; a failure stops at once, fail_usage asks for the usage text after them.
-verdict apply_options(scanner& s, mode m, task& t, std::string_view name, std::string& err);
+// What applying options found: the verdict, and the messages to print, in the order they
+// arose: warnings, then the error that stopped the run (fail_usage asks for the usage text
+// after them).
+struct found {
+    verdict v = verdict::ok;
+    std::string messages;
+};
+
+// Scans s to its end and applies every option to t and r, each message beginning with name.
+// A failure stops at once.
+found apply_options(scanner& s, mode m, task& t, run_state& r, std::string_view name);
 
 std::string usage(std::string_view name);
 

@@ -284,7 +284,8 @@ TEST(kelvash_scanner, options_arguments_and_operands_in_order)
         s.argv.insert(s.argv.end(), c.argv.begin(), c.argv.end());
         s.in_order = c.in_order;
         std::string calls, err;
-        for (kv::scanned o; (o = kv::next_option(s, err)).what != kv::got::end;) {
+        for (kv::scanned o; (o = kv::next_option(s)).what != kv::got::end;) {
+            err += o.diagnostic;
             if (!calls.empty())
                 calls += ' ';
             if (o.what == kv::got::bad_letter)
