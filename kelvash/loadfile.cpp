@@ -299,7 +299,7 @@ write_result scan_input(int in, int tee, srec_scan& s, read_buffer& buf, std::ui
 // input's or the output's.
 write_result copy_input(int in, int out, std::uint64_t left, read_buffer& buf)
 {
-    bool regular = is_regular(in) && is_regular(out);
+    bool regular = is_regular(out);  // the input is a regular file by now
     while (regular && left > 0) {
         auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, std::uint64_t(1) << 30));
         long long n = fw::copy_range(in, out, want);

@@ -20,8 +20,8 @@ COMP_WORDS=("$@")
 COMP_CWORD=$(($# - 1))
 COMP_LINE="$*"
 COMP_POINT=${#COMP_LINE}
-read -r -a spec <<< "$(complete -p "$1")" || exit 3
-"${spec[2]}" "$1" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+read -r -a registered <<< "$(complete -p "$1")" || exit 3
+"${registered[2]}" "$1" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
 printf '%s\n' "${COMPREPLY[@]}"
 )sh";
 
@@ -43,15 +43,6 @@ std::string complete(const std::vector<std::string>& words, const th::options& o
     for (const auto& w : got)
         joined += (joined.empty() ? "" : " ") + w;
     return joined;
-}
-
-std::vector<std::string> split(const std::string& s)
-{
-    std::vector<std::string> v;
-    std::istringstream in(s);
-    for (std::string w; in >> w;)
-        v.push_back(w);
-    return v;
 }
 
 struct completion_case {
@@ -122,7 +113,7 @@ TEST_F(completion, table)
 // format of its help text is offered.
 TEST(completion_words, zorbin_offers_its_own_words)
 {
-    auto offered = split(complete({"zorbin", "-"}));
+    auto offered = th::words(complete({"zorbin", "-"}));
     EXPECT_EQ(offered.size(), 17u);
     for (const auto& w : offered) {
         SCOPED_TRACE(w);
@@ -167,9 +158,9 @@ TEST(completion_words, orvane_offers_its_usage_types)
     ASSERT_NE(close, std::string::npos) << usage;
     std::string types = usage.substr(open + 1, close - open - 1);
     std::erase(types, '|');
-    auto want = split(types);
+    auto want = th::words(types);
     std::sort(want.begin(), want.end());
-    EXPECT_EQ(split(complete({"orvane", "d/", "list", ""})), want);
+    EXPECT_EQ(th::words(complete({"orvane", "d/", "list", ""})), want);
 }
 
 }  // namespace

@@ -18,6 +18,14 @@ std::string env_or(const char* name, const std::string& fallback)
     return v && *v ? v : fallback;
 }
 
+const std::vector<std::string>& emulator()
+{
+    static const std::vector<std::string> prefix = words(env_or("FWKIT_TEST_EMULATOR", ""));
+    return prefix;
+}
+
+}  // namespace
+
 std::vector<std::string> words(const std::string& s)
 {
     std::vector<std::string> w;
@@ -26,14 +34,6 @@ std::vector<std::string> words(const std::string& s)
         w.push_back(word);
     return w;
 }
-
-const std::vector<std::string>& emulator()
-{
-    static const std::vector<std::string> prefix = words(env_or("FWKIT_TEST_EMULATOR", ""));
-    return prefix;
-}
-
-}  // namespace
 
 std::string bin(std::string_view name)
 {

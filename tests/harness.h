@@ -69,6 +69,9 @@ result run(std::string_view prog, const std::vector<std::string>& args, const op
 
 std::string read_file(const std::filesystem::path& p);
 
+// The blank-separated words of s.
+std::vector<std::string> words(const std::string& s);
+
 // The lines, each ended by CR LF, as zorbin writes them.
 std::string lines(std::initializer_list<std::string_view> ls);
 void write_file(const std::filesystem::path& p, std::string_view bytes);
