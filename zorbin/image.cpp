@@ -115,6 +115,7 @@ root_result read_root(std::span<const unsigned char> file, const image_args& arg
             r.warnings.push_back(warn_not_aif);
         return r;
     }
+    r.aif = true;
 
     auto hdr = region(file, 0, aif_header_size);
     if (!hdr) {
