@@ -12,7 +12,7 @@
 #include <utility>
 
 #include "fileio.h"
-#include "image.h"
+#include "aif.h"
 
 namespace zb {
 

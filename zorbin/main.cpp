@@ -8,7 +8,7 @@
 
 #include "driver.h"
 #include "elf.h"
-#include "image.h"
+#include "aif.h"
 #include "info.h"
 #include "platform.h"
 

@@ -1,6 +1,6 @@
 // AIF image reader: marker and byte order, header stripping, root segment and segment chain.
 // Every offset and size comes from the file, so each one is checked before it is used.
-#include "image.h"
+#include "aif.h"
 
 #include <algorithm>
 #include <cstdio>
