@@ -253,7 +253,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     if (baseflag) {
-        zb::rebase(img.blocks, base);
+        zb::rebase(img, base);
         CHECK(img.blocks.front().base == base);
     }
     check_engine(img.blocks, format);

@@ -18,7 +18,7 @@
 #include "check.h"
 #include "engine.h"
 #include "fileio.h"
-#include "image.h"
+#include "aif.h"
 
 namespace {
 

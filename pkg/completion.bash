@@ -8,21 +8,23 @@ _fwkit_files()
     mapfile -t COMPREPLY < <(compgen -f -- "$1")
 }
 
-# zorbin's option words in the order of its help: -help, -base, -bin, -binary, the formats.
+# zorbin's option words in the order of its help: -help, -base, -bin, -binary, the formats;
+# then the options the help text does not list.
 _fwkit_zorbin_words=(help base bin binary cosmac fairbug mostech exorciser mds ihf signetics
-                     tektronix exormacs mcs86 sdsmac motorola32 intel32)
+                     tektronix exormacs mcs86 sdsmac motorola32 intel32 entry info)
 
 # zorbin matches option words whole and without regard to case. A word is offered when the
 # typed part matches its start in any case; the typed part is kept as typed and the rest is
 # written in capitals when the typed letters are all capitals (-MO: -MOSTECH -MOTOROLA32),
 # in small letters otherwise (-mo, -Mo: -mostech, -Mostech). Any other word is a file name,
-# except the one after -base, which is its number whatever it looks like: nothing is offered.
+# except the one after -base or -entry, which is its number whatever it looks like: nothing
+# is offered.
 _zorbin()
 {
     local cur=${COMP_WORDS[COMP_CWORD]} typed w rest i
     COMPREPLY=()
     for ((i = 1; i < COMP_CWORD; i++)); do
-        if [[ ${COMP_WORDS[i],,} == -base ]]; then
+        if [[ ${COMP_WORDS[i],,} == -base || ${COMP_WORDS[i],,} == -entry ]]; then
             ((i + 1 == COMP_CWORD)) && return 0
             ((i++))
         fi

@@ -23,7 +23,7 @@ struct elf_maker {
         std::uint64_t flags, addr, offset, size;
     };
     struct segment {
-        std::uint64_t offset, paddr, filesz;
+        std::uint64_t offset, paddr, filesz, vaddr;
     };
     std::vector<section> sections;
     std::vector<segment> segments;
@@ -46,7 +46,13 @@ struct elf_maker {
     }
     void load(std::uint64_t offset, std::uint64_t filesz, std::uint64_t paddr)
     {
-        segments.push_back({offset, paddr, filesz});
+        segments.push_back({offset, paddr, filesz, paddr});
+    }
+    // A segment that runs at vaddr and is stored at paddr.
+    void load_at(std::uint64_t offset, std::uint64_t filesz, std::uint64_t paddr,
+                 std::uint64_t vaddr)
+    {
+        segments.push_back({offset, paddr, filesz, vaddr});
     }
 
     std::size_t ehdr() const { return wide ? 64 : 52; }
@@ -85,7 +91,7 @@ struct elf_maker {
             const segment& s = segments[k];
             set(f, e, 4, 1);  // PT_LOAD
             set(f, e + (wide ? 8 : 4), w, s.offset);
-            set(f, e + (wide ? 16 : 8), w, s.paddr);  // p_vaddr: the same
+            set(f, e + (wide ? 16 : 8), w, s.vaddr);
             set(f, e + (wide ? 24 : 12), w, s.paddr);
             set(f, e + (wide ? 32 : 16), w, s.filesz);
             set(f, e + (wide ? 40 : 20), w, s.filesz);
@@ -222,6 +228,32 @@ TEST_F(zorbin_elf, load_addresses)
         m.load(seg + 2, 0, 0x5000);  // nothing in the file: nothing written
         cases.push_back({"no section headers: the PT_LOAD segments", m,
                          lines({"S307000040005566FD"})});
+        m = make(wide);
+        const std::uint64_t b = m.section_at(0x1000, "\x11\x22");
+        m.load(b, 2, 0x9000);
+        m.put("pad");
+        m.section_at(0x3000, "\x33\x44");  // its bytes lie past the segment's end
+        cases.push_back({"a section that starts past a segment's end: its own address", m,
+                         lines({"S30700003000334451", "S30700009000112235"})});
+        m = make(wide);
+        const std::uint64_t c = m.section_at(0x1000, "\x11\x22");
+        m.load(c, 0x10000, 0x9000);  // p_filesz runs past the end of the file
+        cases.push_back({"a segment past the end of the file holds its sections", m,
+                         lines({"S30700009000112235"})});
+        m = make(wide);
+        const std::uint64_t d = m.section_at(0x1000, "\x11\x22");
+        const std::uint64_t e = m.section_at(0x2000, "\x33\x44");
+        m.load_at(d, 2, 0, 0x1000);
+        m.load_at(e, 2, 0, 0x2000);
+        cases.push_back({"every p_paddr 0, two segments: run addresses", m,
+                         lines({"S307000010001122B5", "S30700002000334461"})});
+        m.segments.pop_back();
+        cases.push_back({"one segment with p_paddr 0: its load address 0", m,
+                         lines({"S307000000001122C5", "S30700002000334461"})});
+        m.section_headers = false;
+        m.load_at(e, 2, 0, 0x2000);
+        cases.push_back({"no section headers, every p_paddr 0: run addresses", m,
+                         lines({"S307000010001122B5", "S30700002000334461"})});
     }
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.what) + ", " + shape(c.m.wide, false));
@@ -683,13 +715,52 @@ TEST_F(zorbin_elf_tools, contiguous_image_equals_its_binary)
         SCOPED_TRACE(format);
         const bool wide = std::string_view(format).ends_with("32");
         std::vector<std::string> from_elf{format, "app"}, from_bin{format, "-bin", "app"};
-        from_bin.insert(from_bin.end(), {"-base", wide ? "0x08000000" : "0x100"});
+        // The binary has no entry point; the ELF file's e_entry, moved with the image.
+        from_bin.insert(from_bin.end(), {"-base", wide ? "0x08000000" : "0x100", "-entry",
+                                         wide ? "0x08000010" : "0x110"});
         if (!wide)
             from_elf.insert(from_elf.end(), {"-base", "0x100"});
         auto x = th::run("zorbin", from_elf, e), y = th::run("zorbin", from_bin, b);
         EXPECT_EQ(x.status, 0);
         EXPECT_EQ(x.out, y.out);
     }
+}
+
+// Sections whose bytes lie in no PT_LOAD segment go to their own address, as both objcopys
+// place them: one that the linker script keeps out of every segment, and a signature added
+// to a linked file afterwards, its bytes past the last segment's.
+TEST_F(zorbin_elf_tools, sections_outside_every_segment_at_their_own_address)
+{
+    for (const char* t : {"arm-none-eabi-as", "arm-none-eabi-ld", "arm-none-eabi-objcopy",
+                          "srec_cat", "srec_cmp"})
+        REQUIRE_TOOL(t);
+    const std::string src = "    .text\n    .word 1, 2, 3, 4\n"
+                            "    .section .cal,\"a\"\n    .word 0xCAFEF00D, 0x12345678\n";
+    const std::string script = "PHDRS { text PT_LOAD; }\nSECTIONS {\n"
+                               "  .text 0x08000000 : { *(.text) } :text\n"
+                               "  .cal 0x3000 : { *(.cal) } :NONE\n}\n";
+    link("cal", "arm-none-eabi-", src, script, {});
+    th::write_file(path("sig.bin"), "0123456789ABCDEF");
+    fs::copy_file(th::sample("app.elf"), path("app.elf"));
+    auto add = tool({"arm-none-eabi-objcopy", "--add-section", ".sig=sig.bin",
+                     "--set-section-flags", ".sig=alloc,load,readonly,data,contents",
+                     "--change-section-address", ".sig=0x08001000", "app.elf", "sig.elf"},
+                    in_dir());
+    ASSERT_EQ(add.status, 0) << add.err;
+    ASSERT_EQ(tool({"arm-none-eabi-objcopy", "-O", "srec", "sig.elf", "sig.srec"}, in_dir()).status, 0);
+    for (const char* name : {"cal", "sig"}) {
+        for (const auto& [format, reader] : {std::pair{"-motorola32", "-Motorola"}, {"-intel32", "-Intel"}}) {
+            SCOPED_TRACE(std::string(name) + " " + format);
+            auto z = zorbin({format, std::string(name) + ".elf", "out.hex"});
+            ASSERT_EQ(z.status, 0) << z.out;
+            auto cmp = tool({"srec_cmp", "out.hex", reader, std::string(name) + ".srec", "-Motorola"},
+                            in_dir());
+            EXPECT_EQ(cmp.status, 0) << cmp.out << cmp.err;
+        }
+    }
+    auto info = zorbin({"-info", "sig.elf"});
+    EXPECT_NE(info.out.find(".sig      0x08001000  0x08001000  0x00003000     16  no segment: run address\r\n"),
+              std::string::npos) << info.out;
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include <chrono>
 
 #include "harness.h"
-#include "image.h"
+#include "aif.h"
 
 #include <cstdio>
 #include <map>

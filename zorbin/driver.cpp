@@ -85,22 +85,48 @@ bool fd_write(void* ctx, const char* data, std::size_t n)
     return e == 0;
 }
 
-hex_result convert(const segment& seg, const options& opt, int fd)
+hex_result convert(const segment& seg, const options& opt, int fd,
+                   std::optional<std::uint64_t> entry)
 {
     sink out{&fd, fd_write};
     if (!seg.blocks.empty())
-        return write_image(seg.blocks, opt.format, infile_name(opt), out);
-    return bin2hex(seg.data, opt.format, infile_name(opt), seg.base, out);
+        return write_image(seg.blocks, opt.format, infile_name(opt), out, entry);
+    const block whole{seg.base, {seg.data}};
+    return write_image({&whole, 1}, opt.format, infile_name(opt), out, entry);
 }
 
-std::string failure(hex_result r, int format, const std::string& outname)
+std::string failure(hex_result r, int format, const std::string& outname,
+                    std::optional<std::uint64_t> entry)
 {
-    if (r != hex_result::too_big)
+    char msg[120];
+    switch (r) {
+    case hex_result::too_big:
+        std::snprintf(msg, sizeof msg, "Base and/or size too big for this format, max = 0x%X\n",
+                      static_cast<unsigned>(format_limit(format)));
+        return msg;
+    case hex_result::entry_too_big:
+        std::snprintf(msg, sizeof msg,
+                      "Entry point 0x%llX too big for the end record of -%s, max = 0x%llX\n",
+                      static_cast<unsigned long long>(entry.value_or(0)),
+                      std::string(formats[static_cast<std::size_t>(format)].word).c_str(),
+                      static_cast<unsigned long long>(entry_limit(format)));
+        return msg;
+    default:
         return "Error writing " + outname + "\n";
-    char msg[80];
-    std::snprintf(msg, sizeof msg, "Base and/or size too big for this format, max = 0x%X\n",
-                  static_cast<unsigned>(format_limit(format)));
-    return msg;
+    }
+}
+
+// -base n, -entry n: the number after the option word.
+std::optional<std::string> number_arg(const char* const*& a, std::string_view option,
+                                      std::uint32_t& value)
+{
+    if (!a[1])
+        return "No argument on -" + std::string(option) + " option\n";
+    auto v = getnum(*++a);
+    if (!v)
+        return "Bad number on -" + std::string(option) + " option\n";
+    value = *v;
+    return std::nullopt;
 }
 
 }  // namespace
@@ -176,15 +202,17 @@ scan_result scan_args(const char* const* argv, options& opt)
         if (cistrcmp(word, "help") == 0)
             return {scan_status::help, {}};
         if (cistrcmp(word, "base") == 0) {
-            if (!a[1])
-                return {scan_status::error, "No argument on -base option\n"};
-            auto v = getnum(*++a);
-            if (!v)
-                return {scan_status::error, "Bad number on -base option\n"};
-            opt.base = *v;
+            if (auto msg = number_arg(a, "base", opt.base))
+                return {scan_status::error, *msg};
             opt.baseflag = true;
         } else if (cistrcmp(word, "bin") == 0 || cistrcmp(word, "binary") == 0) {
             opt.binaryflag = true;
+        } else if (cistrcmp(word, "entry") == 0) {
+            if (auto msg = number_arg(a, "entry", opt.entry))
+                return {scan_status::error, *msg};
+            opt.entryflag = true;
+        } else if (cistrcmp(word, "info") == 0) {
+            opt.info = true;
         } else if (int f = format_number(word)) {
             if (opt.format)
                 return {scan_status::error, "Duplicate formats, -" +
@@ -196,7 +224,7 @@ scan_result scan_args(const char* const* argv, options& opt)
                                             ", enter Zorbin -help for help\n"};
         }
     }
-    if (!opt.format)
+    if (!opt.format && !opt.info)
         return {scan_status::usage, "No format specified (use -help for help)\n"};
     return {};
 }
@@ -228,11 +256,12 @@ std::string load(const options& opt, loaded& in)
 }
 
 std::string write_segment(const segment& seg, const options& opt, fw::file_id input,
-                          written_files& done)
+                          written_files& done, std::optional<std::uint64_t> entry)
 {
     if (!seg.outfile) {
-        hex_result r = convert(seg, opt, fw::std_out);
-        return r == hex_result::ok ? std::string() : failure(r, opt.format, "standard output");
+        hex_result r = convert(seg, opt, fw::std_out, entry);
+        return r == hex_result::ok ? std::string()
+                                   : failure(r, opt.format, "standard output", entry);
     }
     const std::string& name = *seg.outfile;
     fw::file_id id;
@@ -247,10 +276,10 @@ std::string write_segment(const segment& seg, const options& opt, fw::file_id in
     fw::outfile f;
     if (fw::out_open(f, name) != 0)
         return "Error opening " + name + " for output\n";
-    hex_result r = convert(seg, opt, f.fd);
+    hex_result r = convert(seg, opt, f.fd, entry);
     if (r != hex_result::ok) {
         fw::out_abort(f);
-        return failure(r, opt.format, name);
+        return failure(r, opt.format, name, entry);
     }
     if (fw::out_commit(f) != 0)
         return "Error writing " + name + "\n";

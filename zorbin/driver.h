@@ -12,7 +12,7 @@
 #include <utility>
 
 #include "fileio.h"
-#include "image.h"
+#include "aif.h"
 
 namespace zb {
 
@@ -23,6 +23,9 @@ struct options {
     std::uint32_t base = 0;
     bool baseflag = false;
     bool binaryflag = false;
+    std::uint32_t entry = 0;  // -entry: the end record's entry point, whatever the input says
+    bool entryflag = false;
+    bool info = false;        // -info: report what would be written, write nothing
 };
 
 enum class scan_status {
@@ -75,8 +78,9 @@ using written_files = std::set<fw::file_id>;
 // Writes seg as records of opt.format, to its output file (replaced only when complete) or to
 // standard output. The input file and the files written before are never overwritten.
 // Returns "" or the message to print.
+// entry goes into the end record where the format has a field for it.
 std::string write_segment(const segment& seg, const options& opt, fw::file_id input,
-                          written_files& done);
+                          written_files& done, std::optional<std::uint64_t> entry = {});
 
 // Writes text with CR LF line ends to fd; false when that failed.
 bool say(int fd, std::string_view text);

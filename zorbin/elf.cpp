@@ -14,25 +14,30 @@ namespace {
 using bytes = std::span<const unsigned char>;
 
 // Where the fields lie in one ELF class. Addresses, offsets, sizes and section flags are
-// `word` bytes wide; types and sh_info 4 bytes; table entry sizes and counts 2 bytes.
+// `word` bytes wide; types, names and sh_link 4 bytes; table entry sizes and counts 2 bytes.
 struct layout {
     std::size_t ehdr;  // header size
     std::size_t word;  // 4 or 8
-    std::size_t e_phoff, e_shoff, e_phentsize, e_phnum, e_shentsize, e_shnum;
+    std::size_t e_entry, e_phoff, e_shoff, e_phentsize, e_phnum, e_shentsize, e_shnum, e_shstrndx;
     std::size_t phdr;  // smallest program header entry
-    std::size_t p_type, p_offset, p_paddr, p_filesz;
+    std::size_t p_type, p_offset, p_vaddr, p_paddr, p_filesz, p_memsz;
     std::size_t shdr;  // smallest section header entry
-    std::size_t sh_type, sh_flags, sh_addr, sh_offset, sh_size, sh_info;
+    std::size_t sh_name, sh_type, sh_flags, sh_addr, sh_offset, sh_size, sh_link, sh_info;
 };
 
-constexpr layout elf32{52, 4, 28, 32, 42, 44, 46, 48, 32, 0, 4, 12, 16, 40, 4, 8, 12, 16, 20, 28};
-constexpr layout elf64{64, 8, 32, 40, 54, 56, 58, 60, 56, 0, 8, 24, 32, 64, 4, 8, 16, 24, 32, 44};
+constexpr layout elf32{52, 4, 24, 28, 32, 42, 44, 46, 48, 50,
+                       32, 0, 4, 8, 12, 16, 20,
+                       40, 0, 4, 8, 12, 16, 20, 24, 28};
+constexpr layout elf64{64, 8, 24, 32, 40, 54, 56, 58, 60, 62,
+                       56, 0, 8, 16, 24, 32, 40,
+                       64, 0, 4, 8, 16, 24, 32, 40, 44};
 
 constexpr std::size_t ident_size = 16;
 constexpr std::uint32_t pt_load = 1;
 constexpr std::uint32_t sht_nobits = 8;
 constexpr std::uint64_t shf_alloc = 2;
 constexpr std::uint64_t pn_xnum = 0xFFFF;  // program header count held in section 0's sh_info
+constexpr std::uint64_t shn_xindex = 0xFFFF;  // string table index held in section 0's sh_link
 
 // The one way to reach the file's bytes: n (1..8) bytes at off in the file's byte order, or
 // nothing unless all of them lie in the file.
@@ -88,14 +93,15 @@ std::string check_table(const reader& r, const table& t, std::size_t smallest, c
 
 // A stretch of the file to be placed at a load address.
 struct piece_at {
-    std::uint64_t addr;
     bytes data;
     std::uint64_t index;  // section or program header number, for messages
+    origin from;          // from.load is where it goes
 };
 
 struct segment_at {
-    std::uint64_t offset, end;  // file range
+    std::uint64_t offset, end;  // file range; end may lie past the end of the file
     std::uint64_t paddr;
+    std::uint64_t index;
 };
 
 // "" or why the n bytes at file offset off cannot be placed at addr.
@@ -111,32 +117,64 @@ std::string check_piece(const reader& r, const char* what, std::uint64_t index,
     return {};
 }
 
-// The PT_LOAD segments with bytes in the file, in header order.
-std::string load_segments(const reader& r, const layout& l, const table& ph,
-                          std::vector<segment_at>& out, std::vector<piece_at>& pieces)
+// The program headers as far as placement needs them.
+struct program {
+    std::vector<segment_at> loads;  // PT_LOAD with bytes in the file, in header order
+    std::vector<piece_at> pieces;   // the same as pieces, for a file without section headers
+    // Every program header has p_paddr 0 and more than one PT_LOAD takes memory: a linker
+    // that never fills in load addresses. Placing each at 0 would only overlap them, so such
+    // a file is placed at its run addresses.
+    bool run_addresses = false;
+};
+
+constexpr std::string_view by_run_address = "p_paddr all 0: run address";
+
+std::string load_segments(const reader& r, const layout& l, const table& ph, bool sections,
+                          program& out)
 {
+    bool any_paddr = false;
+    int taking_memory = 0;
+    for (std::uint64_t k = 0; k < ph.count; ++k) {
+        const std::uint64_t e = ph.entry(k);
+        any_paddr = any_paddr || r.at(e + l.p_paddr, l.word) != 0;
+        if (r.at(e + l.p_type, 4) == pt_load && r.at(e + l.p_memsz, l.word) != 0)
+            taking_memory++;
+    }
+    out.run_addresses = !any_paddr && taking_memory > 1;
+
     for (std::uint64_t k = 0; k < ph.count; ++k) {
         const std::uint64_t e = ph.entry(k);
         if (r.at(e + l.p_type, 4) != pt_load)
             continue;
         const std::uint64_t off = r.at(e + l.p_offset, l.word);
         const std::uint64_t n = r.at(e + l.p_filesz, l.word);
-        const std::uint64_t paddr = r.at(e + l.p_paddr, l.word);
+        const std::uint64_t vaddr = r.at(e + l.p_vaddr, l.word);
+        const std::uint64_t paddr = out.run_addresses ? vaddr : r.at(e + l.p_paddr, l.word);
         if (n == 0)
+            continue;
+        // With section headers the sections are what is written: a segment that claims
+        // more of the file than there is only has to hold them.
+        const std::uint64_t end = n > ~std::uint64_t{0} - off ? ~std::uint64_t{0} : off + n;
+        out.loads.push_back({off, end, paddr, k});
+        if (sections)
             continue;
         if (std::string why = check_piece(r, "segment", k, off, n, paddr); !why.empty())
             return why;
-        out.push_back({off, off + n, paddr});
-        pieces.push_back({paddr, r.file.subspan(static_cast<std::size_t>(off),
-                                                static_cast<std::size_t>(n)), k});
+        const std::string name = "segment " + std::to_string(k);
+        out.pieces.push_back({r.file.subspan(static_cast<std::size_t>(off),
+                                             static_cast<std::size_t>(n)),
+                              k,
+                              {name, vaddr, paddr, off, n,
+                               out.run_addresses ? std::string(by_run_address) : name}});
     }
     return {};
 }
 
-// Finds the segment whose file range holds a section. Of the segments that begin at or before
-// the section, the one whose range reaches furthest holds it if any does (of equal reach, the
-// one that begins first, then the first in header order). Sorted once, each look-up is a
-// binary search, so a file of many sections and many segments is still read quickly.
+// Finds the PT_LOAD segment whose file range holds the whole of a section's. Of the segments
+// that begin at or before the section, the one whose range reaches furthest holds it if any
+// does (of equal reach, the one that begins first, then the first in header order). Sorted
+// once, each look-up is a binary search, so a file of many sections and many segments is
+// still read quickly.
 class segment_finder {
 public:
     explicit segment_finder(std::vector<segment_at> segs) : sorted(std::move(segs))
@@ -154,8 +192,9 @@ public:
                                    [](std::uint64_t o, const segment_at& s) { return o < s.offset; });
         if (it == sorted.begin())
             return nullptr;
+        // A section that starts past the segment's end is outside it, however far it runs.
         const segment_at& s = sorted[reach[static_cast<std::size_t>(it - sorted.begin()) - 1]];
-        return s.end - off >= n ? &s : nullptr;
+        return off <= s.end && s.end - off >= n ? &s : nullptr;
     }
 
 private:
@@ -163,9 +202,44 @@ private:
     std::vector<std::size_t> reach;  // for each prefix of sorted, the segment reaching furthest
 };
 
-std::string sections(const reader& r, const layout& l, const table& sh,
-                     const segment_finder& segs, std::vector<piece_at>& pieces)
+// The section name table, where the header names one that lies in the file.
+struct names {
+    std::uint64_t off = 0, size = 0;
+};
+
+names name_table(const reader& r, const layout& l, const table& sh)
 {
+    std::uint64_t k = r.at(l.e_shstrndx, 2);
+    if (k == shn_xindex)
+        k = r.at(sh.off + l.sh_link, 4);
+    if (k == 0 || k >= sh.count)
+        return {};
+    const std::uint64_t e = sh.entry(k);
+    const std::uint64_t off = r.at(e + l.sh_offset, l.word), n = r.at(e + l.sh_size, l.word);
+    return r.holds(off, n) ? names{off, n} : names{};
+}
+
+// A section's name as -info shows it: its bytes up to the NUL, anything but printable ASCII
+// as "?", at most 64 characters; "section K" when the table does not hold it.
+std::string section_name(const reader& r, const names& t, std::uint64_t name, std::uint64_t k)
+{
+    constexpr std::size_t longest = 64;
+    std::string s;
+    for (std::uint64_t i = name; i < t.size; ++i) {
+        const unsigned char c = r.file[static_cast<std::size_t>(t.off + i)];
+        if (c == 0)
+            return s.empty() ? "section " + std::to_string(k) : s;
+        if (s.size() < longest)
+            s += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?';
+    }
+    return "section " + std::to_string(k);
+}
+
+std::string sections(const reader& r, const layout& l, const table& sh, const program& prog,
+                     std::vector<piece_at>& pieces)
+{
+    const segment_finder segs(prog.loads);
+    const names strtab = name_table(r, l, sh);
     for (std::uint64_t k = 0; k < sh.count; ++k) {
         const std::uint64_t e = sh.entry(k);
         const std::uint64_t n = r.at(e + l.sh_size, l.word);
@@ -173,33 +247,43 @@ std::string sections(const reader& r, const layout& l, const table& sh,
             n == 0)
             continue;
         const std::uint64_t off = r.at(e + l.sh_offset, l.word);
-        std::uint64_t addr = r.at(e + l.sh_addr, l.word);
-        if (const segment_at* s = r.holds(off, n) ? segs.holding(off, n) : nullptr)
-            addr = s->paddr + (off - s->offset);
-        if (std::string why = check_piece(r, "section", k, off, n, addr); !why.empty())
+        const std::uint64_t run = r.at(e + l.sh_addr, l.word);
+        origin from{section_name(r, strtab, r.at(e + l.sh_name, 4), k), run, run, off, n,
+                    "no segment: run address"};
+        if (prog.run_addresses)
+            from.why = by_run_address;
+        else if (const segment_at* s = r.holds(off, n) ? segs.holding(off, n) : nullptr) {
+            from.load = s->paddr + (off - s->offset);
+            from.why = "segment " + std::to_string(s->index);
+        }
+        if (std::string why = check_piece(r, "section", k, off, n, from.load); !why.empty())
             return why;
-        pieces.push_back({addr, r.file.subspan(static_cast<std::size_t>(off),
-                                               static_cast<std::size_t>(n)), k});
+        pieces.push_back({r.file.subspan(static_cast<std::size_t>(off),
+                                         static_cast<std::size_t>(n)),
+                          k, std::move(from)});
     }
     return {};
 }
 
 // Sorts the pieces by address and joins those that touch into blocks; "" or the first overlap.
-std::string join(std::vector<piece_at>& pieces, const char* what, std::vector<block>& blocks)
+std::string join(std::vector<piece_at>& pieces, const char* what, elf_image& img)
 {
-    std::stable_sort(pieces.begin(), pieces.end(),
-                     [](const piece_at& a, const piece_at& b) { return a.addr < b.addr; });
+    std::stable_sort(pieces.begin(), pieces.end(), [](const piece_at& a, const piece_at& b) {
+        return a.from.load < b.from.load;
+    });
     std::uint64_t last = 0;  // highest address of the block being built
-    for (const piece_at& p : pieces) {
-        if (!blocks.empty() && p.addr <= last) {
+    for (piece_at& p : pieces) {
+        const std::uint64_t addr = p.from.load;
+        if (!img.blocks.empty() && addr <= last) {
             const piece_at& q = *(&p - 1);
             return std::string(what) + "s " + std::to_string(q.index) + " and " +
-                   std::to_string(p.index) + " overlap at load address " + hex(p.addr);
+                   std::to_string(p.index) + " overlap at load address " + hex(addr);
         }
-        if (blocks.empty() || p.addr != last + 1)
-            blocks.push_back({p.addr, {}});
-        blocks.back().pieces.push_back(p.data);
-        last = p.addr + (p.data.size() - 1);
+        if (img.blocks.empty() || addr != last + 1)
+            img.blocks.push_back({addr, {}});
+        img.blocks.back().pieces.push_back(p.data);
+        last = addr + (p.data.size() - 1);
+        img.pieces.push_back(std::move(p.from));
     }
     return {};
 }
@@ -217,6 +301,7 @@ elf_image read_elf(std::span<const unsigned char> file)
     elf_image img;
     auto fail = [&](std::string why) {
         img.blocks.clear();
+        img.pieces.clear();
         img.error = std::move(why);
         return std::move(img);
     };
@@ -233,6 +318,9 @@ elf_image read_elf(std::span<const unsigned char> file)
     const reader r{file, order == 2};
     if (!r.holds(0, l.ehdr))
         return fail("file ends inside the " + std::to_string(l.ehdr) + "-byte header");
+    img.kind = std::string(cls == 1 ? "ELF32" : "ELF64") +
+               (order == 2 ? " big-endian" : " little-endian");
+    img.entry = r.at(l.e_entry, l.word);
 
     table sh{r.at(l.e_shoff, l.word), r.at(l.e_shnum, 2), r.at(l.e_shentsize, 2)};
     table ph{r.at(l.e_phoff, l.word), r.at(l.e_phnum, 2), r.at(l.e_phentsize, 2)};
@@ -255,33 +343,37 @@ elf_image read_elf(std::span<const unsigned char> file)
     if (std::string why = check_table(r, sh, l.shdr, "section"); !why.empty())
         return fail(why);
 
-    std::vector<segment_at> segs;
-    std::vector<piece_at> pieces;
-    if (std::string why = load_segments(r, l, ph, segs, pieces); !why.empty())
+    program prog;
+    if (std::string why = load_segments(r, l, ph, sh.count > 0, prog); !why.empty())
         return fail(why);
-    if (sh.count > 0) {
-        pieces.clear();
-        if (std::string why = sections(r, l, sh, segment_finder(std::move(segs)), pieces);
-            !why.empty())
+    std::vector<piece_at> pieces = std::move(prog.pieces);
+    if (sh.count > 0)
+        if (std::string why = sections(r, l, sh, prog, pieces); !why.empty())
             return fail(why);
-    }
     if (pieces.empty())
         return fail("no loadable contents");
-    if (std::string why = join(pieces, sh.count > 0 ? "section" : "segment", img.blocks);
-        !why.empty())
+    if (std::string why = join(pieces, sh.count > 0 ? "section" : "segment", img); !why.empty())
         return fail(why);
     return img;
 }
 
-void rebase(std::vector<block>& blocks, std::uint32_t base)
+void rebase(elf_image& img, std::uint32_t base)
 {
-    if (blocks.empty())
+    if (img.blocks.empty())
         return;
-    const std::uint64_t lowest = blocks.front().base;
-    for (block& b : blocks) {
-        const std::uint64_t distance = b.base - lowest;
-        b.base = distance > ~std::uint64_t{0} - base ? ~std::uint64_t{0} : distance + base;
-    }
+    const std::uint64_t lowest = img.blocks.front().base;
+    auto move = [&](std::uint64_t a) {
+        const std::uint64_t distance = a - lowest;
+        return distance > ~std::uint64_t{0} - base ? ~std::uint64_t{0} : distance + base;
+    };
+    for (block& b : img.blocks)
+        b.base = move(b.base);
+    for (origin& o : img.pieces)
+        o.load = move(o.load);
+    // An entry point of 0 is none, and stays none. Another may lie below the image: it keeps
+    // its distance, modulo 2^64, and a format's field check then refuses what does not fit.
+    if (img.entry != 0)
+        img.entry = img.entry - lowest + base;
 }
 
 std::string elf_message(std::string_view infile, std::string_view what)

@@ -16,21 +16,28 @@ namespace zb {
 bool is_elf(std::span<const unsigned char> file);
 
 struct elf_image {
-    std::vector<block> blocks;  // ascending load addresses; no two touch or overlap
-    std::string error;          // what is wrong with the file; empty when it was read
+    std::vector<block> blocks;   // ascending load addresses; no two touch or overlap
+    std::vector<origin> pieces;  // where each piece of the blocks came from, in the same order
+    std::uint64_t entry = 0;     // e_entry
+    std::string kind;            // "ELF32 little-endian" and so on
+    std::string error;           // what is wrong with the file; empty when it was read
 };
 
-// The loadable contents: every section that occupies memory at run time and has bytes in the
-// file (SHF_ALLOC, not SHT_NOBITS, size > 0) at its load address, which is p_paddr +
-// (sh_offset - p_offset) for a section inside a PT_LOAD segment's file range and its sh_addr
-// otherwise. A file without section headers gives its PT_LOAD segments instead (p_filesz
-// bytes from p_offset, at p_paddr). Pieces that touch form one block; pieces that overlap
-// are an error. Time and memory grow with the file, whatever its headers claim.
+// The loadable contents, placed where a loader of the PT_LOAD segments places them: every
+// section that occupies memory at run time and has bytes in the file (SHF_ALLOC, not
+// SHT_NOBITS, size > 0) at its load address, which is p_paddr + (sh_offset - p_offset) when
+// the section's whole file range lies inside a PT_LOAD segment's [p_offset, p_offset +
+// p_filesz) and its sh_addr otherwise. A file without section headers gives its PT_LOAD
+// segments instead (p_filesz bytes from p_offset, at p_paddr). When every program header has
+// p_paddr 0 and more than one PT_LOAD takes memory, run addresses (sh_addr, p_vaddr) are the
+// load addresses. Pieces that touch form one block; pieces that overlap are an error. Time
+// and memory grow with the file, whatever its headers claim.
 elf_image read_elf(std::span<const unsigned char> file);
 
-// Moves the image so that its lowest address becomes base, every block keeping its distance
-// from it. An address that would pass 64 bits becomes the highest one, past every limit.
-void rebase(std::vector<block>& blocks, std::uint32_t base);
+// Moves the image so that its lowest address becomes base, every block, piece and the entry
+// point (unless it is 0, which is none) keeping its distance from it. An address that would pass 64 bits becomes the highest
+// one, past every limit.
+void rebase(elf_image& img, std::uint32_t base);
 
 // "Bad ELF image <infile>: <what>\n"
 std::string elf_message(std::string_view infile, std::string_view what);

@@ -7,6 +7,7 @@
 #include <bit>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "hexdigits.h"
 
@@ -257,16 +258,42 @@ bool print_header(out_buffer& w, std::size_t size, int format, std::string_view 
     return true;
 }
 
-bool print_trailer(out_buffer& w, std::uint32_t records, int format)
+// The end record with the entry point in its address field, where the format has one:
+//   S7 05 AAAAAAAA CC, S8 04 AAAAAA CC, S9 03 AAAA CC   one's complement of count and address
+//   :04 0000 05 AAAAAAAA CC, then the end record        start linear address, two's complement
+char* put_entry(char* p, int format, std::uint32_t entry)
+{
+    const std::uint32_t sum = (entry >> 24) + ((entry >> 16) & 0xFF) + ((entry >> 8) & 0xFF) +
+                              (entry & 0xFF);
+    switch (format) {
+    case motorola32:
+        return put_eol(put2(put8(put_text(p, "S705"), entry), ~(5 + sum)));
+    case exormacs:
+        return put_eol(put2(put6(put_text(p, "S804"), entry), ~(4 + sum)));
+    case exorciser:
+        return put_eol(put2(put4(put_text(p, "S903"), entry), ~(3 + sum)));
+    case intel32:
+        p = put_eol(put2(put8(put_text(p, ":04000005"), entry), 0 - (4 + 5 + sum)));
+        return put_text(p, formats[intel32].end);
+    default:
+        return nullptr;
+    }
+}
+
+bool print_trailer(out_buffer& w, std::uint32_t records, int format,
+                   std::optional<std::uint64_t> entry)
 {
     const std::string_view end = formats[static_cast<std::size_t>(format)].end;
-    if (format != mostech)
+    if (format != mostech && !(entry && entry_limit(format)))
         return w.put(end);
     char* p = w.room();
     if (!p)
         return false;
-    p = put4(put4(put_text(p, end), records), records);
-    w.commit(put_eol(p));
+    if (format == mostech)
+        p = put_eol(put4(put4(put_text(p, end), records), records));
+    else
+        p = put_entry(p, format, static_cast<std::uint32_t>(*entry));
+    w.commit(p);
     return true;
 }
 
@@ -531,11 +558,28 @@ hex_result bin2hex(std::span<const unsigned char> buff, int format, std::string_
     return write_image({&whole, 1}, format, filename, out);
 }
 
+std::uint64_t entry_limit(int format)
+{
+    switch (format) {
+    case exorciser:
+        return 0xFFFF;
+    case exormacs:
+        return 0xFFFFFF;
+    case motorola32:
+    case intel32:
+        return 0xFFFFFFFF;
+    default:
+        return 0;
+    }
+}
+
 hex_result write_image(std::span<const block> blocks, int format, std::string_view filename,
-                       const sink& out)
+                       const sink& out, std::optional<std::uint64_t> entry)
 {
     if (format < cosmac || format > ihf)
         return hex_result::too_big;
+    if (entry && *entry > entry_limit(format) && entry_limit(format) != 0)
+        return hex_result::entry_too_big;
     const format_row& f = formats[static_cast<std::size_t>(format)];
     const std::uint64_t first = blocks.empty() ? 0 : blocks.front().base;
     std::uint64_t lo = first, hi = first;
@@ -548,7 +592,8 @@ hex_result write_image(std::span<const block> blocks, int format, std::string_vi
     }
     if (!f.addressed && blocks.size() > 1) {
         const std::vector<unsigned char> image = fill_gaps(blocks, lo, hi);
-        return bin2hex(image, format, filename, static_cast<std::uint32_t>(lo), out);
+        const block whole{lo, {image}};
+        return write_image({&whole, 1}, format, filename, out, entry);
     }
 
     out_buffer w{out};
@@ -565,7 +610,7 @@ hex_result write_image(std::span<const block> blocks, int format, std::string_vi
         }
         ok = ok && write_records(w, blocks[k].pieces, format, base, records);
     }
-    ok = ok && print_trailer(w, records, format) && w.flush();
+    ok = ok && print_trailer(w, records, format, entry) && w.flush();
     return ok ? hex_result::ok : hex_result::write_error;
 }
 

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -19,13 +20,22 @@ struct sink {
     bool (*write)(void* ctx, const char* data, std::size_t n);
 };
 
-enum class hex_result { ok, too_big, write_error };
+enum class hex_result { ok, too_big, entry_too_big, write_error };
 
 // Bytes at consecutive addresses from base on: its pieces' bytes follow one another.
 struct block {
     std::uint64_t base = 0;
     std::vector<std::span<const unsigned char>> pieces;
     std::uint64_t size() const;
+};
+
+// Where one piece of an image came from, for the report of -info.
+struct origin {
+    std::string name;        // a section's name, or "segment N"
+    std::uint64_t run = 0;   // the address it runs at
+    std::uint64_t load = 0;  // the address it is written at
+    std::uint64_t offset = 0, size = 0;  // its bytes in the input file
+    std::string why;         // what decided the load address: "segment N", ...
 };
 
 // Inclusive address limit of a format (0xFFFF, 0xFFFFF, 0x3FFFF or 0xFFFFFFFF).
@@ -45,8 +55,15 @@ hex_result bin2hex(std::span<const unsigned char> buff, int format, std::string_
 // as one block from its lowest to its highest address, the gaps filled with FF; the sdsmac
 // start record gives that span as its byte count. Every block is checked against the limit
 // before anything is written.
+// entry, when given, goes into the end record of the formats that have an address field
+// there (motorola32 S7, exormacs S8, exorciser S9; intel32 writes a start linear address
+// record, type 05, before its end record); the other formats ignore it. An entry point past
+// the field (entry_limit) is entry_too_big, again before anything is written.
 hex_result write_image(std::span<const block> blocks, int format, std::string_view filename,
-                       const sink& out);
+                       const sink& out, std::optional<std::uint64_t> entry = {});
+
+// Highest entry point the format's end record can carry; 0 when it carries none.
+std::uint64_t entry_limit(int format);
 
 // A sink that appends every block to *s (tests and benchmarks).
 sink string_sink(std::string& s);

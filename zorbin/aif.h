@@ -62,6 +62,7 @@ struct root_result {
     std::vector<std::string_view> warnings;  // in the order they are to be printed
     fault error = fault::none;
     bool elf = false;  // no AIF marker but the ELF magic: the caller reads it with read_elf
+    bool aif = false;  // the AIF marker, and no -bin
 };
 
 // Decides between plain binary, AIF (either byte order) and ELF, and yields the root segment.

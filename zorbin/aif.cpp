@@ -1,6 +1,6 @@
 // AIF image reader: marker and byte order, header stripping, root segment and segment chain.
 // Every offset and size comes from the file, so each one is checked before it is used.
-#include "image.h"
+#include "aif.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -115,6 +115,7 @@ root_result read_root(std::span<const unsigned char> file, const image_args& arg
             r.warnings.push_back(warn_not_aif);
         return r;
     }
+    r.aif = true;
 
     auto hdr = region(file, 0, aif_header_size);
     if (!hdr) {

@@ -1,0 +1,75 @@
+// The -info report: plain columns, the same bytes on every system.
+#include "info.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace zb {
+
+namespace {
+
+using row = std::vector<std::string>;
+
+std::string hex(std::uint64_t v, int digits)
+{
+    char b[24];
+    std::snprintf(b, sizeof b, "0x%0*llX", digits, static_cast<unsigned long long>(v));
+    return b;
+}
+
+// Columns two blanks apart; the ones named in right are aligned to the right (numbers).
+std::string table(const std::vector<row>& rows, std::span<const bool> right)
+{
+    std::vector<std::size_t> width(right.size(), 0);
+    for (const row& r : rows)
+        for (std::size_t c = 0; c < r.size(); ++c)
+            width[c] = std::max(width[c], r[c].size());
+    std::string out;
+    for (const row& r : rows) {
+        std::string line;
+        for (std::size_t c = 0; c < r.size(); ++c) {
+            const std::string pad(width[c] - r[c].size(), ' ');
+            if (c > 0)
+                line += "  ";
+            line += right[c] ? pad + r[c] : r[c] + (c + 1 < r.size() ? pad : "");
+        }
+        out += line + "\n";
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string info_report(const info_input& in)
+{
+    std::uint64_t highest = in.entry.value_or(0);
+    for (const block& b : in.blocks)
+        highest = std::max(highest, b.base + b.size() - (b.size() > 0 ? 1 : 0));
+    for (const origin& o : in.pieces)
+        highest = std::max({highest, o.run, o.offset});
+    const int digits = highest > 0xFFFFFFFF ? 16 : 8;
+
+    std::string out = std::string(in.name) + ": " + in.kind + ", entry point " +
+                      (in.entry ? hex(*in.entry, digits) : std::string("none")) + "\n";
+
+    std::vector<row> blocks{{"block", "first", "last", "bytes"}};
+    for (std::size_t k = 0; k < in.blocks.size(); ++k) {
+        const block& b = in.blocks[k];
+        const std::uint64_t n = b.size();
+        blocks.push_back({std::to_string(k + 1), hex(b.base, digits),
+                          hex(b.base + n - (n > 0 ? 1 : 0), digits), std::to_string(n)});
+    }
+    constexpr bool block_right[]{true, false, false, true};
+    out += table(blocks, block_right);
+
+    std::vector<row> pieces{{"piece", "run", "load", "offset", "bytes", "placed by"}};
+    for (const origin& o : in.pieces)
+        pieces.push_back({o.name, hex(o.run, digits), hex(o.load, digits), hex(o.offset, digits),
+                          std::to_string(o.size), o.why});
+    constexpr bool piece_right[]{false, false, false, false, true, false};
+    out += table(pieces, piece_right);
+    return out;
+}
+
+}  // namespace zb

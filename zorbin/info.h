@@ -1,0 +1,27 @@
+// The report of -info: what a conversion would write and why, in place of the records.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "engine.h"
+
+namespace zb {
+
+struct info_input {
+    std::string_view name;                // the input file as the command line gives it
+    std::string kind;                     // "ELF32 little-endian", "plain binary", ...
+    std::span<const block> blocks;        // after -base
+    std::span<const origin> pieces;       // in the order of the blocks' pieces
+    std::optional<std::uint64_t> entry;   // what the end record would carry; none: no entry
+};
+
+// One line for the input, a table of the blocks and one of the pieces, aligned in columns,
+// lines ended by "\n" (the caller writes CR LF). Addresses have 8 hex digits, 16 where one
+// of them passes 32 bits.
+std::string info_report(const info_input& in);
+
+}  // namespace zb
