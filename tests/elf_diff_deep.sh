@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The generated-link comparison of zorbin with both objcopys, deeper than CI's 50 links: COUNT
 # links from SEED on, split over two jobs (one per core), their logs in BUILD/elf_diff_deep.*.log.
-# Prints each class of link found with its count and first seed, then the failing seeds.
+# Prints each class of link (how the tools and the rule compare, and the facts that may part
+# them) with its count and first seed, how often each fact was seen, then the failing seeds.
 # Run from anywhere: tests/elf_diff_deep.sh [BUILD] [COUNT] [SEED]   (default build 3000 1)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -25,6 +26,8 @@ grep -h '^  [0-9]* x ' "${logs[@]}" | sed -E 's/^  ([0-9]+) x (.*) \(first seed 
   sort -t$'\t' -k3,3 -k2,2n |
   awk -F'\t' '$3 != k { if (k != "") printf "  %d x %s (first seed %d)\n", n, k, s; k = $3; n = 0; s = $2 }
               { n += $1 } END { if (k != "") printf "  %d x %s (first seed %d)\n", n, k, s }'
+grep -h '^  fact in ' "${logs[@]}" | sed -E 's/^  fact in ([0-9]+) links: (.*)$/\1\t\2/' |
+  awk -F'\t' '{ n[$2] += $1 } END { for (f in n) printf "  fact in %d links: %s\n", n[f], f }' | sort -t: -k2
 failing=$(grep -h '^failing seeds:' "${logs[@]}" | sed 's/^failing seeds://' | xargs)
 echo "failing seeds ($(echo $failing | wc -w)): ${failing:-none}"
 echo "SUMMARY: $count generated links $( [ $rc -eq 0 ] && echo passed || echo FAILED ) in $(( $(date +%s) - start )) s"
