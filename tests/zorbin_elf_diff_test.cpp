@@ -1,8 +1,8 @@
 // zorbin against both objcopys on generated real links: random linker scripts for ARM (either
 // byte order) and a few host ELF64 links, linked by GNU ld, converted by all three, and the
 // memory images read back by srec_cat compared address for address under the load-address
-// rule of docs/zorbin.md. FWKIT_ELF_LINKS=N links from FWKIT_ELF_SEED=S on (50 from 1);
-// FWKIT_ELF_KEEP=DIR keeps each link's files in DIR/S.
+// rule of docs/zorbin.md, the entry points with GNU objcopy's. FWKIT_ELF_LINKS=N links from
+// FWKIT_ELF_SEED=S on (50 from 1); FWKIT_ELF_KEEP=DIR keeps each link's files in DIR/S.
 #include "harness.h"
 
 #include <cstdlib>
@@ -214,10 +214,22 @@ bool read_image(const th::options& o, const std::string& file, const char* forma
     return r.status == 0 || r.err.ends_with("file contains no data\n");
 }
 
+// The address of an S-record file's last record, its end record (S7, S8 or S9): the entry
+// point, and the mask of its width. No hex digit is an S, so the last S starts it.
+std::pair<std::uint64_t, std::uint64_t> entry_point(const std::string& srec)
+{
+    const std::size_t at = srec.find_last_of('S');
+    if (at == std::string::npos || at + 4 > srec.size() || srec[at + 1] < '7')
+        return {~std::uint64_t{0}, 0};
+    const std::size_t digits = 2 * static_cast<std::size_t>('9' + 2 - srec[at + 1]);
+    return {std::stoull(srec.substr(at + 4, digits), nullptr, 16), (1ull << 4 * digits) - 1};
+}
+
 // What the rule expects, read from the ELF headers by this reader of its own, and the facts
 // that make the tools differ.
 struct expected {
     image img;
+    std::uint64_t entry = 0;
     bool overlap = false;
     std::set<std::string> facts;
     std::string headers;  // the program and section headers, for a failure's message
@@ -235,6 +247,7 @@ expected expect(const std::string& f)
         return v;
     };
     const std::size_t w = wide ? 8 : 4;
+    e.entry = u(24, w);
     struct seg {
         std::uint64_t type, off, vaddr, paddr, filesz, memsz;
     };
@@ -296,7 +309,7 @@ expected expect(const std::string& f)
             e.facts.insert(std::string(flags & 0x400 ? "TLS" : ".ARM.exidx") +
                            " stored apart from its run address");
         if (first && first->type != 1 && at != addr)
-            e.facts.insert(first->type == 7 ? "held first by PT_TLS"
+            e.facts.insert(first->type == 7            ? "held first by PT_TLS"
                            : first->type == 0x70000001 ? "held first by PT_ARM_EXIDX"
                                                        : "held first by another type");
         if (first && first->type == 1 && first->off != in->off &&
@@ -386,8 +399,8 @@ void check(std::uint64_t seed, const th::options& o, tally& t)
     }
     SCOPED_TRACE(e.headers + "facts" + facts);
     // What zorbin must refuse the file for, if anything.
-    const std::string refusal = e.overlap       ? "overlap"
-                                : e.img.empty() ? "no loadable contents"
+    const std::string refusal = e.overlap                            ? "overlap"
+                                : e.img.empty()                      ? "no loadable contents"
                                 : e.img.rbegin()->first > 0xFFFFFFFF ? "too big for this format"
                                                                      : "";
     if (!refusal.empty()) {
@@ -397,6 +410,13 @@ void check(std::uint64_t seed, const th::options& o, tally& t)
         ASSERT_EQ(z.status, 0) << z.out << z.err;
         ASSERT_TRUE(read_image(o, "z.srec", "-Motorola", zb));
         EXPECT_EQ(difference(zb, e.img), "") << "zorbin against the rule";
+        // e_entry whole; GNU objcopy cuts it to an S8's or S9's width where the data fit one.
+        const auto [entry, all] = entry_point(th::read_file(fs::path(o.cwd) / "z.srec"));
+        const auto [gnu_entry, mask] = entry_point(th::read_file(fs::path(o.cwd) / "g.srec"));
+        EXPECT_EQ(hex(entry), hex(e.entry));
+        EXPECT_EQ(all, 0xFFFFFFFFu);
+        EXPECT_TRUE(!gnu_ok || gnu_entry == (entry & mask))
+            << hex(gnu_entry) << " from GNU objcopy";
     }
     const bool agree = gnu == llvm;
     if (!e.overlap && (!agree || gnu != e.img)) {
