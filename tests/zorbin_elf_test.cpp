@@ -448,10 +448,10 @@ TEST(zorbin_elf_reader, untrusted_bytes_stay_inside_the_buffer)
         std::vector<unsigned char> file(bytes.begin(), bytes.end());
         const std::span<const unsigned char> f(file);
         const zb::elf_image img = zb::read_elf(f);
-        EXPECT_TRUE(img.error.empty() || img.blocks.empty());
-        for (const auto& b : img.blocks)
-            for (auto p : b.pieces)
-                EXPECT_TRUE(p.data() >= f.data() && p.data() + p.size() <= f.data() + f.size());
+        EXPECT_TRUE(img.error.empty() || img.img.parts.empty());
+        for (const auto& p : img.img.parts)
+            EXPECT_TRUE(p.data.data() >= f.data() &&
+                        p.data.data() + p.data.size() <= f.data() + f.size());
     };
     for (bool wide : {false, true}) {
         for (bool big : {false, true}) {
@@ -517,8 +517,8 @@ TEST(zorbin_elf_reader, claims_cost_no_more_than_the_file)
     // Sections times segments would be 4.3 billion steps, many seconds even unsanitised.
     EXPECT_LT(clock::now() - t0, std::chrono::seconds(3));
     ASSERT_EQ(img.error, "");
-    ASSERT_EQ(img.blocks.size(), n);
-    EXPECT_EQ(img.blocks[1].base, 0x10002u);
+    ASSERT_EQ(img.img.parts.size(), n);
+    EXPECT_EQ(img.img.parts[1].from.load, 0x10002u);
 }
 
 // Real linker output. Tools run through env, which finds them on PATH.

@@ -11,6 +11,7 @@
 #include "fileio.h"
 #include "platform.h"
 #include "formats.h"
+#include "raw.h"
 
 namespace zb {
 
@@ -38,7 +39,12 @@ int format_number(std::string_view word)
     for (int f = 1; f < static_cast<int>(formats.size()); f++)
         if (cistrcmp(word, formats[f].word) == 0)
             return f;
-    return 0;
+    return cistrcmp(word, "raw") == 0 ? raw : 0;
+}
+
+std::string format_word(int f)
+{
+    return f == raw ? "raw" : std::string(formats[static_cast<std::size_t>(f)].word);
 }
 
 std::string read_all(int fd, const std::string& name, loaded& in)
@@ -85,14 +91,12 @@ bool fd_write(void* ctx, const char* data, std::size_t n)
     return e == 0;
 }
 
-hex_result convert(const segment& seg, const options& opt, int fd,
-                   std::optional<std::uint64_t> entry)
+hex_result convert(const job& j, const options& opt, int fd)
 {
     sink out{&fd, fd_write};
-    if (!seg.blocks.empty())
-        return write_image(seg.blocks, opt.format, infile_name(opt), out, entry);
-    const block whole{seg.base, {seg.data}};
-    return write_image({&whole, 1}, opt.format, infile_name(opt), out, entry);
+    if (opt.format == raw)
+        return write_raw(*j.img, j.raw_span, opt.fill.value_or(0xFF), out);
+    return write_image(j.blocks, opt.format, infile_name(opt), out, j.entry);
 }
 
 std::string failure(hex_result r, int format, const std::string& outname,
@@ -116,17 +120,95 @@ std::string failure(hex_result r, int format, const std::string& outname,
     }
 }
 
-// -base n, -entry n: the number after the option word.
+// The numbers after an option word (-base n, -range lo size ...) into values; the message
+// when one is missing or bad.
+std::optional<std::string> number_args(const char* const*& a, std::string_view option,
+                                       std::span<std::uint32_t* const> values)
+{
+    for (std::uint32_t* v : values) {
+        if (!a[1])
+            return "No argument on -" + std::string(option) + " option\n";
+        auto n = getnum(*++a);
+        if (!n)
+            return "Bad number on -" + std::string(option) + " option\n";
+        *v = *n;
+    }
+    return std::nullopt;
+}
+
 std::optional<std::string> number_arg(const char* const*& a, std::string_view option,
                                       std::uint32_t& value)
 {
-    if (!a[1])
-        return "No argument on -" + std::string(option) + " option\n";
-    auto v = getnum(*++a);
-    if (!v)
-        return "Bad number on -" + std::string(option) + " option\n";
-    value = *v;
+    std::uint32_t* v[]{&value};
+    return number_args(a, option, v);
+}
+
+// lo size: the range [lo, lo + size), which must hold an address and end by 4 GiB.
+std::optional<std::string> range_args(const char* const*& a, std::string_view option,
+                                      std::optional<span_of>& r)
+{
+    std::uint32_t lo = 0, size = 0;
+    std::uint32_t* v[]{&lo, &size};
+    if (auto msg = number_args(a, option, v))
+        return msg;
+    if (size == 0 || std::uint64_t{lo} + size > past_4g)
+        return "Bad size on -" + std::string(option) + " option\n";
+    r = span_of{lo, std::uint64_t{lo} + size};
     return std::nullopt;
+}
+
+std::optional<std::string> crc_args(const char* const*& a, crc_request& req)
+{
+    if (!a[1])
+        return "No argument on -crc option\n";
+    ++a;
+    for (const crc_row& row : crc_kinds)
+        if (cistrcmp(*a, row.word) == 0)
+            req.row = &row;
+    if (!req.row)
+        return "Bad kind on -crc option, use crc32, crc32be, stm32 or crc16\n";
+    std::uint32_t at = 0;
+    if (auto msg = number_arg(a, "crc", at))
+        return msg;
+    req.at = at;
+    return std::nullopt;
+}
+
+struct option_result {
+    bool matched = false;
+    std::optional<std::string> error;
+};
+
+std::optional<std::string> fill_arg(const char* const*& a, options& opt)
+{
+    std::uint32_t b = 0;
+    if (auto msg = number_arg(a, "fill", b))
+        return msg;
+    if (b > 0xFF)
+        return "Bad number on -fill option\n";
+    opt.fill = static_cast<unsigned char>(b);
+    return std::nullopt;
+}
+
+// The option words that take arguments beyond -base: each sets its part of opt.
+option_result image_option(std::string_view word, const char* const*& a, options& opt,
+                           std::optional<span_of>& crcrange)
+{
+    if (cistrcmp(word, "entry") == 0) {
+        opt.entryflag = true;
+        return {true, number_arg(a, "entry", opt.entry)};
+    }
+    if (cistrcmp(word, "fill") == 0)
+        return {true, fill_arg(a, opt)};
+    if (cistrcmp(word, "range") == 0)
+        return {true, range_args(a, "range", opt.range)};
+    if (cistrcmp(word, "crcrange") == 0)
+        return {true, range_args(a, "crcrange", crcrange)};
+    if (cistrcmp(word, "crc") == 0) {
+        opt.crc.emplace();
+        return {true, crc_args(a, *opt.crc)};
+    }
+    return {};
 }
 
 }  // namespace
@@ -187,6 +269,7 @@ std::optional<std::uint32_t> getnum(std::string_view arg)
 
 scan_result scan_args(const char* const* argv, options& opt)
 {
+    std::optional<span_of> crcrange;
     for (const char* const* a = argv[0] ? argv + 1 : argv; *a; a++) {
         std::string_view arg = *a;
         if (!arg.starts_with('-')) {
@@ -207,23 +290,25 @@ scan_result scan_args(const char* const* argv, options& opt)
             opt.baseflag = true;
         } else if (cistrcmp(word, "bin") == 0 || cistrcmp(word, "binary") == 0) {
             opt.binaryflag = true;
-        } else if (cistrcmp(word, "entry") == 0) {
-            if (auto msg = number_arg(a, "entry", opt.entry))
-                return {scan_status::error, *msg};
-            opt.entryflag = true;
         } else if (cistrcmp(word, "info") == 0) {
             opt.info = true;
+        } else if (option_result o = image_option(word, a, opt, crcrange); o.matched) {
+            if (o.error)
+                return {scan_status::error, *o.error};
         } else if (int f = format_number(word)) {
             if (opt.format)
-                return {scan_status::error, "Duplicate formats, -" +
-                                                std::string(formats[opt.format].word) + " & -" +
-                                                std::string(formats[f].word) + "\n"};
+                return {scan_status::error, "Duplicate formats, -" + format_word(opt.format) +
+                                                " & -" + format_word(f) + "\n"};
             opt.format = f;
         } else {
             return {scan_status::error, "Unrecognised format or option, -" + std::string(word) +
                                             ", enter Zorbin -help for help\n"};
         }
     }
+    if (crcrange && !opt.crc)
+        return {scan_status::error, "Option -crcrange needs -crc\n"};
+    if (opt.crc)
+        opt.crc->covered = crcrange;
     if (!opt.format && !opt.info)
         return {scan_status::usage, "No format specified (use -help for help)\n"};
     return {};
@@ -255,28 +340,35 @@ std::string load(const options& opt, loaded& in)
     return msg;
 }
 
-std::string write_segment(const segment& seg, const options& opt, fw::file_id input,
-                          written_files& done, std::optional<std::uint64_t> entry)
+job job_of(const segment& seg)
 {
-    if (!seg.outfile) {
-        hex_result r = convert(seg, opt, fw::std_out, entry);
+    job j{seg.outfile, seg.name, {}, {}, nullptr, {}};
+    j.blocks.push_back({seg.base, {seg.data}});
+    return j;
+}
+
+std::string write_job(const job& j, const options& opt, fw::file_id input, written_files& done)
+{
+    const std::optional<std::uint64_t> entry = j.entry;
+    if (!j.outfile) {
+        hex_result r = convert(j, opt, fw::std_out);
         return r == hex_result::ok ? std::string()
                                    : failure(r, opt.format, "standard output", entry);
     }
-    const std::string& name = *seg.outfile;
+    const std::string& name = *j.outfile;
     fw::file_id id;
     bool taken = fw::id_of(name, id);
     if (taken && id == input)
         return "Output file " + name + " is the input file " + std::string(infile_name(opt)) +
                ", not overwritten\n";
     if (taken && done.contains(id))
-        return "Segment " + seg.name + " of " + std::string(infile_name(opt)) +
+        return "Segment " + j.name + " of " + std::string(infile_name(opt)) +
                " would overwrite " + name + ", written before in this run\n";
 
     fw::outfile f;
     if (fw::out_open(f, name) != 0)
         return "Error opening " + name + " for output\n";
-    hex_result r = convert(seg, opt, f.fd, entry);
+    hex_result r = convert(j, opt, f.fd);
     if (r != hex_result::ok) {
         fw::out_abort(f);
         return failure(r, opt.format, name, entry);

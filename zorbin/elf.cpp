@@ -265,26 +265,21 @@ std::string sections(const reader& r, const layout& l, const table& sh, const pr
     return {};
 }
 
-// Sorts the pieces by address and joins those that touch into blocks; "" or the first overlap.
-std::string join(std::vector<piece_at>& pieces, const char* what, elf_image& img)
+// Sorts the pieces by address into the image's parts; "" or the first overlap.
+std::string join(std::vector<piece_at>& pieces, const char* what, image& img)
 {
     std::stable_sort(pieces.begin(), pieces.end(), [](const piece_at& a, const piece_at& b) {
         return a.from.load < b.from.load;
     });
-    std::uint64_t last = 0;  // highest address of the block being built
-    for (piece_at& p : pieces) {
-        const std::uint64_t addr = p.from.load;
-        if (!img.blocks.empty() && addr <= last) {
-            const piece_at& q = *(&p - 1);
+    for (std::size_t k = 1; k < pieces.size(); ++k) {
+        const piece_at &q = pieces[k - 1], &p = pieces[k];
+        if (p.from.load <= q.from.load + (q.data.size() - 1))
             return std::string(what) + "s " + std::to_string(q.index) + " and " +
-                   std::to_string(p.index) + " overlap at load address " + hex(addr);
-        }
-        if (img.blocks.empty() || addr != last + 1)
-            img.blocks.push_back({addr, {}});
-        img.blocks.back().pieces.push_back(p.data);
-        last = addr + (p.data.size() - 1);
-        img.pieces.push_back(std::move(p.from));
+                   std::to_string(p.index) + " overlap at load address " + hex(p.from.load);
     }
+    img.parts.reserve(pieces.size());
+    for (piece_at& p : pieces)
+        img.parts.push_back({p.data, std::move(p.from)});
     return {};
 }
 
@@ -298,12 +293,12 @@ bool is_elf(std::span<const unsigned char> file)
 
 elf_image read_elf(std::span<const unsigned char> file)
 {
-    elf_image img;
+    elf_image r;
+    image& img = r.img;
     auto fail = [&](std::string why) {
-        img.blocks.clear();
-        img.pieces.clear();
-        img.error = std::move(why);
-        return std::move(img);
+        img.parts.clear();
+        r.error = std::move(why);
+        return std::move(r);
     };
     if (file.size() < ident_size)
         return fail("file ends inside the 16-byte identification");
@@ -315,65 +310,47 @@ elf_image read_elf(std::span<const unsigned char> file)
     if (version != 1)
         return fail("unknown version " + std::to_string(version));
     const layout& l = cls == 1 ? elf32 : elf64;
-    const reader r{file, order == 2};
-    if (!r.holds(0, l.ehdr))
+    const reader rd{file, order == 2};
+    if (!rd.holds(0, l.ehdr))
         return fail("file ends inside the " + std::to_string(l.ehdr) + "-byte header");
     img.kind = std::string(cls == 1 ? "ELF32" : "ELF64") +
                (order == 2 ? " big-endian" : " little-endian");
-    img.entry = r.at(l.e_entry, l.word);
+    if (const std::uint64_t entry = rd.at(l.e_entry, l.word); entry != 0)
+        img.entry = entry;
 
-    table sh{r.at(l.e_shoff, l.word), r.at(l.e_shnum, 2), r.at(l.e_shentsize, 2)};
-    table ph{r.at(l.e_phoff, l.word), r.at(l.e_phnum, 2), r.at(l.e_phentsize, 2)};
+    table sh{rd.at(l.e_shoff, l.word), rd.at(l.e_shnum, 2), rd.at(l.e_shentsize, 2)};
+    table ph{rd.at(l.e_phoff, l.word), rd.at(l.e_phnum, 2), rd.at(l.e_phentsize, 2)};
     if (sh.off == 0)
         sh.count = 0;
     // Past 0xFFFF sections (or 0xFFFE program headers) the real counts live in section 0.
     if (sh.off != 0 && (sh.count == 0 || ph.count == pn_xnum)) {
         table first{sh.off, 1, sh.entsize};
-        if (std::string why = check_table(r, first, l.shdr, "section"); !why.empty())
+        if (std::string why = check_table(rd, first, l.shdr, "section"); !why.empty())
             return fail(why);
         if (sh.count == 0)
-            sh.count = r.at(sh.off + l.sh_size, l.word);
+            sh.count = rd.at(sh.off + l.sh_size, l.word);
         if (ph.count == pn_xnum)
-            ph.count = r.at(sh.off + l.sh_info, 4);
+            ph.count = rd.at(sh.off + l.sh_info, 4);
     }
     if (ph.off == 0)
         ph.count = 0;
-    if (std::string why = check_table(r, ph, l.phdr, "program"); !why.empty())
+    if (std::string why = check_table(rd, ph, l.phdr, "program"); !why.empty())
         return fail(why);
-    if (std::string why = check_table(r, sh, l.shdr, "section"); !why.empty())
+    if (std::string why = check_table(rd, sh, l.shdr, "section"); !why.empty())
         return fail(why);
 
     program prog;
-    if (std::string why = load_segments(r, l, ph, sh.count > 0, prog); !why.empty())
+    if (std::string why = load_segments(rd, l, ph, sh.count > 0, prog); !why.empty())
         return fail(why);
     std::vector<piece_at> pieces = std::move(prog.pieces);
     if (sh.count > 0)
-        if (std::string why = sections(r, l, sh, prog, pieces); !why.empty())
+        if (std::string why = sections(rd, l, sh, prog, pieces); !why.empty())
             return fail(why);
     if (pieces.empty())
         return fail("no loadable contents");
     if (std::string why = join(pieces, sh.count > 0 ? "section" : "segment", img); !why.empty())
         return fail(why);
-    return img;
-}
-
-void rebase(elf_image& img, std::uint32_t base)
-{
-    if (img.blocks.empty())
-        return;
-    const std::uint64_t lowest = img.blocks.front().base;
-    auto move = [&](std::uint64_t a) {
-        const std::uint64_t distance = a - lowest;
-        return distance > ~std::uint64_t{0} - base ? ~std::uint64_t{0} : distance + base;
-    };
-    for (block& b : img.blocks)
-        b.base = move(b.base);
-    for (origin& o : img.pieces)
-        o.load = move(o.load);
-    // An entry point of 0 is none, and stays none. Another may lie below the image: it keeps
-    // its distance, modulo 2^64, and a format's field check then refuses what does not fit.
-    if (img.entry != 0)
-        img.entry = img.entry - lowest + base;
+    return r;
 }
 
 std::string elf_message(std::string_view infile, std::string_view what)

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine.h"
+#include "image.h"
 
 namespace zb {
 
@@ -16,11 +16,8 @@ namespace zb {
 bool is_elf(std::span<const unsigned char> file);
 
 struct elf_image {
-    std::vector<block> blocks;   // ascending load addresses; no two touch or overlap
-    std::vector<origin> pieces;  // where each piece of the blocks came from, in the same order
-    std::uint64_t entry = 0;     // e_entry
-    std::string kind;            // "ELF32 little-endian" and so on
-    std::string error;           // what is wrong with the file; empty when it was read
+    image img;          // its parts at their load addresses, e_entry unless it is 0
+    std::string error;  // what is wrong with the file; empty when it was read
 };
 
 // The loadable contents, placed where a loader of the PT_LOAD segments places them: every
@@ -33,11 +30,6 @@ struct elf_image {
 // load addresses. Pieces that touch form one block; pieces that overlap are an error. Time
 // and memory grow with the file, whatever its headers claim.
 elf_image read_elf(std::span<const unsigned char> file);
-
-// Moves the image so that its lowest address becomes base, every block, piece and the entry
-// point (unless it is 0, which is none) keeping its distance from it. An address that would pass 64 bits becomes the highest
-// one, past every limit.
-void rebase(elf_image& img, std::uint32_t base);
 
 // "Bad ELF image <infile>: <what>\n"
 std::string elf_message(std::string_view infile, std::string_view what);
