@@ -252,9 +252,8 @@ op_error raw_span(const image& img, std::optional<span_of> r, span_of& out)
         return {};
     }
     out = {lowest(img), end_of(img)};
-    if (out.end - out.lo <= raw_max)
-        return {};
-    // Name the widest gap: most often a RAM section left in a flash image.
+    // Name the widest gap: most often a RAM section left in a flash image. An image without
+    // gaps is as large as its data, whatever its size.
     op_error e = err(op_fault::raw_too_wide, out.end - out.lo);
     for (std::size_t k = 1; k < img.parts.size(); ++k) {
         const std::uint64_t gap = img.parts[k].from.load - end_of(img.parts[k - 1]);
@@ -264,7 +263,7 @@ op_error raw_span(const image& img, std::optional<span_of> r, span_of& out)
             e.name = img.parts[k].from.name;
         }
     }
-    return e;
+    return out.end - out.lo > raw_max && e.b > 0 ? e : op_error{};
 }
 
 }  // namespace zb

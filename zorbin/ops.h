@@ -27,7 +27,7 @@ enum class op_fault {
     crc_overlap,         // the field lies inside the covered range
     crc_misaligned,      // stm32: covered start or length not a multiple of 4
     crc_past_4g,         // the field runs past 4 GiB
-    raw_too_wide,        // -raw without -range over more than raw_max bytes
+    raw_too_wide,        // -raw without -range over more than raw_max bytes, gaps among them
 };
 
 // A fault and the addresses its message names: a, b, c as the message table says.
@@ -65,7 +65,8 @@ op_error apply_crc(image& img, const crc_request& req);
 // The largest span -raw writes without -range.
 inline constexpr std::uint64_t raw_max = 16u << 20;
 
-// The span -raw writes: r, else the image's; raw_too_wide past raw_max without r.
+// The span -raw writes: r, else the image's; raw_too_wide when that is past raw_max and has
+// gaps, which -raw would write out as fill.
 op_error raw_span(const image& img, std::optional<span_of> r, span_of& out);
 
 }  // namespace zb
