@@ -25,8 +25,8 @@ struct options {
     std::string stdout_path;            // when set, standard output goes to this file
                                         // (for example /dev/full) instead of result.out
     long long file_size_limit = 0;      // when set, no file of the run grows past this many
-                                        // bytes: a write beyond fails with EFBIG, as on a
-                                        // full disk (SIGXFSZ is ignored)
+                                        // bytes, as under ulimit -f: SIGXFSZ at its default,
+                                        // which ends a program that does not ignore it
     unsigned run_as = 0;                // when set and the tests run as root: the user and
                                         // group id the program runs as, a user with no
                                         // privilege over other users' files

@@ -3,6 +3,8 @@
 // file, and an old load file stays as it was, with nothing left beside it.
 #include "kelvash_fixture.h"
 
+#include <thread>
+
 namespace {
 
 class kelvash_failure : public kt::fixture {};
@@ -59,6 +61,36 @@ TEST_F(kelvash_failure, disk_full_keeps_the_old_load_file_and_leaves_nothing_els
         else
             EXPECT_FALSE(exists("out.ld"));
         EXPECT_EQ(others({"task.s", "out.ld"}), std::vector<std::string>{});
+    }
+}
+
+// Two runs at once writing one load file that has a second link (make -j, two rules for one
+// file): the old file is rewritten in place by each in turn, so it ends as the whole output of
+// one of them, never a mix of both.
+TEST_F(kelvash_failure, two_runs_writing_one_linked_load_file_never_mix)
+{
+    put("a.aif", "AIF" + std::string(3 << 20, 'a'));
+    put("b.aif", "AIF" + std::string(2 << 20, 'b'));
+    ASSERT_EQ(run({"-a", "-o", "a.ld", "a.aif"}).status, 0);
+    ASSERT_EQ(run({"-a", "-o", "b.ld", "b.aif"}).status, 0);
+    const std::string a = get("a.ld"), b = get("b.ld");
+    for (int round = 0; round < 10; round++) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        std::filesystem::remove(dir / "out.ld");
+        std::filesystem::remove(dir / "link.ld");
+        put("out.ld", "previous");
+        std::filesystem::create_hard_link(dir / "out.ld", dir / "link.ld");
+        th::result ra, rb;
+        std::thread ta([&] { ra = run({"-a", "-o", "out.ld", "a.aif"}); });
+        std::thread tb([&] { rb = run({"-a", "-o", "out.ld", "b.aif"}); });
+        ta.join();
+        tb.join();
+        EXPECT_EQ(ra.status, 0) << ra.err;
+        EXPECT_EQ(rb.status, 0) << rb.err;
+        std::string got = get("link.ld");
+        EXPECT_TRUE(got == a || got == b) << "bytes of both runs mixed: " << got.size() << " bytes";
+        EXPECT_EQ(get("out.ld"), got);
+        EXPECT_EQ(others({"a.aif", "b.aif", "a.ld", "b.ld", "out.ld", "link.ld"}), std::vector<std::string>{});
     }
 }
 
