@@ -217,7 +217,7 @@ TEST_F(fileio, a_path_as_long_as_a_plain_create_takes)
     for (const char* step : {"new", "replaced", "in place"}) {
         SCOPED_TRACE(step);
         if (std::string_view(step) == "in place")
-            fs::create_hard_link(out, d / "link");
+            fs::create_hard_link(out, d / "l");
         ASSERT_EQ(fw::out_open(f, out), 0);
         ASSERT_EQ(fw::write_all(f.fd, step), 0);
         ASSERT_EQ(fw::out_commit(f), 0);
