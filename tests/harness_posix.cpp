@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
@@ -156,5 +157,28 @@ std::string which(const std::string& name)
 bool built_for_windows() { return false; }
 
 bool privileged() { return geteuid() == 0; }
+
+std::string system_fault(std::string_view file)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path p(file);
+    if (file == "/dev/stdout") {
+        if (!fs::is_symlink(p, ec))
+            return "/dev/stdout is not a symbolic link to the descriptor";
+        auto to = fs::read_symlink(p, ec).string();
+        if (to != "/proc/self/fd/1" && to != "/dev/fd/1")
+            return "/dev/stdout leads to " + to + ", not to /proc/self/fd/1";
+        return "";
+    }
+    if (file == "/dev/full") {
+        if (!fs::is_character_file(p, ec))
+            return "/dev/full is not a character device";
+        if (::access("/dev/full", W_OK) != 0)
+            return "/dev/full may not be written";
+        return "";
+    }
+    return std::string(file) + " is not a file the tests know how to check";
+}
 
 }  // namespace th
