@@ -75,8 +75,10 @@ result run_argv(const std::string& path, const std::vector<std::string>& argv, c
         dup2(err[1], 2);
         if (opt.file_size_limit > 0) {
             // As a shell's ulimit -f leaves it: a write past the limit raises SIGXFSZ, whose
-            // default ends the process unless the program itself sees to it.
-            signal(SIGXFSZ, SIG_DFL);
+            // default ends the process unless the program itself sees to it. A Windows
+            // program cannot, so under Wine the limit stands for a full disk and the signal is
+            // ignored for it.
+            signal(SIGXFSZ, windows() ? SIG_IGN : SIG_DFL);
             struct rlimit rl;
             rl.rlim_cur = rl.rlim_max = static_cast<rlim_t>(opt.file_size_limit);
             if (setrlimit(RLIMIT_FSIZE, &rl) != 0)
