@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -34,6 +35,11 @@ int write_all(int fd, std::string_view s)
 }
 
 namespace {
+
+// A file size limit (ulimit -f) is a write error like a full disk: the write fails with
+// EFBIG, and the run ends with its message, its temporary file removed and the old file whole,
+// instead of being killed halfway by SIGXFSZ.
+[[gnu::constructor]] void size_limit_as_error() { ::signal(SIGXFSZ, SIG_IGN); }
 
 mode_t create_mode()
 {
@@ -82,12 +88,12 @@ std::string resolve(const std::string& path)
 
 // Temporary files to remove should SIGINT, SIGTERM or SIGHUP end the run: an interrupted
 // conversion of a large image would otherwise leave gigabytes of hidden litter.
-pending_files<char, PATH_MAX> pending;
+pending_files<char, NAME_MAX + 1> pending;
 constexpr int cleanup_signals[] = {SIGINT, SIGTERM, SIGHUP};
 
 extern "C" void remove_pending_and_die(int sig)
 {
-    pending.remove_all([](const char* path) { ::unlink(path); });
+    pending.remove_all([](int dir, const char* name) { ::unlinkat(dir, name, 0); });
     // Ended by the same signal, so that the shell or make sees why the run stopped.
     ::signal(sig, SIG_DFL);
     ::raise(sig);
@@ -124,13 +130,54 @@ sigset_t hold_signals()
     return old;
 }
 
+// Forgets the temporary file, which is gone by now, and lets its directory go.
+void forget_tmp(outfile& f)
+{
+    if (!f.tmp.empty())
+        pending.unwatch(f.tmp, f.dir);
+    f.tmp.clear();
+    if (f.dir >= 0)
+        ::close(f.dir);
+    f.dir = -1;
+}
+
 void remove_tmp(outfile& f)
 {
-    if (f.tmp.empty())
-        return;
-    ::unlink(f.tmp.c_str());
-    pending.unwatch(f.tmp);
-    f.tmp.clear();
+    if (!f.tmp.empty())
+        ::unlinkat(f.dir, f.tmp.c_str(), 0);
+    forget_tmp(f);
+}
+
+// The directory that will hold the temporary file, open for the calls relative to it. Linux
+// opens it with O_PATH, which asks only for the right to search it.
+int open_dir(const std::string& dir)
+{
+#ifdef O_PATH
+    return ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+#else
+    return ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+#endif
+}
+
+// A new file ".fwkit-" and six letters in dir, created for reading and writing by us alone
+// (as mkostemp makes one, but relative to dir); its name in name. -1 with errno set.
+int create_temporary(int dir, std::string& name)
+{
+    static constexpr char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    static unsigned seed = static_cast<unsigned>(::getpid()) * 2654435761u ^
+                           static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(&name));
+    for (int attempt = 0; attempt < 100; attempt++) {
+        name = ".fwkit-";
+        for (int k = 0; k < 6; k++) {
+            seed = seed * 1103515245u + 12345u;
+            name += letters[(seed >> 16) % 62];
+        }
+        int fd = ::openat(dir, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    errno = EEXIST;
+    return -1;
 }
 
 // The temporary file takes over the old file's owner, group and mode, as a plain write would
@@ -178,24 +225,42 @@ int copy_fd(int from, int to, off_t& size)
     }
 }
 
+// Waits for the exclusive lock on fd: another run that rewrites the same file in place (make
+// -j with two rules for one output) copies its bytes before or after ours, never among them.
+int lock(int fd)
+{
+    while (::flock(fd, LOCK_EX) != 0)
+        if (errno != EINTR)
+            return errno;
+    return 0;
+}
+
 // Copies the finished temporary file into the old file, which keeps its inode, links, owner
 // and mode. The old bytes are overwritten before the file is cut to its new length, so a
-// disk that is nearly full needs room only for the growth, and that room is claimed first. The signals that would remove the
-// temporary file wait until the old file is whole again.
+// disk that is nearly full needs room only for the growth, and that room is claimed first.
+// The signals that would remove the temporary file wait until the old file is whole again;
+// they do not wait while another writer holds the lock.
 int rewrite_in_place(outfile& f)
 {
-    sigset_t old = hold_signals();
     int e = 0;
-    int from = ::open(f.tmp.c_str(), O_RDONLY | O_CLOEXEC);
-    int to = from < 0 ? -1 : ::open(f.dest.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, create_mode());
+    int to = ::open(f.dest.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, create_mode());
+    if (to < 0 || (e = lock(to)) != 0) {
+        e = to < 0 ? errno : e;
+        if (to >= 0)
+            ::close(to);
+        remove_tmp(f);
+        return e;
+    }
+    sigset_t old = hold_signals();
+    int from = ::openat(f.dir, f.tmp.c_str(), O_RDONLY | O_CLOEXEC);
     off_t size = 0;
     struct stat st;
-    if (from < 0 || to < 0 || ::fstat(from, &st) != 0)
+    if (from < 0 || ::fstat(from, &st) != 0)
         e = errno;
     else if ((e = reserve(to, st.st_size)) == 0 && (e = copy_fd(from, to, size)) == 0 &&
              ::ftruncate(to, size) != 0)
         e = errno;
-    if (to >= 0 && ::close(to) != 0 && e == 0)
+    if (::close(to) != 0 && e == 0)
         e = errno;
     if (from >= 0)
         ::close(from);
@@ -284,19 +349,24 @@ int out_open(outfile& f, const std::string& path)
         return errno;
 
     install_cleanup();
-    std::string tmpl = dir_of(f.dest) + "/.fwkit-XXXXXX";
+    f.dir = open_dir(dir_of(f.dest));
+    if (f.dir < 0)
+        return errno;
+    std::string name;
     sigset_t old = hold_signals();
-    int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
+    int fd = create_temporary(f.dir, name);
     int e = errno;
     if (fd >= 0)
-        pending.watch(tmpl);
+        pending.watch(name, f.dir);
     ::sigprocmask(SIG_SETMASK, &old, nullptr);
     // No temporary file, no run: overwriting in place could leave the old file half
     // rewritten, so a directory we may not add to is an open failure like any other.
-    if (fd < 0)
+    if (fd < 0) {
+        forget_tmp(f);
         return e;
+    }
     f.fd = fd;
-    f.tmp = tmpl;
+    f.tmp = name;
     // A new file gets 0666 less umask, as a plain create gives it.
     if (!exists && ::fchmod(fd, create_mode()) != 0) {
         e = errno;
@@ -321,9 +391,8 @@ int out_commit(outfile& f)
     }
     // A refused rename (a sticky directory, a file mounted on its own) leaves the old file
     // where it is; it still receives the output, as a plain write would give it.
-    if (!f.in_place && ::rename(f.tmp.c_str(), f.dest.c_str()) == 0) {
-        pending.unwatch(f.tmp);
-        f.tmp.clear();
+    if (!f.in_place && ::renameat(f.dir, f.tmp.c_str(), AT_FDCWD, f.dest.c_str()) == 0) {
+        forget_tmp(f);
         return 0;
     }
     return rewrite_in_place(f);

@@ -55,7 +55,11 @@ bool descriptor_name(std::string_view path);
 struct outfile {
     std::string path;  // the name the user gave
     std::string dest;  // what gets replaced: path, or the file a symbolic link leads to
-    std::string tmp;   // temporary file; empty when writing directly
+    std::string tmp;   // temporary file; empty when writing directly. On POSIX systems its
+                       // name in the directory open on dir, so that its path may be longer
+                       // than the system takes for one name: any output a plain create
+                       // accepts is accepted
+    int dir = -1;
     int fd = -1;
     // The old file is rewritten in place from the finished temporary file rather than
     // replaced by it: it has other hard links, or the temporary file could not take its

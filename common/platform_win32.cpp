@@ -284,6 +284,15 @@ int copy_in_place(const std::wstring& tmp, const std::wstring& dest)
         ::CloseHandle(from);
         return e;
     }
+    // Another run that rewrites the same file in place (make -j with two rules for one
+    // output) copies its bytes before or after ours, never among them.
+    OVERLAPPED whole{};
+    if (!::LockFileEx(to, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
+        int e = last_errno();
+        ::CloseHandle(to);
+        ::CloseHandle(from);
+        return e;
+    }
     int e = 0;
     std::string buf(std::size_t{1} << 20, '\0');
     for (;;) {
@@ -306,6 +315,7 @@ int copy_in_place(const std::wstring& tmp, const std::wstring& dest)
     }
     if (e == 0 && !::SetEndOfFile(to))
         e = last_errno();
+    ::UnlockFileEx(to, 0, MAXDWORD, MAXDWORD, &whole);
     if (!::CloseHandle(to) && e == 0)
         e = last_errno();
     ::CloseHandle(from);
@@ -320,7 +330,7 @@ pending_files<wchar_t, MAX_PATH * 4> pending;
 
 BOOL WINAPI remove_pending(DWORD)
 {
-    pending.remove_all([](const wchar_t* path) { ::DeleteFileW(path); });
+    pending.remove_all([](int, const wchar_t* path) { ::DeleteFileW(path); });
     return FALSE;
 }
 

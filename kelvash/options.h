@@ -10,13 +10,18 @@
 
 namespace kv {
 
+// The load file and task name of a run that names neither: a field still holding one of them
+// counts as not given.
+inline constexpr std::string_view default_out_file = "out.ld";
+inline constexpr std::array<char, 4> default_task_name{'L', 'D', 'B', 'L'};
+
 // The task parameters of one run: what the header and the report show. Each starts at a marker
 // meaning "not given"; the defaults file fills only fields still at their marker, so an explicit
 // marker value counts as not given.
 struct task {
     char code_type = 0;  // 'A' absolute, 'R' relocatable
-    std::string out_file = "out.ld";
-    std::array<char, 4> task_name{'L', 'D', 'B', 'L'};  // no terminator; a short name ends in NULs
+    std::string out_file{default_out_file};
+    std::array<char, 4> task_name = default_task_name;  // no terminator; a short name ends in NULs
     std::int32_t load_address = -1;
     std::int32_t entry_point = -1;
     std::int32_t supv_stack_size = -1;

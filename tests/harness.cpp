@@ -68,8 +68,30 @@ std::string sample(std::string_view name)
     return std::string(FWKIT_SOURCE_DIR "/samples/") + std::string(name);
 }
 
+namespace {
+
+// With FWKIT_TEST_STARTS naming a file, the name of every test that starts a program under
+// test goes into it, once: the Windows run tells those apart from the tests that only call
+// the Linux core.
+void note_start()
+{
+    static std::string noted;
+    const char* file = std::getenv("FWKIT_TEST_STARTS");
+    const auto* t = ::testing::UnitTest::GetInstance()->current_test_info();
+    if (!file || !*file || !t)
+        return;
+    std::string name = std::string(t->test_suite_name()) + "." + t->name();
+    if (name == noted)
+        return;
+    noted = name;
+    std::ofstream(file, std::ios::app) << name << "\n";
+}
+
+}  // namespace
+
 std::string command(std::string_view prog)
 {
+    note_start();
     std::string c;
     for (const auto& w : emulator())
         c += w + " ";
@@ -78,6 +100,7 @@ std::string command(std::string_view prog)
 
 result run(std::string_view prog, const std::vector<std::string>& args, const options& opt)
 {
+    note_start();
     std::vector<std::string> argv = emulator();
     argv.push_back(bin(prog));
     argv.insert(argv.end(), args.begin(), args.end());
@@ -109,6 +132,12 @@ void write_file(const std::filesystem::path& p, std::string_view bytes)
 }
 
 bool have_tool(const char* name) { return which(name) != name; }
+
+bool all_required()
+{
+    return env_or("CI", "") == "true" || env_or("REQUIRE_ORACLES", "") == "1";
+}
+
 
 void tmpdir::SetUp()
 {

@@ -25,8 +25,8 @@ struct options {
     std::string stdout_path;            // when set, standard output goes to this file
                                         // (for example /dev/full) instead of result.out
     long long file_size_limit = 0;      // when set, no file of the run grows past this many
-                                        // bytes: a write beyond fails with EFBIG, as on a
-                                        // full disk (SIGXFSZ is ignored)
+                                        // bytes, as under ulimit -f: SIGXFSZ at its default,
+                                        // which ends a program that does not ignore it
     unsigned run_as = 0;                // when set and the tests run as root: the user and
                                         // group id the program runs as, a user with no
                                         // privilege over other users' files
@@ -89,6 +89,16 @@ bool privileged();
 // True in the tests built for Windows, whose direct calls into the core meet Windows.
 bool built_for_windows();
 
+// True where every tool and privilege the tests use is there (CI=true, or REQUIRE_ORACLES=1):
+// a test that would skip for want of one fails instead.
+bool all_required();
+
+// What is wrong with the system for a test that leans on one of its files: empty when
+// /dev/stdout is a symbolic link to the descriptor (/proc/self/fd/1), or /dev/full a character
+// device that may be written, as on any Linux system; otherwise the fault, so that a broken
+// system is not taken for a broken kit.
+std::string system_fault(std::string_view file);
+
 // A fresh temporary directory per test, removed afterwards.
 class tmpdir : public ::testing::Test {
 protected:
@@ -101,14 +111,23 @@ protected:
 
 }  // namespace th
 
-// Skips the test with a visible reason when an oracle tool is missing, or fails it when
-// REQUIRE_ORACLES=1 asks that every oracle be present.
-#define REQUIRE_TOOL(name)                                                             \
+// Skips the test with the reason why when what it needs is not there, or fails it where
+// everything is required (th::all_required).
+#define REQUIRE_THAT(cond, why)                                                        \
     do {                                                                               \
-        if (!th::have_tool(name)) {                                                    \
-            const char* req = std::getenv("REQUIRE_ORACLES");                          \
-            if (req && std::string_view(req) == "1")                                   \
-                FAIL() << "oracle " << (name) << " is missing and REQUIRE_ORACLES=1";  \
-            GTEST_SKIP() << "oracle " << (name) << " is not installed";                \
+        if (!(cond)) {                                                                 \
+            if (th::all_required())                                                    \
+                FAIL() << why << " (required here: CI=true or REQUIRE_ORACLES=1)";     \
+            GTEST_SKIP() << why;                                                       \
         }                                                                              \
     } while (0)
+
+// A tool the test runs, such as an oracle.
+#define REQUIRE_TOOL(name) REQUIRE_THAT(th::have_tool(name), "tool " << (name) << " is not installed")
+
+// The rights of the superuser, for files of other users and mounts of the test's own.
+#define REQUIRE_PRIVILEGE(what) REQUIRE_THAT(th::privileged(), "needs root: " << what)
+
+// A system file the test leans on, as th::system_fault checks it.
+#define REQUIRE_SYSTEM_FILE(file) \
+    REQUIRE_THAT(th::system_fault(file).empty(), "the system is at fault, not the kit: " << th::system_fault(file))

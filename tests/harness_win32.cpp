@@ -17,4 +17,7 @@ bool built_for_windows() { return true; }
 
 bool privileged() { return false; }
 
+// The tests built for Windows lean on no system file.
+std::string system_fault(std::string_view) { return ""; }
+
 }  // namespace th

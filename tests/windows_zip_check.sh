@@ -24,16 +24,19 @@ trap 'wine_stop; rm -rf "$work"' EXIT
 (cd "$work" && cmake -E tar xf "$zip")
 top=$work/$(basename "$zip" .zip)
 
-# The listing: the four programs side by side, the README and its guide, the manual pages as
-# text.
+# The listing: the four programs side by side, the README for Windows and the guide, the
+# manual pages as text.
 listing=$(cd "$top" && find . -type f | sort | tr '\n' ' ')
-want=$( (printf '%s\n' ./README.md ./doc/fwkit-echo.txt ./doc/kelvash.txt ./doc/orvane.txt \
+want=$( (printf '%s\n' ./README.txt ./doc/fwkit-echo.txt ./doc/kelvash.txt ./doc/orvane.txt \
            ./doc/zorbin.txt ./echo.exe ./kelvash.exe ./orvane.exe ./zorbin.exe
          cd "$src" && find ./docs -name '*.md') | sort | tr '\n' ' ')
 [ "$listing" = "$want" ] || fail "zip holds: $listing"
 # Linked statically: the programs need no DLL but the system's own.
 dlls=$(x86_64-w64-mingw32-objdump -p "$top"/*.exe | sed -n 's/^\tDLL Name: //p' | sort -u | tr '\n' ' ')
 [ "$dlls" = "KERNEL32.dll msvcrt.dll " ] || fail "the programs need $dlls"
+grep -q $'^  zorbin.exe ' "$top/README.txt" && grep -q $'\r$' "$top/README.txt" ||
+  fail "README.txt is no Windows README with CR LF line ends"
+! grep -qE 'build/|build-win|make demo|dpkg' "$top/README.txt" || fail "README.txt names the build tree"
 grep -q "ZORBIN(1)" "$top/doc/zorbin.txt" && grep -q $'\r$' "$top/doc/zorbin.txt" ||
   fail "doc/zorbin.txt is no rendered page with CR LF line ends"
 

@@ -11,6 +11,7 @@
 #include "fileio.h"
 #include "platform.h"
 #include "formats.h"
+#include "raw.h"
 
 namespace zb {
 
@@ -38,10 +39,15 @@ int format_number(std::string_view word)
     for (int f = 1; f < static_cast<int>(formats.size()); f++)
         if (cistrcmp(word, formats[f].word) == 0)
             return f;
-    return 0;
+    return cistrcmp(word, "raw") == 0 ? raw : 0;
 }
 
-std::string read_all(int fd, const std::string& name, loaded& in)
+std::string format_word(int f)
+{
+    return f == raw ? "raw" : std::string(formats[static_cast<std::size_t>(f)].word);
+}
+
+io_error read_all(int fd, loaded& in)
 {
     // A directory holds no bytes to convert; a pipe or a device has no size of its own to
     // hold the image in: refused as a pipe's failed seek is.
@@ -50,20 +56,19 @@ std::string read_all(int fd, const std::string& name, loaded& in)
     case 0:
         break;
     case EISDIR:
-        return "Error reading " + name + "\n";
+        return {io_fault::read};
     default:
-        return "Error seeking on " + name + "\n";
+        return {io_fault::seek};
     }
     in.id = info.id;
     auto size = info.size;
     if (size > max_input)
-        return "Input file " + name + " too big for the 32-bit address space, " +
-               std::to_string(size) + " bytes\n";
+        return {io_fault::input_too_big, {}, {}, size};
     // An empty file fails here too: there is no buffer of 0 bytes to convert.
     if (size > 0)
         in.data.reset(fw::big_alloc(static_cast<std::size_t>(size)));
     if (!in.data)
-        return "Unable to allocate " + std::to_string(size) + " bytes\n";
+        return {io_fault::no_memory, {}, {}, size};
     in.size = static_cast<std::size_t>(size);
 
     std::size_t got = 0;
@@ -71,7 +76,7 @@ std::string read_all(int fd, const std::string& name, loaded& in)
         std::size_t want = std::min(in.size - got, read_chunk);
         long long n = fw::pread(fd, in.data.get() + got, want, got);
         if (n <= 0)
-            return "Error reading " + name + "\n";
+            return {io_fault::read};
         got += static_cast<std::size_t>(n);
     }
     return {};
@@ -85,48 +90,117 @@ bool fd_write(void* ctx, const char* data, std::size_t n)
     return e == 0;
 }
 
-hex_result convert(const segment& seg, const options& opt, int fd,
-                   std::optional<std::uint64_t> entry)
+hex_result convert(const job& j, const options& opt, int fd)
 {
     sink out{&fd, fd_write};
-    if (!seg.blocks.empty())
-        return write_image(seg.blocks, opt.format, infile_name(opt), out, entry);
-    const block whole{seg.base, {seg.data}};
-    return write_image({&whole, 1}, opt.format, infile_name(opt), out, entry);
+    if (opt.format == raw)
+        return write_raw(*j.img, j.raw_span, opt.fill.value_or(0xFF), out);
+    return write_image(j.blocks, opt.format, infile_name(opt), out, j.entry);
 }
 
-std::string failure(hex_result r, int format, const std::string& outname,
-                    std::optional<std::uint64_t> entry)
+io_error failure(hex_result r, const std::string& outname, std::optional<std::uint64_t> entry)
 {
-    char msg[120];
     switch (r) {
     case hex_result::too_big:
-        std::snprintf(msg, sizeof msg, "Base and/or size too big for this format, max = 0x%X\n",
-                      static_cast<unsigned>(format_limit(format)));
-        return msg;
+        return {io_fault::too_big};
     case hex_result::entry_too_big:
-        std::snprintf(msg, sizeof msg,
-                      "Entry point 0x%llX too big for the end record of -%s, max = 0x%llX\n",
-                      static_cast<unsigned long long>(entry.value_or(0)),
-                      std::string(formats[static_cast<std::size_t>(format)].word).c_str(),
-                      static_cast<unsigned long long>(entry_limit(format)));
-        return msg;
-    default:
-        return "Error writing " + outname + "\n";
+        return {io_fault::entry_too_big, {}, {}, entry.value_or(0)};
+    case hex_result::ok:
+    case hex_result::write_error:
+        break;
     }
+    return {io_fault::write, outname};
 }
 
-// -base n, -entry n: the number after the option word.
+// The numbers after an option word (-base n, -range lo size ...) into values; the message
+// when one is missing or bad.
+std::optional<std::string> number_args(const char* const*& a, std::string_view option,
+                                       std::span<std::uint32_t* const> values)
+{
+    for (std::uint32_t* v : values) {
+        if (!a[1])
+            return "No argument on -" + std::string(option) + " option\n";
+        auto n = getnum(*++a);
+        if (!n)
+            return "Bad number on -" + std::string(option) + " option\n";
+        *v = *n;
+    }
+    return std::nullopt;
+}
+
 std::optional<std::string> number_arg(const char* const*& a, std::string_view option,
                                       std::uint32_t& value)
 {
-    if (!a[1])
-        return "No argument on -" + std::string(option) + " option\n";
-    auto v = getnum(*++a);
-    if (!v)
-        return "Bad number on -" + std::string(option) + " option\n";
-    value = *v;
+    std::uint32_t* v[]{&value};
+    return number_args(a, option, v);
+}
+
+// lo size: the range [lo, lo + size), which must hold an address and end by 4 GiB.
+std::optional<std::string> range_args(const char* const*& a, std::string_view option,
+                                      std::optional<span_of>& r)
+{
+    std::uint32_t lo = 0, size = 0;
+    std::uint32_t* v[]{&lo, &size};
+    if (auto msg = number_args(a, option, v))
+        return msg;
+    if (size == 0 || std::uint64_t{lo} + size > past_4g)
+        return "Bad size on -" + std::string(option) + " option\n";
+    r = span_of{lo, std::uint64_t{lo} + size};
     return std::nullopt;
+}
+
+std::optional<std::string> crc_args(const char* const*& a, crc_request& req)
+{
+    if (!a[1])
+        return "No argument on -crc option\n";
+    ++a;
+    for (const crc_row& row : crc_kinds)
+        if (cistrcmp(*a, row.word) == 0)
+            req.row = &row;
+    if (!req.row)
+        return "Bad kind on -crc option, use crc32, crc32be, stm32 or crc16\n";
+    std::uint32_t at = 0;
+    if (auto msg = number_arg(a, "crc", at))
+        return msg;
+    req.at = at;
+    return std::nullopt;
+}
+
+struct option_result {
+    bool matched = false;
+    std::optional<std::string> error;
+};
+
+std::optional<std::string> fill_arg(const char* const*& a, options& opt)
+{
+    std::uint32_t b = 0;
+    if (auto msg = number_arg(a, "fill", b))
+        return msg;
+    if (b > 0xFF)
+        return "Bad number on -fill option\n";
+    opt.fill = static_cast<unsigned char>(b);
+    return std::nullopt;
+}
+
+// The option words that take arguments beyond -base: each sets its part of opt.
+option_result image_option(std::string_view word, const char* const*& a, options& opt,
+                           std::optional<span_of>& crcrange)
+{
+    if (cistrcmp(word, "entry") == 0) {
+        opt.entryflag = true;
+        return {true, number_arg(a, "entry", opt.entry)};
+    }
+    if (cistrcmp(word, "fill") == 0)
+        return {true, fill_arg(a, opt)};
+    if (cistrcmp(word, "range") == 0)
+        return {true, range_args(a, "range", opt.range)};
+    if (cistrcmp(word, "crcrange") == 0)
+        return {true, range_args(a, "crcrange", crcrange)};
+    if (cistrcmp(word, "crc") == 0) {
+        opt.crc.emplace();
+        return {true, crc_args(a, *opt.crc)};
+    }
+    return {};
 }
 
 }  // namespace
@@ -187,6 +261,7 @@ std::optional<std::uint32_t> getnum(std::string_view arg)
 
 scan_result scan_args(const char* const* argv, options& opt)
 {
+    std::optional<span_of> crcrange;
     for (const char* const* a = argv[0] ? argv + 1 : argv; *a; a++) {
         std::string_view arg = *a;
         if (!arg.starts_with('-')) {
@@ -207,23 +282,25 @@ scan_result scan_args(const char* const* argv, options& opt)
             opt.baseflag = true;
         } else if (cistrcmp(word, "bin") == 0 || cistrcmp(word, "binary") == 0) {
             opt.binaryflag = true;
-        } else if (cistrcmp(word, "entry") == 0) {
-            if (auto msg = number_arg(a, "entry", opt.entry))
-                return {scan_status::error, *msg};
-            opt.entryflag = true;
         } else if (cistrcmp(word, "info") == 0) {
             opt.info = true;
+        } else if (option_result o = image_option(word, a, opt, crcrange); o.matched) {
+            if (o.error)
+                return {scan_status::error, *o.error};
         } else if (int f = format_number(word)) {
             if (opt.format)
-                return {scan_status::error, "Duplicate formats, -" +
-                                                std::string(formats[opt.format].word) + " & -" +
-                                                std::string(formats[f].word) + "\n"};
+                return {scan_status::error, "Duplicate formats, -" + format_word(opt.format) +
+                                                " & -" + format_word(f) + "\n"};
             opt.format = f;
         } else {
             return {scan_status::error, "Unrecognised format or option, -" + std::string(word) +
                                             ", enter Zorbin -help for help\n"};
         }
     }
+    if (crcrange && !opt.crc)
+        return {scan_status::error, "Option -crcrange needs -crc\n"};
+    if (opt.crc)
+        opt.crc->covered = crcrange;
     if (!opt.format && !opt.info)
         return {scan_status::usage, "No format specified (use -help for help)\n"};
     return {};
@@ -244,45 +321,88 @@ std::string_view infile_name(const options& opt)
 
 void loaded::release::operator()(unsigned char* p) const { fw::big_free(p); }
 
-std::string load(const options& opt, loaded& in)
+std::string io_message(const io_error& e, const options& opt)
 {
-    std::string name(infile_name(opt));
-    int fd = opt.infile ? fw::open_read(opt.infile) : -1;
-    if (fd < 0)
-        return "Error opening " + name + " for input\n";
-    std::string msg = read_all(fd, name, in);
-    fw::close(fd);
-    return msg;
+    const std::string in(infile_name(opt));
+    char msg[160];
+    switch (e.f) {
+    case io_fault::none:
+        break;
+    case io_fault::open_input:
+        return "Error opening " + in + " for input\n";
+    case io_fault::seek:
+        return "Error seeking on " + in + "\n";
+    case io_fault::input_too_big:
+        return "Input file " + in + " too big for the 32-bit address space, " +
+               std::to_string(e.n) + " bytes\n";
+    case io_fault::no_memory:
+        return "Unable to allocate " + std::to_string(e.n) + " bytes\n";
+    case io_fault::read:
+        return "Error reading " + in + "\n";
+    case io_fault::output_is_input:
+        return "Output file " + e.file + " is the input file " + in + ", not overwritten\n";
+    case io_fault::written_before:
+        return "Segment " + e.segment + " of " + in + " would overwrite " + e.file +
+               ", written before in this run\n";
+    case io_fault::open_output:
+        return "Error opening " + e.file + " for output\n";
+    case io_fault::write:
+        return "Error writing " + e.file + "\n";
+    case io_fault::too_big:
+        std::snprintf(msg, sizeof msg, "Base and/or size too big for this format, max = 0x%X\n",
+                      static_cast<unsigned>(format_limit(opt.format)));
+        return msg;
+    case io_fault::entry_too_big:
+        std::snprintf(msg, sizeof msg,
+                      "Entry point 0x%llX too big for the end record of -%s, max = 0x%llX\n",
+                      static_cast<unsigned long long>(e.n), format_word(opt.format).c_str(),
+                      static_cast<unsigned long long>(entry_limit(opt.format)));
+        return msg;
+    }
+    return {};
 }
 
-std::string write_segment(const segment& seg, const options& opt, fw::file_id input,
-                          written_files& done, std::optional<std::uint64_t> entry)
+io_error load(const options& opt, loaded& in)
 {
-    if (!seg.outfile) {
-        hex_result r = convert(seg, opt, fw::std_out, entry);
-        return r == hex_result::ok ? std::string()
-                                   : failure(r, opt.format, "standard output", entry);
+    int fd = opt.infile ? fw::open_read(opt.infile) : -1;
+    if (fd < 0)
+        return {io_fault::open_input};
+    io_error e = read_all(fd, in);
+    fw::close(fd);
+    return e;
+}
+
+job job_of(const segment& seg)
+{
+    job j{seg.outfile, seg.name, {}, {}, nullptr, {}};
+    j.blocks.push_back({seg.base, {seg.data}});
+    return j;
+}
+
+io_error write_job(const job& j, const options& opt, fw::file_id input, written_files& done)
+{
+    if (!j.outfile) {
+        hex_result r = convert(j, opt, fw::std_out);
+        return r == hex_result::ok ? io_error{} : failure(r, "standard output", j.entry);
     }
-    const std::string& name = *seg.outfile;
+    const std::string& name = *j.outfile;
     fw::file_id id;
     bool taken = fw::id_of(name, id);
     if (taken && id == input)
-        return "Output file " + name + " is the input file " + std::string(infile_name(opt)) +
-               ", not overwritten\n";
+        return {io_fault::output_is_input, name};
     if (taken && done.contains(id))
-        return "Segment " + seg.name + " of " + std::string(infile_name(opt)) +
-               " would overwrite " + name + ", written before in this run\n";
+        return {io_fault::written_before, name, j.name};
 
     fw::outfile f;
     if (fw::out_open(f, name) != 0)
-        return "Error opening " + name + " for output\n";
-    hex_result r = convert(seg, opt, f.fd, entry);
+        return {io_fault::open_output, name};
+    hex_result r = convert(j, opt, f.fd);
     if (r != hex_result::ok) {
         fw::out_abort(f);
-        return failure(r, opt.format, name, entry);
+        return failure(r, name, j.entry);
     }
     if (fw::out_commit(f) != 0)
-        return "Error writing " + name + "\n";
+        return {io_fault::write, name};
     if (fw::id_of(name, id))
         done.insert(id);
     return {};

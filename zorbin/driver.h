@@ -11,13 +11,19 @@
 #include <string_view>
 #include <utility>
 
-#include "fileio.h"
 #include "aif.h"
+#include "crc.h"
+#include "fileio.h"
+#include "image.h"
+#include "ops.h"
 
 namespace zb {
 
+// -raw: the format number after the thirteen hex formats.
+inline constexpr int raw = 14;
+
 struct options {
-    int format = 0;                 // 1..13, 0 until a format word is seen
+    int format = 0;                 // 1..13, raw, 0 until a format word is seen
     const char* infile = nullptr;   // first positional argument
     const char* outfile = nullptr;  // second positional argument
     std::uint32_t base = 0;
@@ -26,6 +32,11 @@ struct options {
     std::uint32_t entry = 0;  // -entry: the end record's entry point, whatever the input says
     bool entryflag = false;
     bool info = false;        // -info: report what would be written, write nothing
+    std::optional<span_of> range;       // -range lo size
+    std::optional<unsigned char> fill;  // -fill b
+    std::optional<crc_request> crc;     // -crc kind at, with -crcrange lo size
+    // Any option that needs one image, not a chain of segments.
+    bool whole_image() const { return range || fill || crc || format == raw; }
 };
 
 enum class scan_status {
@@ -69,8 +80,39 @@ struct loaded {
     std::span<const unsigned char> bytes() const { return {data.get(), size}; }
 };
 
-// Loads opt.infile into in. Returns "" or the message to print.
-std::string load(const options& opt, loaded& in);
+// What stops a run while loading or writing, and what its message names beyond the input.
+enum class io_fault {
+    none,
+    open_input,
+    seek,             // not a regular file
+    input_too_big,    // n: its size
+    no_memory,        // n: the size asked for (0 for an empty file)
+    read,
+    output_is_input,  // file: the output's name
+    written_before,   // file: the output's name, segment: the segment that would overwrite it
+    open_output,      // file
+    write,            // file, or "standard output"
+    too_big,          // the format's limit
+    entry_too_big,    // n: the entry point
+};
+
+struct io_error {
+    io_fault f = io_fault::none;
+    std::string file;
+    std::string segment;
+    std::uint64_t n = 0;
+    io_error(io_fault f = io_fault::none, std::string file = {}, std::string segment = {},
+             std::uint64_t n = 0)
+        : f(f), file(std::move(file)), segment(std::move(segment)), n(n)
+    {
+    }
+};
+
+// The message for e, as the run prints it.
+std::string io_message(const io_error& e, const options& opt);
+
+// Loads opt.infile into in.
+io_error load(const options& opt, loaded& in);
 
 // Files this run has written, so that no segment overwrites one.
 using written_files = std::set<fw::file_id>;
@@ -78,9 +120,22 @@ using written_files = std::set<fw::file_id>;
 // Writes seg as records of opt.format, to its output file (replaced only when complete) or to
 // standard output. The input file and the files written before are never overwritten.
 // Returns "" or the message to print.
-// entry goes into the end record where the format has a field for it.
-std::string write_segment(const segment& seg, const options& opt, fw::file_id input,
-                          written_files& done, std::optional<std::uint64_t> entry = {});
+// What goes into one output file (none: standard output).
+struct job {
+    std::optional<std::string> outfile;
+    std::string name;                    // the chain segment's name, for messages
+    std::vector<block> blocks;           // the records of these, in opt.format
+    std::optional<std::uint64_t> entry;  // into the end record, where the format has a field
+    const image* img = nullptr;          // -raw: the bytes of this image over raw_span
+    span_of raw_span;
+};
+
+// The job of an AIF segment or a plain binary.
+job job_of(const segment& seg);
+
+// Writes the job's output (replaced only when complete). The input file and the files written
+// before are never overwritten.
+io_error write_job(const job& j, const options& opt, fw::file_id input, written_files& done);
 
 // Writes text with CR LF line ends to fd; false when that failed.
 bool say(int fd, std::string_view text);

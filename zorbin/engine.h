@@ -29,15 +29,6 @@ struct block {
     std::uint64_t size() const;
 };
 
-// Where one piece of an image came from, for the report of -info.
-struct origin {
-    std::string name;        // a section's name, or "segment N"
-    std::uint64_t run = 0;   // the address it runs at
-    std::uint64_t load = 0;  // the address it is written at
-    std::uint64_t offset = 0, size = 0;  // its bytes in the input file
-    std::string why;         // what decided the load address: "segment N", ...
-};
-
 // Inclusive address limit of a format (0xFFFF, 0xFFFFF, 0x3FFFF or 0xFFFFFFFF).
 std::uint32_t format_limit(int format);
 

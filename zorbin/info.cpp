@@ -46,11 +46,11 @@ std::string info_report(const info_input& in)
     std::uint64_t highest = in.entry.value_or(0);
     for (const block& b : in.blocks)
         highest = std::max(highest, b.base + b.size() - (b.size() > 0 ? 1 : 0));
-    for (const origin& o : in.pieces)
-        highest = std::max({highest, o.run, o.offset});
+    for (const part& p : in.parts)
+        highest = std::max({highest, p.from.run, p.from.offset});
     const int digits = highest > 0xFFFFFFFF ? 16 : 8;
 
-    std::string out = std::string(in.name) + ": " + in.kind + ", entry point " +
+    std::string out = std::string(in.name) + ": " + std::string(in.kind) + ", entry point " +
                       (in.entry ? hex(*in.entry, digits) : std::string("none")) + "\n";
 
     std::vector<row> blocks{{"block", "first", "last", "bytes"}};
@@ -64,11 +64,21 @@ std::string info_report(const info_input& in)
     out += table(blocks, block_right);
 
     std::vector<row> pieces{{"piece", "run", "load", "offset", "bytes", "placed by"}};
-    for (const origin& o : in.pieces)
-        pieces.push_back({o.name, hex(o.run, digits), hex(o.load, digits), hex(o.offset, digits),
-                          std::to_string(o.size), o.why});
+    for (std::size_t k = 0; k < in.parts.size(); ++k) {
+        const origin& o = in.parts[k].from;
+        std::uint64_t n = in.parts[k].data.size();
+        // A long gap is filled from one buffer in several parts: one row.
+        while (o.made && k + 1 < in.parts.size() && in.parts[k + 1].from.made &&
+               in.parts[k + 1].from.name == o.name && in.parts[k + 1].from.load == o.load + n)
+            n += in.parts[++k].data.size();
+        pieces.push_back({o.name, hex(o.run, digits), hex(o.load, digits),
+                          o.made ? std::string("-") : hex(o.offset, digits), std::to_string(n),
+                          o.why});
+    }
     constexpr bool piece_right[]{false, false, false, false, true, false};
     out += table(pieces, piece_right);
+    for (const std::string& note : in.notes)
+        out += note + "\n";
     return out;
 }
 

@@ -1,15 +1,18 @@
-// zorbin: converts an AIF image, an ELF executable or a plain binary into hexadecimal object
-// records, one output per segment of an AIF image's chain and one for the whole of an ELF
-// file; -info reports what it would write instead. Exit status 0 after a complete run or
-// -help, 1 on any error.
+// zorbin: converts an ELF executable, an AIF image or a plain binary into hexadecimal object
+// records or raw bytes. The input becomes one image, which -base moves and -range, -fill and
+// -crc finish in that order; then it is written, or -info reports what would be. An AIF image
+// with a chain of segments is the exception: one file per segment, as it always was.
+// Exit status 0 after a complete run or -help, 1 on any error.
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "aif.h"
 #include "driver.h"
 #include "elf.h"
-#include "aif.h"
+#include "image.h"
 #include "info.h"
+#include "ops.h"
 #include "platform.h"
 
 namespace {
@@ -20,30 +23,93 @@ int fail(const std::string& message)
     return 1;
 }
 
-// What -info shows of an input that is not ELF: each segment of an AIF chain (or the plain
-// binary) as one block and one piece. Returns "" or the fault message the conversion would
-// stop with.
-std::string segment_pieces(std::span<const unsigned char> file, const zb::options& opt,
-                           zb::root_result& r, std::vector<zb::block>& blocks,
-                           std::vector<zb::origin>& pieces)
+int print(const std::string& text) { return zb::say(fw::std_out, text) ? 0 : 1; }
+
+std::string hex8(std::uint64_t v)
 {
-    auto add = [&](const zb::segment& s, std::string name, std::string why) {
-        blocks.push_back({s.base, {s.data}});
-        const auto offset = static_cast<std::uint64_t>(s.data.data() - file.data());
-        pieces.push_back({std::move(name), s.base, s.base, offset, s.data.size(),
-                          std::move(why) + (s.outfile ? ", to " + *s.outfile : "")});
-    };
-    add(r.root, r.aif ? "ROOT" : "file",
-        opt.baseflag ? "-base" : r.aif ? "image base" : "plain binary at 0");
-    zb::segment seg;
-    while (r.next.fragment_offset != 0) {
+    char b[24];
+    std::snprintf(b, sizeof b, "0x%08llX", static_cast<unsigned long long>(v));
+    return b;
+}
+
+// The root segment of an AIF image without a chain, or a plain binary, as an image.
+zb::image segment_image(std::span<const unsigned char> file, const zb::options& opt,
+                        const zb::root_result& r)
+{
+    const zb::segment& s = r.root;
+    zb::image img;
+    img.kind = !r.aif ? "plain binary"
+               : r.next.byte_reversing ? "AIF image, byte-reversed header words"
+                                       : "AIF image";
+    const auto offset = static_cast<std::uint64_t>(s.data.data() - file.data());
+    img.parts.push_back({s.data, {r.aif ? "ROOT" : "file", s.base, s.base, offset, s.data.size(),
+                                  opt.baseflag ? "-base" : r.aif ? "image base" : "plain binary at 0"}});
+    return img;
+}
+
+// An AIF image with a chain: each segment to a file of its own, checked just before it is
+// written, so a fault further down the chain stops the run there and the files of the
+// segments before it stay complete. -entry goes to the root's file.
+int write_chain(std::span<const unsigned char> file, const zb::options& opt, zb::root_result& r,
+                const zb::loaded& in)
+{
+    const std::string name(zb::infile_name(opt));
+    if (opt.whole_image())
+        return fail("Options -range, -fill, -crc and -raw need one image: " + name +
+                    " has a chain of segments, each written to a file of its own\n");
+    std::vector<zb::block> blocks;
+    std::vector<zb::part> parts;
+    zb::written_files done;
+    zb::segment seg = r.root;
+    std::string why = opt.baseflag ? "-base" : "image base";
+    for (bool root = true;; root = false) {
+        zb::job j = zb::job_of(seg);
+        if (root && opt.entryflag)
+            j.entry = opt.entry;
+        if (opt.info) {
+            blocks.push_back(j.blocks.front());
+            const auto offset = static_cast<std::uint64_t>(seg.data.data() - file.data());
+            parts.push_back({seg.data, {root ? "ROOT" : seg.name, seg.base, seg.base, offset,
+                                        seg.data.size(), why + ", to " + *seg.outfile}});
+        } else if (zb::io_error e = zb::write_job(j, opt, in.id, done); e.f != zb::io_fault::none) {
+            return fail(zb::io_message(e, opt));
+        }
+        if (r.next.fragment_offset == 0)
+            break;
         const std::uint32_t at = r.next.fragment_offset;
         if (zb::fault f = zb::next_segment(file, r.next, seg); f != zb::fault::none)
-            return zb::fault_message(f, zb::infile_name(opt), at, seg.name, r.next.other);
+            return fail(zb::fault_message(f, name, at, seg.name, r.next.other));
         char where[40];
         std::snprintf(where, sizeof where, "segment header at 0x%X", static_cast<unsigned>(at));
-        add(seg, seg.name, where);
+        why = where;
     }
+    if (!opt.info)
+        return 0;
+    const std::optional<std::uint64_t> entry =
+        opt.entryflag ? std::optional<std::uint64_t>(opt.entry) : std::nullopt;
+    return print(zb::info_report({name, r.next.byte_reversing ? "AIF image, byte-reversed header words"
+                                                              : "AIF image",
+                                  blocks, parts, entry, {}}));
+}
+
+// -range, -fill, -crc in that order; "" or the message that stops the run.
+std::string finish(zb::image& img, const zb::options& opt)
+{
+    const std::string name(zb::infile_name(opt));
+    if (opt.range) {
+        zb::dropped d;
+        if (zb::op_error e = zb::apply_range(img, *opt.range, d); e.f != zb::op_fault::none)
+            return zb::op_message(e, name);
+        if (d.bytes > 0)
+            zb::say(fw::std_err, "warning: -range drops " + std::to_string(d.bytes) +
+                                     " bytes of " + name + " outside it, the first at " +
+                                     hex8(d.first) + "\n");
+    }
+    if (opt.fill)
+        zb::apply_fill(img, *opt.fill, opt.range);
+    if (opt.crc)
+        if (zb::op_error e = zb::apply_crc(img, *opt.crc); e.f != zb::op_fault::none)
+            return zb::op_message(e, name);
     return {};
 }
 
@@ -66,10 +132,10 @@ int main(int, char** argv)
     }
 
     zb::loaded in;
-    if (std::string msg = zb::load(opt, in); !msg.empty())
-        return fail(msg);
-
+    if (zb::io_error e = zb::load(opt, in); e.f != zb::io_fault::none)
+        return fail(zb::io_message(e, opt));
     auto file = in.bytes();
+    const std::string name(zb::infile_name(opt));
     zb::root_result r = zb::read_root(file, {.binaryflag = opt.binaryflag,
                                               .baseflag = opt.baseflag,
                                               .base = opt.base,
@@ -77,57 +143,37 @@ int main(int, char** argv)
     for (auto w : r.warnings)
         zb::say(fw::std_err, w);
     if (r.error != zb::fault::none)
-        return fail(zb::fault_message(r.error, zb::infile_name(opt), 0, {}));
+        return fail(zb::fault_message(r.error, name, 0, {}));
+    if (!r.elf && r.next.fragment_offset != 0)
+        return write_chain(file, opt, r, in);
 
-    // An ELF file is one image with an entry point; AIF and plain binaries carry none unless
-    // -entry gives it.
-    std::optional<std::uint64_t> entry;
-    zb::elf_image img;
+    zb::image img;
     if (r.elf) {
-        img = zb::read_elf(file);
-        if (!img.error.empty())
-            return fail(zb::elf_message(zb::infile_name(opt), img.error));
-        if (opt.baseflag)
-            zb::rebase(img, opt.base);
-        entry = img.entry;
+        zb::elf_image e = zb::read_elf(file);
+        if (e.error.f != zb::elf_fault::none)
+            return fail(zb::elf_message(name, e.error));
+        img = std::move(e.img);
+    } else {
+        img = segment_image(file, opt, r);
     }
+    if (opt.baseflag)
+        zb::rebase(img, opt.base);
     if (opt.entryflag)
-        entry = opt.entry;
+        img.entry = opt.entry;
+    if (std::string msg = finish(img, opt); !msg.empty())
+        return fail(msg);
 
-    if (opt.info) {
-        std::vector<zb::block> blocks = img.blocks;
-        std::vector<zb::origin> pieces = img.pieces;
-        std::string kind = img.kind;
-        if (!r.elf) {
-            if (std::string msg = segment_pieces(file, opt, r, blocks, pieces); !msg.empty())
-                return fail(msg);
-            kind = !r.aif                 ? "plain binary"
-                   : r.next.byte_reversing ? "AIF image, byte-reversed header words"
-                                           : "AIF image";
-        }
-        return zb::say(fw::std_out, zb::info_report({zb::infile_name(opt), kind, blocks, pieces,
-                                                     entry}))
-                   ? 0
-                   : 1;
+    zb::job j{r.root.outfile, {}, zb::blocks_of(img), img.entry, &img, {}};
+    if (opt.format == zb::raw) {
+        if (zb::op_error e = zb::raw_span(img, opt.range, j.raw_span); e.f != zb::op_fault::none)
+            return fail(zb::op_message(e, name));
+        img.notes.push_back("raw    from " + hex8(j.raw_span.lo) + ", " +
+                            std::to_string(j.raw_span.end - j.raw_span.lo) + " bytes");
     }
-    // An entry point of 0 from the file writes the end records of old; -entry 0 asks for it.
-    if (entry && *entry == 0 && !opt.entryflag)
-        entry.reset();
-    r.root.blocks = std::move(img.blocks);
-
-    // Each segment is checked just before it is written: a fault further down the chain
-    // stops the run there, and the files of the segments before it stay complete. The entry
-    // point belongs to the root's image.
+    if (opt.info)
+        return print(zb::info_report({name, img.kind, j.blocks, img.parts, img.entry, img.notes}));
     zb::written_files done;
-    zb::segment seg = r.root;
-    for (;;) {
-        if (std::string msg = zb::write_segment(seg, opt, in.id, done, entry); !msg.empty())
-            return fail(msg);
-        entry.reset();
-        if (r.next.fragment_offset == 0)
-            return 0;
-        if (zb::fault f = zb::next_segment(file, r.next, seg); f != zb::fault::none)
-            return fail(zb::fault_message(f, zb::infile_name(opt), r.next.fragment_offset, seg.name,
-                                          r.next.other));
-    }
+    if (zb::io_error e = zb::write_job(j, opt, in.id, done); e.f != zb::io_fault::none)
+        return fail(zb::io_message(e, opt));
+    return 0;
 }

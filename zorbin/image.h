@@ -1,0 +1,57 @@
+// zorbin's image: the bytes an input places at addresses, where each piece came from, and the
+// entry point. Readers make one, the operations (move, range, fill, CRC) change it, the
+// writers (hex records, raw bytes) write it.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "engine.h"
+
+namespace zb {
+
+// Where one piece of an image came from, for the report of -info.
+struct origin {
+    std::string name;        // a section's name, "segment N", "ROOT", "fill", "crc32" ...
+    std::uint64_t run = 0;   // the address it runs at
+    std::uint64_t load = 0;  // the address it is written at
+    std::uint64_t offset = 0, size = 0;  // its bytes in the input file
+    std::string why;         // what decided the load address: "segment N", ...
+    bool made = false;       // made by an operation, not read from the input
+};
+
+// A run of bytes at consecutive addresses from from.load on.
+struct part {
+    std::span<const unsigned char> data;
+    origin from;
+};
+
+struct image {
+    std::vector<part> parts;             // ascending addresses, none overlapping
+    std::optional<std::uint64_t> entry;  // none: the end records carry none
+    std::string kind;                    // "ELF32 little-endian", "AIF image", ...
+    // Bytes the operations made (fill, CRC), each buffer fixed in place once made.
+    std::vector<std::vector<unsigned char>> made;
+    std::vector<std::string> notes;      // what the operations did, for -info
+};
+
+// The lowest address, and one past the highest; both 0 for an image without bytes.
+std::uint64_t lowest(const image& img);
+std::uint64_t end_of(const image& img);
+
+// The parts joined into blocks where one ends where the next begins, for the hex writers. An
+// image of one empty part is one empty block at its address.
+std::vector<block> blocks_of(const image& img);
+
+// Moves the image so that its lowest address becomes base, every part and the entry point
+// (unless it is 0, which is none) keeping its distance. An address that would pass 64 bits
+// becomes the highest one, past every limit.
+void rebase(image& img, std::uint32_t base);
+
+// A buffer of n bytes of value v, owned by the image.
+std::span<unsigned char> make_bytes(image& img, std::size_t n, unsigned char v);
+
+}  // namespace zb
