@@ -434,7 +434,7 @@ write_result write_loadfile(input_kind k, task& t, int in, std::uint64_t in_size
             return failed(wrote::in_changed);
     } else if (in_size > UINT32_MAX) {
         // The header has 32 bits for the size; a larger image cannot be described.
-        return failed(wrote::too_big);
+        return failed(wrote::too_big, EFBIG);
     }
 
     section sec = resolve(k, t, s, static_cast<std::uint32_t>(in_size));
