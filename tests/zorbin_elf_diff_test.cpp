@@ -299,6 +299,14 @@ expected expect(const std::string& f)
             if (holds(s) && (!in || s.off + s.filesz > in->off + in->filesz ||
                              (s.off + s.filesz == in->off + in->filesz && s.off < in->off)))
                 in = &s;
+        // An empty section places nothing, whichever segment it is counted in.
+        if (size == 0) {
+            if (std::any_of(loads.begin(), loads.end(), [&](const seg& s) {
+                    return off == s.off || off == s.off + s.filesz;
+                }))
+                e.facts.insert("an empty section at a PT_LOAD's edge");
+            continue;
+        }
         const std::uint64_t at = !in || zero ? addr : in->paddr + (off - in->off);
         if (!in)
             e.facts.insert(first && first->type == 7 ? "TLS in a PT_TLS, in no PT_LOAD"
@@ -315,11 +323,7 @@ expected expect(const std::string& f)
         if (first && first->type == 1 && first->off != in->off &&
             first->paddr - first->off != in->paddr - in->off)
             e.facts.insert("held by two PT_LOADs");
-        if (size == 0 && std::any_of(loads.begin(), loads.end(), [&](const seg& s) {
-                return off == s.off || off == s.off + s.filesz;
-            }))
-            e.facts.insert("an empty section at a PT_LOAD's edge");
-        if (size > 0 && at + size - 1 > 0xFFFFFFFF)
+        if (at + size - 1 > 0xFFFFFFFF)
             e.facts.insert("a load address past 4 GiB");
         for (std::uint64_t b = 0; b < size; ++b)
             e.overlap |= !e.img.emplace(at + b, static_cast<unsigned char>(f.at(off + b))).second;
