@@ -10,6 +10,7 @@
 #include "aif.h"
 #include "driver.h"
 #include "elf.h"
+#include "hexin.h"
 #include "image.h"
 #include "info.h"
 #include "ops.h"
@@ -153,6 +154,14 @@ int main(int, char** argv)
         if (!e.error.empty())
             return fail(zb::elf_message(name, e.error));
         img = std::move(e.img);
+    } else if (r.hex) {
+        zb::hex_image h = zb::read_hex(file, r.hex);
+        if (!h.what.empty())
+            return fail(zb::hex_message(name, h.line, h.what));
+        img = std::move(h.img);
+        img.kind = "hex text, " + std::string(zb::formats[static_cast<std::size_t>(h.format)].word) + " records";
+        // The image holds its own bytes now.
+        in.data.reset();
     } else {
         img = segment_image(file, opt, r);
     }
