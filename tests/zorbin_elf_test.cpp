@@ -493,7 +493,7 @@ TEST(zorbin_elf_reader, claims_cost_no_more_than_the_file)
     std::string f = m.bytes();
     std::vector<unsigned char> file(f.begin(), f.end());
     zb::elf_image img = zb::read_elf(file);
-    EXPECT_EQ(img.error, "section 1 data (0x100000000 bytes at 0x200) lies outside the file");
+    EXPECT_EQ(zb::elf_what(img.error), "section 1 data (0x100000000 bytes at 0x200) lies outside the file");
 
     // 65,534 one-byte sections, each in its own PT_LOAD segment of 65,534 (a count the
     // header gives as 0xFFFF, which sends the reader to section 0 for it): all read.
@@ -517,7 +517,7 @@ TEST(zorbin_elf_reader, claims_cost_no_more_than_the_file)
     }
     file.assign(f.begin(), f.end());
     img = zb::read_elf(file);
-    ASSERT_EQ(img.error, "");
+    ASSERT_EQ(zb::elf_what(img.error), "");
     ASSERT_EQ(img.img.parts.size(), n);
     EXPECT_EQ(img.img.parts[1].from.load, 0x10002u);
 }

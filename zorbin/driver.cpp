@@ -47,7 +47,7 @@ std::string format_word(int f)
     return f == raw ? "raw" : std::string(formats[static_cast<std::size_t>(f)].word);
 }
 
-std::string read_all(int fd, const std::string& name, loaded& in)
+io_error read_all(int fd, loaded& in)
 {
     // A directory holds no bytes to convert; a pipe or a device has no size of its own to
     // hold the image in: refused as a pipe's failed seek is.
@@ -56,20 +56,19 @@ std::string read_all(int fd, const std::string& name, loaded& in)
     case 0:
         break;
     case EISDIR:
-        return "Error reading " + name + "\n";
+        return {io_fault::read};
     default:
-        return "Error seeking on " + name + "\n";
+        return {io_fault::seek};
     }
     in.id = info.id;
     auto size = info.size;
     if (size > max_input)
-        return "Input file " + name + " too big for the 32-bit address space, " +
-               std::to_string(size) + " bytes\n";
+        return {io_fault::input_too_big, {}, {}, size};
     // An empty file fails here too: there is no buffer of 0 bytes to convert.
     if (size > 0)
         in.data.reset(fw::big_alloc(static_cast<std::size_t>(size)));
     if (!in.data)
-        return "Unable to allocate " + std::to_string(size) + " bytes\n";
+        return {io_fault::no_memory, {}, {}, size};
     in.size = static_cast<std::size_t>(size);
 
     std::size_t got = 0;
@@ -77,7 +76,7 @@ std::string read_all(int fd, const std::string& name, loaded& in)
         std::size_t want = std::min(in.size - got, read_chunk);
         long long n = fw::pread(fd, in.data.get() + got, want, got);
         if (n <= 0)
-            return "Error reading " + name + "\n";
+            return {io_fault::read};
         got += static_cast<std::size_t>(n);
     }
     return {};
@@ -99,25 +98,18 @@ hex_result convert(const job& j, const options& opt, int fd)
     return write_image(j.blocks, opt.format, infile_name(opt), out, j.entry);
 }
 
-std::string failure(hex_result r, int format, const std::string& outname,
-                    std::optional<std::uint64_t> entry)
+io_error failure(hex_result r, const std::string& outname, std::optional<std::uint64_t> entry)
 {
-    char msg[120];
     switch (r) {
     case hex_result::too_big:
-        std::snprintf(msg, sizeof msg, "Base and/or size too big for this format, max = 0x%X\n",
-                      static_cast<unsigned>(format_limit(format)));
-        return msg;
+        return {io_fault::too_big};
     case hex_result::entry_too_big:
-        std::snprintf(msg, sizeof msg,
-                      "Entry point 0x%llX too big for the end record of -%s, max = 0x%llX\n",
-                      static_cast<unsigned long long>(entry.value_or(0)),
-                      std::string(formats[static_cast<std::size_t>(format)].word).c_str(),
-                      static_cast<unsigned long long>(entry_limit(format)));
-        return msg;
-    default:
-        return "Error writing " + outname + "\n";
+        return {io_fault::entry_too_big, {}, {}, entry.value_or(0)};
+    case hex_result::ok:
+    case hex_result::write_error:
+        break;
     }
+    return {io_fault::write, outname};
 }
 
 // The numbers after an option word (-base n, -range lo size ...) into values; the message
@@ -329,15 +321,55 @@ std::string_view infile_name(const options& opt)
 
 void loaded::release::operator()(unsigned char* p) const { fw::big_free(p); }
 
-std::string load(const options& opt, loaded& in)
+std::string io_message(const io_error& e, const options& opt)
 {
-    std::string name(infile_name(opt));
+    const std::string in(infile_name(opt));
+    char msg[160];
+    switch (e.f) {
+    case io_fault::none:
+        break;
+    case io_fault::open_input:
+        return "Error opening " + in + " for input\n";
+    case io_fault::seek:
+        return "Error seeking on " + in + "\n";
+    case io_fault::input_too_big:
+        return "Input file " + in + " too big for the 32-bit address space, " +
+               std::to_string(e.n) + " bytes\n";
+    case io_fault::no_memory:
+        return "Unable to allocate " + std::to_string(e.n) + " bytes\n";
+    case io_fault::read:
+        return "Error reading " + in + "\n";
+    case io_fault::output_is_input:
+        return "Output file " + e.file + " is the input file " + in + ", not overwritten\n";
+    case io_fault::written_before:
+        return "Segment " + e.segment + " of " + in + " would overwrite " + e.file +
+               ", written before in this run\n";
+    case io_fault::open_output:
+        return "Error opening " + e.file + " for output\n";
+    case io_fault::write:
+        return "Error writing " + e.file + "\n";
+    case io_fault::too_big:
+        std::snprintf(msg, sizeof msg, "Base and/or size too big for this format, max = 0x%X\n",
+                      static_cast<unsigned>(format_limit(opt.format)));
+        return msg;
+    case io_fault::entry_too_big:
+        std::snprintf(msg, sizeof msg,
+                      "Entry point 0x%llX too big for the end record of -%s, max = 0x%llX\n",
+                      static_cast<unsigned long long>(e.n), format_word(opt.format).c_str(),
+                      static_cast<unsigned long long>(entry_limit(opt.format)));
+        return msg;
+    }
+    return {};
+}
+
+io_error load(const options& opt, loaded& in)
+{
     int fd = opt.infile ? fw::open_read(opt.infile) : -1;
     if (fd < 0)
-        return "Error opening " + name + " for input\n";
-    std::string msg = read_all(fd, name, in);
+        return {io_fault::open_input};
+    io_error e = read_all(fd, in);
     fw::close(fd);
-    return msg;
+    return e;
 }
 
 job job_of(const segment& seg)
@@ -347,34 +379,30 @@ job job_of(const segment& seg)
     return j;
 }
 
-std::string write_job(const job& j, const options& opt, fw::file_id input, written_files& done)
+io_error write_job(const job& j, const options& opt, fw::file_id input, written_files& done)
 {
-    const std::optional<std::uint64_t> entry = j.entry;
     if (!j.outfile) {
         hex_result r = convert(j, opt, fw::std_out);
-        return r == hex_result::ok ? std::string()
-                                   : failure(r, opt.format, "standard output", entry);
+        return r == hex_result::ok ? io_error{} : failure(r, "standard output", j.entry);
     }
     const std::string& name = *j.outfile;
     fw::file_id id;
     bool taken = fw::id_of(name, id);
     if (taken && id == input)
-        return "Output file " + name + " is the input file " + std::string(infile_name(opt)) +
-               ", not overwritten\n";
+        return {io_fault::output_is_input, name};
     if (taken && done.contains(id))
-        return "Segment " + j.name + " of " + std::string(infile_name(opt)) +
-               " would overwrite " + name + ", written before in this run\n";
+        return {io_fault::written_before, name, j.name};
 
     fw::outfile f;
     if (fw::out_open(f, name) != 0)
-        return "Error opening " + name + " for output\n";
+        return {io_fault::open_output, name};
     hex_result r = convert(j, opt, f.fd);
     if (r != hex_result::ok) {
         fw::out_abort(f);
-        return failure(r, opt.format, name, entry);
+        return failure(r, name, j.entry);
     }
     if (fw::out_commit(f) != 0)
-        return "Error writing " + name + "\n";
+        return {io_fault::write, name};
     if (fw::id_of(name, id))
         done.insert(id);
     return {};

@@ -80,8 +80,39 @@ struct loaded {
     std::span<const unsigned char> bytes() const { return {data.get(), size}; }
 };
 
-// Loads opt.infile into in. Returns "" or the message to print.
-std::string load(const options& opt, loaded& in);
+// What stops a run while loading or writing, and what its message names beyond the input.
+enum class io_fault {
+    none,
+    open_input,
+    seek,             // not a regular file
+    input_too_big,    // n: its size
+    no_memory,        // n: the size asked for (0 for an empty file)
+    read,
+    output_is_input,  // file: the output's name
+    written_before,   // file: the output's name, segment: the segment that would overwrite it
+    open_output,      // file
+    write,            // file, or "standard output"
+    too_big,          // the format's limit
+    entry_too_big,    // n: the entry point
+};
+
+struct io_error {
+    io_fault f = io_fault::none;
+    std::string file;
+    std::string segment;
+    std::uint64_t n = 0;
+    io_error(io_fault f = io_fault::none, std::string file = {}, std::string segment = {},
+             std::uint64_t n = 0)
+        : f(f), file(std::move(file)), segment(std::move(segment)), n(n)
+    {
+    }
+};
+
+// The message for e, as the run prints it.
+std::string io_message(const io_error& e, const options& opt);
+
+// Loads opt.infile into in.
+io_error load(const options& opt, loaded& in);
 
 // Files this run has written, so that no segment overwrites one.
 using written_files = std::set<fw::file_id>;
@@ -103,8 +134,8 @@ struct job {
 job job_of(const segment& seg);
 
 // Writes the job's output (replaced only when complete). The input file and the files written
-// before are never overwritten. Returns "" or the message to print.
-std::string write_job(const job& j, const options& opt, fw::file_id input, written_files& done);
+// before are never overwritten.
+io_error write_job(const job& j, const options& opt, fw::file_id input, written_files& done);
 
 // Writes text with CR LF line ends to fd; false when that failed.
 bool say(int fd, std::string_view text);

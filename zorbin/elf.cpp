@@ -77,17 +77,21 @@ struct table {
     std::uint64_t entry(std::uint64_t k) const { return off + k * entsize; }
 };
 
-// "" when the table lies in the file with entries large enough for the class, else why not.
-std::string check_table(const reader& r, const table& t, std::size_t smallest, const char* what)
+elf_error err(elf_fault f, const char* what = "", std::uint64_t a = 0, std::uint64_t b = 0,
+              std::uint64_t c = 0, std::uint64_t d = 0)
+{
+    return {f, what, a, b, c, d};
+}
+
+// None when the table lies in the file with entries large enough for the class.
+elf_error check_table(const reader& r, const table& t, std::size_t smallest, const char* what)
 {
     if (t.count == 0)
         return {};
     if (t.entsize < smallest)
-        return std::string(what) + " header size " + std::to_string(t.entsize) +
-               " is smaller than " + std::to_string(smallest);
+        return err(elf_fault::entry_small, what, t.entsize, smallest);
     if (!r.holds(t.off, 0) || t.count > (r.file.size() - t.off) / t.entsize)
-        return std::string(what) + " headers (" + std::to_string(t.count) + " of " +
-               std::to_string(t.entsize) + " bytes at " + hex(t.off) + ") lie outside the file";
+        return err(elf_fault::table_outside, what, t.count, t.entsize, t.off);
     return {};
 }
 
@@ -104,16 +108,14 @@ struct segment_at {
     std::uint64_t index;
 };
 
-// "" or why the n bytes at file offset off cannot be placed at addr.
-std::string check_piece(const reader& r, const char* what, std::uint64_t index,
-                        std::uint64_t off, std::uint64_t n, std::uint64_t addr)
+// None, or why the n bytes at file offset off cannot be placed at addr.
+elf_error check_piece(const reader& r, const char* what, std::uint64_t index,
+                      std::uint64_t off, std::uint64_t n, std::uint64_t addr)
 {
-    const std::string name = std::string(what) + " " + std::to_string(index);
     if (!r.holds(off, n))
-        return name + " data (" + hex(n) + " bytes at " + hex(off) + ") lies outside the file";
+        return err(elf_fault::data_outside, what, index, n, off);
     if (n - 1 > ~std::uint64_t{0} - addr)
-        return name + " at load address " + hex(addr) + " with " + hex(n) +
-               " bytes runs past 64 bits";
+        return err(elf_fault::past_64_bits, what, index, addr, n);
     return {};
 }
 
@@ -129,7 +131,7 @@ struct program {
 
 constexpr std::string_view by_run_address = "p_paddr all 0: run address";
 
-std::string load_segments(const reader& r, const layout& l, const table& ph, bool sections,
+elf_error load_segments(const reader& r, const layout& l, const table& ph, bool sections,
                           program& out)
 {
     bool any_paddr = false;
@@ -158,8 +160,8 @@ std::string load_segments(const reader& r, const layout& l, const table& ph, boo
         out.loads.push_back({off, end, paddr, k});
         if (sections)
             continue;
-        if (std::string why = check_piece(r, "segment", k, off, n, paddr); !why.empty())
-            return why;
+        if (elf_error e = check_piece(r, "segment", k, off, n, paddr); e.f != elf_fault::none)
+            return e;
         const std::string name = "segment " + std::to_string(k);
         out.pieces.push_back({r.file.subspan(static_cast<std::size_t>(off),
                                              static_cast<std::size_t>(n)),
@@ -235,7 +237,7 @@ std::string section_name(const reader& r, const names& t, std::uint64_t name, st
     return "section " + std::to_string(k);
 }
 
-std::string sections(const reader& r, const layout& l, const table& sh, const program& prog,
+elf_error sections(const reader& r, const layout& l, const table& sh, const program& prog,
                      std::vector<piece_at>& pieces)
 {
     const segment_finder segs(prog.loads);
@@ -256,8 +258,8 @@ std::string sections(const reader& r, const layout& l, const table& sh, const pr
             from.load = s->paddr + (off - s->offset);
             from.why = "segment " + std::to_string(s->index);
         }
-        if (std::string why = check_piece(r, "section", k, off, n, from.load); !why.empty())
-            return why;
+        if (elf_error e = check_piece(r, "section", k, off, n, from.load); e.f != elf_fault::none)
+            return e;
         pieces.push_back({r.file.subspan(static_cast<std::size_t>(off),
                                          static_cast<std::size_t>(n)),
                           k, std::move(from)});
@@ -265,8 +267,8 @@ std::string sections(const reader& r, const layout& l, const table& sh, const pr
     return {};
 }
 
-// Sorts the pieces by address into the image's parts; "" or the first overlap.
-std::string join(std::vector<piece_at>& pieces, const char* what, image& img)
+// Sorts the pieces by address into the image's parts; none or the first overlap.
+elf_error join(std::vector<piece_at>& pieces, const char* what, image& img)
 {
     std::stable_sort(pieces.begin(), pieces.end(), [](const piece_at& a, const piece_at& b) {
         return a.from.load < b.from.load;
@@ -274,8 +276,7 @@ std::string join(std::vector<piece_at>& pieces, const char* what, image& img)
     for (std::size_t k = 1; k < pieces.size(); ++k) {
         const piece_at &q = pieces[k - 1], &p = pieces[k];
         if (p.from.load <= q.from.load + (q.data.size() - 1))
-            return std::string(what) + "s " + std::to_string(q.index) + " and " +
-                   std::to_string(p.index) + " overlap at load address " + hex(p.from.load);
+            return err(elf_fault::overlap, what, q.index, p.index, p.from.load);
     }
     img.parts.reserve(pieces.size());
     for (piece_at& p : pieces)
@@ -295,24 +296,24 @@ elf_image read_elf(std::span<const unsigned char> file)
 {
     elf_image r;
     image& img = r.img;
-    auto fail = [&](std::string why) {
+    auto fail = [&](elf_error e) {
         img.parts.clear();
-        r.error = std::move(why);
+        r.error = e;
         return std::move(r);
     };
     if (file.size() < ident_size)
-        return fail("file ends inside the 16-byte identification");
+        return fail(err(elf_fault::short_ident, "", ident_size));
     const unsigned cls = file[4], order = file[5], version = file[6];
     if (cls != 1 && cls != 2)
-        return fail("unknown class " + std::to_string(cls));
+        return fail(err(elf_fault::unknown_class, "", cls));
     if (order != 1 && order != 2)
-        return fail("unknown byte order " + std::to_string(order));
+        return fail(err(elf_fault::unknown_order, "", order));
     if (version != 1)
-        return fail("unknown version " + std::to_string(version));
+        return fail(err(elf_fault::unknown_version, "", version));
     const layout& l = cls == 1 ? elf32 : elf64;
     const reader rd{file, order == 2};
     if (!rd.holds(0, l.ehdr))
-        return fail("file ends inside the " + std::to_string(l.ehdr) + "-byte header");
+        return fail(err(elf_fault::short_header, "", l.ehdr));
     img.kind = std::string(cls == 1 ? "ELF32" : "ELF64") +
                (order == 2 ? " big-endian" : " little-endian");
     if (const std::uint64_t entry = rd.at(l.e_entry, l.word); entry != 0)
@@ -325,8 +326,8 @@ elf_image read_elf(std::span<const unsigned char> file)
     // Past 0xFFFF sections (or 0xFFFE program headers) the real counts live in section 0.
     if (sh.off != 0 && (sh.count == 0 || ph.count == pn_xnum)) {
         table first{sh.off, 1, sh.entsize};
-        if (std::string why = check_table(rd, first, l.shdr, "section"); !why.empty())
-            return fail(why);
+        if (elf_error e = check_table(rd, first, l.shdr, "section"); e.f != elf_fault::none)
+            return fail(e);
         if (sh.count == 0)
             sh.count = rd.at(sh.off + l.sh_size, l.word);
         if (ph.count == pn_xnum)
@@ -334,28 +335,64 @@ elf_image read_elf(std::span<const unsigned char> file)
     }
     if (ph.off == 0)
         ph.count = 0;
-    if (std::string why = check_table(rd, ph, l.phdr, "program"); !why.empty())
-        return fail(why);
-    if (std::string why = check_table(rd, sh, l.shdr, "section"); !why.empty())
-        return fail(why);
+    if (elf_error e = check_table(rd, ph, l.phdr, "program"); e.f != elf_fault::none)
+        return fail(e);
+    if (elf_error e = check_table(rd, sh, l.shdr, "section"); e.f != elf_fault::none)
+        return fail(e);
 
     program prog;
-    if (std::string why = load_segments(rd, l, ph, sh.count > 0, prog); !why.empty())
-        return fail(why);
+    if (elf_error e = load_segments(rd, l, ph, sh.count > 0, prog); e.f != elf_fault::none)
+        return fail(e);
     std::vector<piece_at> pieces = std::move(prog.pieces);
     if (sh.count > 0)
-        if (std::string why = sections(rd, l, sh, prog, pieces); !why.empty())
-            return fail(why);
+        if (elf_error e = sections(rd, l, sh, prog, pieces); e.f != elf_fault::none)
+            return fail(e);
     if (pieces.empty())
-        return fail("no loadable contents");
-    if (std::string why = join(pieces, sh.count > 0 ? "section" : "segment", img); !why.empty())
-        return fail(why);
+        return fail(err(elf_fault::nothing));
+    if (elf_error e = join(pieces, sh.count > 0 ? "section" : "segment", img); e.f != elf_fault::none)
+        return fail(e);
     return r;
 }
 
-std::string elf_message(std::string_view infile, std::string_view what)
+std::string elf_what(const elf_error& e)
 {
-    return "Bad ELF image " + std::string(infile) + ": " + std::string(what) + "\n";
+    const std::string what = e.what;
+    switch (e.f) {
+    case elf_fault::none:
+        break;
+    case elf_fault::short_ident:
+        return "file ends inside the " + std::to_string(e.a) + "-byte identification";
+    case elf_fault::unknown_class:
+        return "unknown class " + std::to_string(e.a);
+    case elf_fault::unknown_order:
+        return "unknown byte order " + std::to_string(e.a);
+    case elf_fault::unknown_version:
+        return "unknown version " + std::to_string(e.a);
+    case elf_fault::short_header:
+        return "file ends inside the " + std::to_string(e.a) + "-byte header";
+    case elf_fault::entry_small:
+        return what + " header size " + std::to_string(e.a) + " is smaller than " +
+               std::to_string(e.b);
+    case elf_fault::table_outside:
+        return what + " headers (" + std::to_string(e.a) + " of " + std::to_string(e.b) +
+               " bytes at " + hex(e.c) + ") lie outside the file";
+    case elf_fault::data_outside:
+        return what + " " + std::to_string(e.a) + " data (" + hex(e.b) + " bytes at " + hex(e.c) +
+               ") lies outside the file";
+    case elf_fault::past_64_bits:
+        return what + " " + std::to_string(e.a) + " at load address " + hex(e.b) + " with " +
+               hex(e.c) + " bytes runs past 64 bits";
+    case elf_fault::overlap:
+        return what + "s " + std::to_string(e.a) + " and " + std::to_string(e.b) +
+               " overlap at load address " + hex(e.c);
+    case elf_fault::nothing:
+        return "no loadable contents";
+    }
+    return {};
 }
 
+std::string elf_message(std::string_view infile, const elf_error& e)
+{
+    return "Bad ELF image " + std::string(infile) + ": " + elf_what(e) + "\n";
+}
 }  // namespace zb

@@ -15,9 +15,31 @@ namespace zb {
 // True when the file begins with the ELF magic 7F 45 4C 46.
 bool is_elf(std::span<const unsigned char> file);
 
+// What is wrong with a file, and the numbers its message names (see elf_what).
+enum class elf_fault {
+    none,
+    short_ident,      // a: the identification's size
+    unknown_class,    // a: EI_CLASS
+    unknown_order,    // a: EI_DATA
+    unknown_version,  // a: EI_VERSION
+    short_header,     // a: the header's size for the class
+    entry_small,      // what's table: a: its entry size, b: the class's smallest
+    table_outside,    // what's table: a entries of b bytes at c
+    data_outside,     // what a: b bytes at file offset c
+    past_64_bits,     // what a: at load address b with c bytes
+    overlap,          // whats a and b at load address c
+    nothing,          // no loadable contents
+};
+
+struct elf_error {
+    elf_fault f = elf_fault::none;
+    const char* what = "";  // "section", "segment", "program"
+    std::uint64_t a = 0, b = 0, c = 0, d = 0;
+};
+
 struct elf_image {
     image img;          // its parts at their load addresses, e_entry unless it is 0
-    std::string error;  // what is wrong with the file; empty when it was read
+    elf_error error;    // what is wrong with the file, if anything
 };
 
 // The loadable contents, placed where a loader of the PT_LOAD segments places them: every
@@ -31,7 +53,11 @@ struct elf_image {
 // and memory grow with the file, whatever its headers claim.
 elf_image read_elf(std::span<const unsigned char> file);
 
+// What is wrong, as the message says it: "section 3 data (0x8 bytes at 0x2000) lies outside
+// the file".
+std::string elf_what(const elf_error& e);
+
 // "Bad ELF image <infile>: <what>\n"
-std::string elf_message(std::string_view infile, std::string_view what);
+std::string elf_message(std::string_view infile, const elf_error& e);
 
 }  // namespace zb

@@ -72,8 +72,8 @@ int write_chain(std::span<const unsigned char> file, const zb::options& opt, zb:
             const auto offset = static_cast<std::uint64_t>(seg.data.data() - file.data());
             parts.push_back({seg.data, {root ? "ROOT" : seg.name, seg.base, seg.base, offset,
                                         seg.data.size(), why + ", to " + *seg.outfile}});
-        } else if (std::string msg = zb::write_job(j, opt, in.id, done); !msg.empty()) {
-            return fail(msg);
+        } else if (zb::io_error e = zb::write_job(j, opt, in.id, done); e.f != zb::io_fault::none) {
+            return fail(zb::io_message(e, opt));
         }
         if (r.next.fragment_offset == 0)
             break;
@@ -133,8 +133,8 @@ int main(int, char** argv)
     }
 
     zb::loaded in;
-    if (std::string msg = zb::load(opt, in); !msg.empty())
-        return fail(msg);
+    if (zb::io_error e = zb::load(opt, in); e.f != zb::io_fault::none)
+        return fail(zb::io_message(e, opt));
     auto file = in.bytes();
     const std::string name(zb::infile_name(opt));
     zb::root_result r = zb::read_root(file, {.binaryflag = opt.binaryflag,
@@ -151,7 +151,7 @@ int main(int, char** argv)
     zb::image img;
     if (r.elf) {
         zb::elf_image e = zb::read_elf(file);
-        if (!e.error.empty())
+        if (e.error.f != zb::elf_fault::none)
             return fail(zb::elf_message(name, e.error));
         img = std::move(e.img);
     } else if (r.hex) {
@@ -182,7 +182,7 @@ int main(int, char** argv)
     if (opt.info)
         return print(zb::info_report({name, img.kind, j.blocks, img.parts, img.entry, img.notes}));
     zb::written_files done;
-    if (std::string msg = zb::write_job(j, opt, in.id, done); !msg.empty())
-        return fail(msg);
+    if (zb::io_error e = zb::write_job(j, opt, in.id, done); e.f != zb::io_fault::none)
+        return fail(zb::io_message(e, opt));
     return 0;
 }
