@@ -22,6 +22,7 @@ struct origin {
     std::uint64_t offset = 0, size = 0;  // its bytes in the input file
     std::string why;         // what decided the load address: "segment N", ...
     bool made = false;       // made by an operation, not read from the input
+    std::size_t input = 0;   // 0 the main input, k the k-th of -add and -addbin
 };
 
 // A run of bytes at consecutive addresses from from.load on.
