@@ -213,7 +213,9 @@ hex_image read_hex(std::span<const unsigned char> file, int format)
                  hexn(c.b);
         return r;
     }
-    r.img.entry = in.entry;
+    // An end record that says 0 says none, as e_entry 0 does.
+    if (in.entry && *in.entry != 0)
+        r.img.entry = in.entry;
     r.img.kind = "hex text";
     r.img.held.push_back(std::move(buf));
     return r;
