@@ -69,6 +69,23 @@ std::string bad_char(std::string_view line, std::size_t from)
     return bad_char_at(line, k);
 }
 
+unsigned char* data_at(hex_in& in, std::string_view line, std::size_t col, std::uint64_t addr,
+                       std::size_t n, std::uint64_t limit, std::uint32_t& sum)
+{
+    unsigned char* to = in.take(addr, n, limit);
+    if (to && !decode(line.data() + col, n, to, sum)) {
+        in.fail(bad_char(line, col));
+        return nullptr;
+    }
+    return to;
+}
+
+std::string wrong_count(unsigned count, std::size_t want, std::size_t got)
+{
+    return "count " + hexn(count) + " needs " + std::to_string(want) +
+           " characters, the record has " + std::to_string(got);
+}
+
 std::string hexn(std::uint64_t v, int digits)
 {
     char b[24];

@@ -96,6 +96,14 @@ bool decode(const char* s, std::size_t n, unsigned char* to, std::uint32_t& sum)
 std::string bad_char(std::string_view line, std::size_t from);
 std::string bad_char_at(std::string_view line, std::size_t col);
 
+// n data bytes at addr from the 2n digits at column col of line, into the buffer, their byte
+// sum added to sum; nullptr, with what set, at a bad digit or past limit.
+unsigned char* data_at(hex_in& in, std::string_view line, std::size_t col, std::uint64_t addr,
+                       std::size_t n, std::uint64_t limit, std::uint32_t& sum);
+
+// "count 0x03 needs 17 characters, the record has 15"
+std::string wrong_count(unsigned count, std::size_t want, std::size_t got);
+
 // "0x1F" with at least the given number of digits.
 std::string hexn(std::uint64_t v, int digits = 2);
 

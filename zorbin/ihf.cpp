@@ -48,11 +48,8 @@ bool read_ihf(hex_in& in, std::string_view line)
         std::uint64_t at = std::uint64_t{addr} * 4;
         if (in.next > at && in.next - at < 4)
             at = in.next;
-        unsigned char* to = in.take(at, n, 0x3FFFF);
-        if (!to)
+        if (!data_at(in, line, 12, at, n, 0x3FFFF, sum))
             return false;
-        if (!decode(s + 12, n, to, sum))
-            return in.fail(bad_char(line, 12));
         in.next = at + n;
         ++in.records;
     }

@@ -24,8 +24,7 @@ bool read_intel(hex_in& in, std::string_view line)
     if (n > 0xFF)
         return in.fail(bad_char(line, 1));
     if (line.size() != 11 + 2 * std::size_t{n})
-        return in.fail("count " + hexn(n) + " needs " + std::to_string(11 + 2 * n) +
-                       " characters, the record has " + std::to_string(line.size()));
+        return in.fail(wrong_count(n, 11 + 2 * std::size_t{n}, line.size()));
     const auto offset = digits_at(s + 3, 4);
     const unsigned type = pair_at(s + 7);
     const unsigned check = pair_at(s + 9 + 2 * n);
@@ -36,11 +35,8 @@ bool read_intel(hex_in& in, std::string_view line)
     std::uint32_t sum = n + (*offset >> 8) + (*offset & 0xFF) + type;
     unsigned char field[4];  // the value of a record that is not data
     if (type == 0) {
-        unsigned char* to = in.take(in.next + *offset, n, 0xFFFFFFFF);
-        if (!to)
+        if (!data_at(in, line, 9, in.next + *offset, n, 0xFFFFFFFF, sum))
             return false;
-        if (!decode(s + 9, n, to, sum))
-            return in.fail(bad_char(line, 9));
         ++in.records;
     } else {
         static constexpr unsigned sizes[] = {0, 0, 2, 4, 2, 4};

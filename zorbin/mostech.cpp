@@ -18,8 +18,7 @@ bool read_mostech(hex_in& in, std::string_view line)
     if (n > 0xFF)
         return in.fail(bad_char(line, 1));
     if (line.size() != 11 + 2 * std::size_t{n})
-        return in.fail("count " + hexn(n) + " needs " + std::to_string(11 + 2 * n) +
-                       " characters, the record has " + std::to_string(line.size()));
+        return in.fail(wrong_count(n, 11 + 2 * std::size_t{n}, line.size()));
     const auto addr = digits_at(s + 3, 4);
     const auto check = digits_at(s + 7 + 2 * n, 4);
     if (!addr)
@@ -35,11 +34,8 @@ bool read_mostech(hex_in& in, std::string_view line)
         return true;
     }
     std::uint32_t sum = n + (*addr >> 8) + (*addr & 0xFF);
-    unsigned char* to = in.take(*addr, n, 0xFFFF);
-    if (!to)
+    if (!data_at(in, line, 7, *addr, n, 0xFFFF, sum))
         return false;
-    if (!decode(s + 7, n, to, sum))
-        return in.fail(bad_char(line, 7));
     if ((sum & 0xFFFF) != *check)
         return in.fail(wrong_sum(*check, sum & 0xFFFF, 4));
     ++in.records;

@@ -38,8 +38,7 @@ bool read_signetics(hex_in& in, std::string_view line)
         return true;
     }
     if (line.size() != 11 + 2 * std::size_t{n})
-        return in.fail("count " + hexn(n) + " needs " + std::to_string(11 + 2 * n) +
-                       " characters, the record has " + std::to_string(line.size()));
+        return in.fail(wrong_count(n, 11 + 2 * std::size_t{n}, line.size()));
     const unsigned head = pair_at(s + 7);
     const unsigned check = pair_at(s + 9 + 2 * n);
     if (head > 0xFF)
@@ -50,12 +49,10 @@ bool read_signetics(hex_in& in, std::string_view line)
                                  static_cast<unsigned char>(*addr), static_cast<unsigned char>(n)};
     if (const std::uint32_t want = rotate_xor(0, fields, 3); head != want)
         return in.fail("address " + wrong_sum(head, want));
-    unsigned char* to = in.take(*addr, n, 0xFFFF);
+    std::uint32_t ignored = 0;
+    const unsigned char* to = data_at(in, line, 9, *addr, n, 0xFFFF, ignored);
     if (!to)
         return false;
-    std::uint32_t ignored = 0;
-    if (!decode(s + 9, n, to, ignored))
-        return in.fail(bad_char(line, 9));
     if (const std::uint32_t want = rotate_xor(0, to, n); check != want)
         return in.fail("data " + wrong_sum(check, want));
     ++in.records;

@@ -30,8 +30,7 @@ bool read_srec(hex_in& in, std::string_view line)
     if (count > 0xFF)
         return in.fail(bad_char(line, 2));
     if (line.size() != 4 + 2 * std::size_t{count})
-        return in.fail("count " + hexn(count) + " needs " + std::to_string(4 + 2 * count) +
-                       " characters, the record has " + std::to_string(line.size()));
+        return in.fail(wrong_count(count, 4 + 2 * std::size_t{count}, line.size()));
     if (count < alen + 1)
         return in.fail("count " + hexn(count) + " leaves no room for the address and checksum of an S" +
                        std::to_string(type) + " record");

@@ -34,8 +34,7 @@ bool read_tektronix(hex_in& in, std::string_view line)
         return in.fail(bad_char(line, 1));
     const std::size_t want_size = n == 0 ? 9 : 11 + 2 * std::size_t{n};
     if (line.size() != want_size)
-        return in.fail("count " + hexn(n) + " needs " + std::to_string(want_size) +
-                       " characters, the record has " + std::to_string(line.size()));
+        return in.fail(wrong_count(n, want_size, line.size()));
     if (const std::uint32_t want = digit_sum(s + 1, 6); head != want)
         return in.fail("address " + wrong_sum(head, want));
     if (n == 0) {
@@ -46,12 +45,9 @@ bool read_tektronix(hex_in& in, std::string_view line)
     const unsigned check = pair_at(s + 9 + 2 * n);
     if (check > 0xFF)
         return in.fail(bad_char(line, 9 + 2 * n));
-    unsigned char* to = in.take(*addr, n, 0xFFFF);
-    if (!to)
-        return false;
     std::uint32_t ignored = 0;
-    if (!decode(s + 9, n, to, ignored))
-        return in.fail(bad_char(line, 9));
+    if (!data_at(in, line, 9, *addr, n, 0xFFFF, ignored))
+        return false;
     if (const std::uint32_t want = digit_sum(s + 9, 2 * n); check != want)
         return in.fail("data " + wrong_sum(check, want));
     ++in.records;
