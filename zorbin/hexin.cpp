@@ -112,6 +112,10 @@ std::string_view text_of(std::span<const unsigned char> file)
 // The line from at on, without its LF or CR LF; next is where the line after it begins.
 std::string_view line_at(std::string_view t, std::size_t at, std::size_t& next)
 {
+    if (at >= t.size()) {
+        next = t.size();
+        return {};
+    }
     const void* lf = std::memchr(t.data() + at, '\n', t.size() - at);
     const std::size_t end = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - t.data())
                                : t.size();
