@@ -1,6 +1,8 @@
-// Whole-buffer writes, text-mode line ends, inputs that hold what their size says, and output
-// files that are either complete or untouched. Part of the platform layer with platform.h:
-// fileio.cpp implements it on POSIX systems, platform_win32.cpp on Windows (text.cpp on both).
+// What goes here: what the kit does with files the same way on every system, written once in
+// fileio.cpp over the primitives of system.h: whole-buffer writes, text-mode line ends, inputs
+// that hold what their size says, which file a name stands for, and output files that are
+// either complete or untouched. What a system offers as it is (opening, reading, seeking,
+// sizes, buffers, error texts, reserved names) goes in platform.h.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +13,9 @@ namespace fw {
 
 // Writes all of s to fd, resuming after short writes and signals. Returns 0 or the errno.
 int write_all(int fd, std::string_view s);
+
+// Writes all of s at offset at, without moving the file position. Returns 0 or the errno.
+int pwrite_all(int fd, std::string_view s, std::uint64_t at);
 
 // s with every "\n" spelled "\r\n": the line ends that the kit's text outputs carry.
 std::string crlf(std::string_view s);

@@ -1,7 +1,9 @@
-// What the programs ask of the system besides what fileio.h offers (output files, input
-// checks, file identity): files opened for reading, their kind and size, reads and positioned
-// writes, big buffers, error texts and reserved names. One interface with fileio.h:
-// platform_posix.cpp with fileio.cpp, or platform_win32.cpp, as the build picks.
+// What goes here: what each system offers the programs as it is, one thin call over the
+// system's own: files opened for reading, their kind and size, reads, seeks, the copy in the
+// kernel, big buffers, error texts and reserved names. Implemented per system, split by
+// concern: posix_names.cpp, posix_files.cpp, posix_console.cpp with linux.cpp (or
+// posix_plain.cpp without Linux), or win32_names.cpp, win32_files.cpp, win32_console.cpp.
+// What the kit builds from such calls the same way everywhere goes in fileio.h.
 #pragma once
 
 #include <cstddef>
@@ -37,9 +39,6 @@ long long read(int fd, void* buf, std::size_t n);
 
 // As read, from offset at, without moving the file position.
 long long pread(int fd, void* buf, std::size_t n, std::uint64_t at);
-
-// Writes all of s at offset at, without moving the file position. Returns 0 or the errno.
-int pwrite_all(int fd, std::string_view s, std::uint64_t at);
 
 enum class from { start, here, end };
 

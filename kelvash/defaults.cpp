@@ -6,15 +6,12 @@
 #include <cerrno>
 #include <new>
 
+#include "fault.h"
 #include "platform.h"
 
 namespace kv {
 
 namespace {
-
-enum class loaded { ok, empty, error, no_memory, too_many };
-
-constexpr std::string_view too_many_text = "Too many options in the defaults file";
 
 // Counts tokens as defaults_vector splits them while the text is still being read, so that
 // reading stops at the first token too many: a stream of options would otherwise be read
@@ -55,7 +52,7 @@ bool too_many(std::string_view text, token_count& c)
 // Reads fd to its end, to its first NUL byte (which ends the text anyway), or to the first
 // token too many. A regular file is read into room of its own size, so that memory never
 // runs to twice the file.
-loaded read_text(int fd, std::string& text, int& e)
+failure read_text(int fd, std::string& text)
 {
     constexpr std::size_t chunk = 65536;
     token_count count;
@@ -68,21 +65,19 @@ loaded read_text(int fd, std::string& text, int& e)
             std::size_t room = text.capacity() - old;
             text.resize(old + (room > 0 ? std::min(room, chunk) : chunk));
             long long n = fw::read(fd, text.data() + old, text.size() - old);
-            if (n < 0) {
-                e = errno;
-                return loaded::error;
-            }
+            if (n < 0)
+                return {fault::defaults_error, errno};
             text.resize(old + static_cast<std::size_t>(n));
             if (n == 0)
-                return text.empty() ? loaded::empty : loaded::ok;
+                return {text.empty() ? fault::defaults_empty : fault::ok};
             auto nul = text.find('\0', old);
             if (too_many(std::string_view(text).substr(0, nul), count))
-                return loaded::too_many;
+                return {fault::defaults_too_many};
             if (nul != std::string::npos)
-                return loaded::ok;
+                return {};
         }
     } catch (const std::bad_alloc&) {
-        return loaded::no_memory;
+        return {fault::no_memory, ENOMEM};
     }
 }
 
@@ -111,26 +106,16 @@ bool defaults_vector(std::string_view text, std::vector<std::string_view>& vec)
 found apply_defaults(int fd, std::string_view path, bool in_order, task& t, run_state& r,
                      std::string_view name)
 {
+    const run_names names{name, {}, {}, path};
     std::string text;
-    int e = 0;
-    switch (read_text(fd, text, e)) {
-    case loaded::no_memory:
-        return {verdict::fail, sys_report(name, ENOMEM)};
-    case loaded::error:
-        return {verdict::fail, sys_report(path, e)};
-    case loaded::empty:
-        return {verdict::fail, error_report(path, empty_file)};
-    case loaded::too_many:
-        return {verdict::fail, message(name, too_many_text)};
-    case loaded::ok:
-        break;
-    }
+    if (failure f = read_text(fd, text); f.what != fault::ok)
+        return {verdict::fail, fault_message(f, names)};
 
     std::string_view body(text);
     body = body.substr(0, body.find('\0'));
     scanner s;
     if (!defaults_vector(body, s.argv))
-        return {verdict::fail, message(name, too_many_text)};
+        return {verdict::fail, fault_message({fault::defaults_too_many}, names)};
     s.in_order = in_order;
     return apply_options(s, mode::defaults, t, r, name);
 }

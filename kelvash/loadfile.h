@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "fault.h"
 #include "options.h"
 
 namespace kv {
@@ -32,7 +33,8 @@ enum class input_kind { srec, aif };
 // The header for t with entry point and stack sizes already resolved.
 std::string load_header(input_kind k, const task& t, const section& sec);
 
-enum class wrote { ok, syntax, in_error, in_eof, too_big, in_changed, out_error };
+// The writer's faults: syntax, in_error, in_eof, too_big, in_changed or out_error.
+using wrote = fault;
 
 struct write_result {
     wrote what = wrote::ok;

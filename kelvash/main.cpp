@@ -5,6 +5,7 @@
 #include <string>
 
 #include "defaults.h"
+#include "fault.h"
 #include "fileio.h"
 #include "loadfile.h"
 #include "options.h"
@@ -33,53 +34,26 @@ int fail(const kv::found& f, std::string_view name)
     return f.v == kv::verdict::fail_usage ? fail_usage(f.messages, name) : fail(f.messages);
 }
 
-std::string why(const kv::write_result& r, std::string_view name, const std::string& filename,
-                const std::string& out_file)
-{
-    switch (r.what) {
-    case kv::wrote::syntax:
-        return kv::message(name, "Syntax error in file");
-    case kv::wrote::in_error:
-        return kv::sys_report(filename, r.err);
-    case kv::wrote::in_eof:
-        return kv::error_report(filename, "End of file before an end record");
-    case kv::wrote::too_big:
-        return kv::sys_report(filename, EFBIG);
-    case kv::wrote::in_changed:
-        return kv::error_report(filename, "File changed size while it was copied");
-    case kv::wrote::out_error:
-        return kv::sys_report(out_file, r.err);
-    case kv::wrote::ok:
-        break;
-    }
-    return {};
-}
-
-// The message when the load file would replace the input or the defaults file; "" otherwise.
-std::string same_file(int in, const std::string& filename, const kv::task& t,
-                      const kv::run_state& run, std::string_view name)
+// Whether the load file would take the place of the input or the defaults file.
+kv::fault same_file(int in, const kv::task& t, const kv::run_state& run)
 {
     fw::file_id out, id;
     if (!fw::id_of(t.out_file, out))
-        return {};
+        return kv::fault::ok;
     if (fw::id_of(in, id) && id == out)
-        return kv::message(name, "Output file " + t.out_file + " is the input file " + filename);
+        return kv::fault::out_is_input;
     if (run.defaults_fd >= 0 && fw::id_of(run.defaults_fd, id) && id == out)
-        return kv::message(name, "Output file " + t.out_file + " is the defaults file " +
-                                     run.defaults_name);
-    return {};
+        return kv::fault::out_is_defaults;
+    return kv::fault::ok;
 }
 
-// Reads the input's first byte, which tells S-records from an AIF image. The message for an
-// input that has none to give; "" otherwise.
-std::string first_byte(int in, const std::string& filename, char& first)
+// Reads the input's first byte, which tells S-records from an AIF image.
+kv::failure first_byte(int in, char& first)
 {
     long long n = fw::read(in, &first, 1);
     if (n < 0)
-        return kv::sys_report(filename, errno);
-    if (n == 0)
-        return kv::error_report(filename, kv::empty_file);
-    return {};
+        return {kv::fault::in_error, errno};
+    return {n == 0 ? kv::fault::in_empty : kv::fault::ok};
 }
 
 }  // namespace
@@ -107,9 +81,14 @@ int main(int argc, char** argv)
     }
     std::string filename(s.operands[0]);
 
+    // The names as they stand when the run stops: the defaults file may still set -o.
+    auto stop = [&](kv::failure f) {
+        return fail(kv::fault_message(f, {name, filename, t.out_file, run.defaults_name}));
+    };
+
     int in = fw::open_read(filename.c_str());
     if (in < 0)
-        return fail(kv::sys_report(filename, errno));
+        return stop({kv::fault::in_error, errno});
 
     if (run.defaults_fd >= 0) {
         kv::found f = kv::apply_defaults(run.defaults_fd, run.defaults_name, in_order, t, run, name);
@@ -119,14 +98,14 @@ int main(int argc, char** argv)
     }
 
     // The load file must not take the place of a file this run reads.
-    if (std::string e = same_file(in, filename, t, run, name); !e.empty())
-        return fail(e);
+    if (kv::fault f = same_file(in, t, run); f != kv::fault::ok)
+        return stop({f});
 
     // Written beside the target and put in place only after a complete run. Opened before the
     // -a/-r check: when both fail, the output's error is the one reported.
     fw::outfile out;
     if (int e = fw::out_open(out, t.out_file); e != 0)
-        return fail(kv::sys_report(t.out_file, e));
+        return stop({kv::fault::out_error, e});
     if (t.code_type == 0) {
         fw::out_abort(out);
         // sic: the text names an option -i that does not exist.
@@ -138,26 +117,26 @@ int main(int argc, char** argv)
     fw::input info;
     if (int e = fw::in_check(in, info); e != 0) {
         fw::out_abort(out);
-        return fail(kv::sys_report(filename, e));
+        return stop({kv::fault::in_error, e});
     }
     char first = 0;
-    if (std::string e = first_byte(in, filename, first); !e.empty()) {
+    if (kv::failure f = first_byte(in, first); f.what != kv::fault::ok) {
         fw::out_abort(out);
-        return fail(e);
+        return stop(f);
     }
 
     kv::input_kind kind = first == 'S' ? kv::input_kind::srec : kv::input_kind::aif;
     kv::write_result r = kv::write_loadfile(kind, t, in, info.size, out.fd);
     if (r.what != kv::wrote::ok) {
         fw::out_abort(out);
-        return fail(why(r, name, filename, t.out_file));
+        return stop({r.what, r.err});
     }
     if (int e = fw::out_commit(out); e != 0)
-        return fail(kv::sys_report(t.out_file, e));
+        return stop({kv::fault::out_error, e});
 
     if (run.verbose != 0) {
         if (int e = fw::write_all(fw::std_out, kv::report(kind, t, r.sec)); e != 0)
-            return fail(kv::message(name, "write error: " + fw::error_text(e)));
+            return stop({kv::fault::report_error, e});
     }
     fw::close(in);
     if (run.defaults_fd >= 0)

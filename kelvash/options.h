@@ -134,7 +134,4 @@ std::string message(std::string_view name, std::string_view text);
 std::string sys_report(std::string_view name, int err);
 std::string error_report(std::string_view name, std::string_view reason);
 
-// Reason texts for failures that leave errno at 0.
-inline constexpr std::string_view empty_file = "File is empty";
-
 }  // namespace kv
