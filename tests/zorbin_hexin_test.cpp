@@ -417,6 +417,10 @@ const broken_row broken[] = {
     {":020100000102FA|:020100000103F9|:00000001FF",
      "line 2: address 0x00000101 was given 0x02 before, here 0x03"},
     {":020100000102FA|:03010300010203F3|:020100000102FA|:00000001FF", ""},
+    // A record inside one the record after it overlapped: compared with the first.
+    {":0A0100004041424344454647484948|:0F01050045464748494A4B4C4D4E4F5051525377|:0101070047B0|:00000001FF", ""},
+    {":0A0100004041424344454647484948|:0F01050045464748494A4B4C4D4E4F5051525377|:01010700995E|:00000001FF",
+     "line 3: address 0x00000107 was given 0x47 before, here 0x99"},
     // S-records
     {"S1060100010203F2|S9030000FC", ""},
     {"S1060100010203F2|S1060100010203F3", "line 2: checksum 0xF3, should be 0xF2"},
