@@ -58,6 +58,15 @@ long long copy_range(int in, int out, std::size_t n);
 unsigned char* big_alloc(std::size_t n);
 void big_free(unsigned char* p);
 
+// The n bytes (n > 0) of the regular file open on fd, mapped for reading: the system's own
+// cached pages, with no copy into the process. nullptr where the file cannot be mapped; the
+// caller then reads it into a big_alloc buffer. Should the file be cut short while mapped, a
+// read past its new end cannot complete: the run then removes its temporary files, writes
+// failed (already with its line end) to standard output and ends with status 1, as if the
+// read had failed.
+const unsigned char* map_input(int fd, std::size_t n, std::string_view failed);
+void unmap_input(const unsigned char* p, std::size_t n);
+
 // The text the C library of the kit's Linux build gives for e, so that messages read the
 // same on every system.
 std::string error_text(int e);

@@ -1,5 +1,7 @@
 // Interruptions on POSIX systems: SIGINT, SIGTERM and SIGHUP remove the temporary files being
-// written before the run ends, and a file size limit is a write error rather than the end.
+// written before the run ends, a file size limit is a write error rather than the end, and a
+// mapped input cut short (SIGBUS) a read error.
+#include <algorithm>
 #include <climits>
 #include <csignal>
 #include <unistd.h>
@@ -30,7 +32,33 @@ extern "C" void remove_pending_and_die(int sig)
     ::raise(sig);
 }
 
+// What a mapped input cut short ends the run with.
+char lost_text[4096];
+std::size_t lost_size = 0;
+
+extern "C" void lost_input(int)
+{
+    pending.remove_all([](int dir, const char* name) { ::unlinkat(dir, name, 0); });
+    for (std::size_t at = 0; at < lost_size;) {
+        const ssize_t n = ::write(1, lost_text + at, lost_size - at);
+        if (n <= 0)
+            break;
+        at += static_cast<std::size_t>(n);
+    }
+    ::_exit(1);
+}
+
 }  // namespace
+
+void on_lost_input(std::string_view text)
+{
+    lost_size = std::min(text.size(), sizeof lost_text);
+    std::copy_n(text.data(), lost_size, lost_text);
+    struct sigaction sa {};
+    sa.sa_handler = lost_input;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGBUS, &sa, nullptr);
+}
 
 void install_cleanup()
 {

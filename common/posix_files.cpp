@@ -2,6 +2,7 @@
 // output-file protocol, relative to the directory open on the output's directory.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -135,6 +136,24 @@ unsigned char* big_alloc(std::size_t n)
 }
 
 void big_free(unsigned char* p) { std::free(p); }
+
+const unsigned char* map_input(int fd, std::size_t n, std::string_view failed)
+{
+    int flags = MAP_PRIVATE;
+#ifdef MAP_POPULATE
+    flags |= MAP_POPULATE;  // Linux: the page tables filled at once, not fault by fault
+#endif
+    void* p = ::mmap(nullptr, n, PROT_READ, flags, fd, 0);
+    if (p == MAP_FAILED)
+        return nullptr;
+    sys::on_lost_input(failed);
+    return static_cast<const unsigned char*>(p);
+}
+
+void unmap_input(const unsigned char* p, std::size_t n)
+{
+    ::munmap(const_cast<unsigned char*>(p), n);
+}
 
 namespace sys {
 

@@ -49,6 +49,10 @@ bool replace(const outfile& f);
 int open_in_place(const std::string& dest, int& fd);
 int open_temporary(const outfile& f, int& fd);
 
+// From now on a mapped input cut short ends the run: temporary files removed, text written
+// to standard output, status 1.
+void on_lost_input(std::string_view text);
+
 // Waits for the exclusive lock on the file open on fd. 0 or the errno.
 int lock(int fd);
 

@@ -219,6 +219,19 @@ unsigned char* big_alloc(std::size_t n) { return static_cast<unsigned char*>(std
 
 void big_free(unsigned char* p) { std::free(p); }
 
+// Windows keeps a mapped file from being cut short, so nothing can end the run halfway.
+const unsigned char* map_input(int fd, std::size_t n, std::string_view)
+{
+    HANDLE m = CreateFileMappingW(win32::handle(fd), nullptr, PAGE_READONLY, 0, 0, nullptr);
+    if (!m)
+        return nullptr;
+    void* p = MapViewOfFile(m, FILE_MAP_READ, 0, 0, n);
+    CloseHandle(m);  // the view keeps the mapping
+    return static_cast<const unsigned char*>(p);
+}
+
+void unmap_input(const unsigned char* p, std::size_t) { UnmapViewOfFile(p); }
+
 namespace sys {
 
 namespace {

@@ -104,7 +104,7 @@ struct ref_reader {
             // furthest; of equal reach the one starting first, then the first in header order.
             const seg* best = nullptr;
             for (const seg& s : segs)
-                if (s.off <= off && s.end - off >= n &&
+                if (s.off <= off && off <= s.end && s.end - off >= n &&
                     (!best || s.end > best->end || (s.end == best->end && s.off < best->off)))
                     best = &s;
             std::uint64_t addr = addr0;

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "fileio.h"
+#include "platform.h"
 
 namespace {
 
@@ -245,6 +246,39 @@ TEST(crlf, every_newline_becomes_cr_lf)
     EXPECT_EQ(fw::crlf(""), "");
     EXPECT_EQ(fw::crlf("a\nb\n"), "a\r\nb\r\n");
     EXPECT_EQ(fw::crlf("\r\n"), "\r\r\n") << "an existing CR is data, as in a text-mode stream";
+}
+
+// An input cut short by another process while it is mapped: the read past its new end
+// ends the run as a failed read would, its message on standard output, status 1, and the
+// temporary file of the output being written removed.
+TEST_F(fileio, a_mapped_input_cut_short_ends_the_run_as_a_failed_read)
+{
+    th::write_file(path("in"), std::string(3 * 4096, 'x'));
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        dup2(out[1], 1);
+        int fd = fw::open_read(path("in").c_str());
+        const unsigned char* p = fw::map_input(fd, 3 * 4096, "Error reading in\r\n");
+        fw::outfile f;
+        if (!p || fw::out_open(f, path("out")) != 0 || truncate(path("in").c_str(), 0) != 0)
+            _exit(2);
+        volatile unsigned char last = p[3 * 4096 - 1];
+        (void)last;
+        _exit(3);
+    }
+    close(out[1]);
+    char buf[64];
+    const ssize_t n = read(out[0], buf, sizeof buf);
+    close(out[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_EQ(std::string(buf, n > 0 ? static_cast<std::size_t>(n) : 0), "Error reading in\r\n");
+    EXPECT_EQ(entries(dir), 1) << "temporary file left behind";
 }
 
 }  // namespace

@@ -44,6 +44,23 @@ TEST_F(platform, reads_at_offsets_leave_the_position_alone)
     fw::close(fd);
 }
 
+// A mapped input holds the file's bytes; it goes with the file still whole.
+TEST_F(platform, a_mapped_input_holds_the_file)
+{
+    std::string bytes(70000, '\0');
+    for (std::size_t k = 0; k < bytes.size(); ++k)
+        bytes[k] = static_cast<char>(k * 7);
+    th::write_file(path("f"), bytes);
+    int fd = fw::open_read(path("f").c_str());
+    ASSERT_GE(fd, 0);
+    const unsigned char* p = fw::map_input(fd, bytes.size(), "lost\r\n");
+    fw::close(fd);
+    ASSERT_NE(p, nullptr);
+    EXPECT_TRUE(std::string(reinterpret_cast<const char*>(p), bytes.size()) == bytes);
+    fw::unmap_input(p, bytes.size());
+    EXPECT_EQ(th::read_file(path("f")), bytes);
+}
+
 TEST_F(platform, directories_open_but_do_not_read)
 {
     fs::create_directory(dir / "sub");

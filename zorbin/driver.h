@@ -77,12 +77,16 @@ std::string give_help();
 // The input name as messages show it: "(null)" when none was given.
 std::string_view infile_name(const options& opt);
 
-// The whole input file in one buffer of exactly its size.
+// The whole input file, mapped where the system can, else read into one buffer of exactly
+// its size.
+struct input_release {
+    std::size_t size = 0;
+    bool mapped = false;
+    void operator()(const unsigned char* p) const;
+};
+
 struct loaded {
-    struct release {
-        void operator()(unsigned char* p) const;
-    };
-    std::unique_ptr<unsigned char, release> data;
+    std::unique_ptr<const unsigned char, input_release> data;
     std::size_t size = 0;
     fw::file_id id;  // the file it came from
     std::span<const unsigned char> bytes() const { return {data.get(), size}; }
