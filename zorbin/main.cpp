@@ -118,6 +118,7 @@ std::string read_image(zb::loaded& in, const zb::options& opt, const zb::root_re
         img.kind = "hex text, " + std::string(zb::formats[static_cast<std::size_t>(h.format)].word) +
                    " records";
         in.data.reset();
+        in.size = 0;
     } else {
         img = segment_image(in.bytes(), opt, r);
     }
