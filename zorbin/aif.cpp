@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "elf.h"
+#include "hexin.h"
 #include "platform.h"
 
 namespace zb {
@@ -111,7 +112,8 @@ root_result read_root(std::span<const unsigned char> file, const image_args& arg
     }
     if (args.binaryflag || marker != aif_marker) {
         r.elf = !args.binaryflag && is_elf(file);
-        if (!args.binaryflag && !r.elf)
+        r.hex = args.binaryflag || r.elf ? 0 : detect_hex(file);
+        if (!args.binaryflag && !r.elf && !r.hex)
             r.warnings.push_back(warn_not_aif);
         return r;
     }

@@ -63,9 +63,11 @@ struct root_result {
     fault error = fault::none;
     bool elf = false;  // no AIF marker but the ELF magic: the caller reads it with read_elf
     bool aif = false;  // the AIF marker, and no -bin
+    int hex = 0;       // neither AIF nor ELF, no -bin, and the first line a record of this format
 };
 
-// Decides between plain binary, AIF (either byte order) and ELF, and yields the root segment.
+// Decides between plain binary, AIF (either byte order), ELF and hex text, and yields the root
+// segment.
 root_result read_root(std::span<const unsigned char> file, const image_args& args);
 
 // Reads the segment whose header lies at c.fragment_offset (which must not be 0) into seg and

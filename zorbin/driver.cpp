@@ -200,6 +200,21 @@ option_result image_option(std::string_view word, const char* const*& a, options
     }
     if (cistrcmp(word, "fill") == 0)
         return {true, fill_arg(a, opt)};
+    if (cistrcmp(word, "add") == 0 || cistrcmp(word, "addbin") == 0) {
+        const bool bin = cistrcmp(word, "addbin") == 0;
+        const std::string option = bin ? "addbin" : "add";
+        if (!a[1])
+            return {true, "No argument on -" + option + " option\n"};
+        added in{*++a, {}};
+        std::uint32_t at = 0;
+        if (bin) {
+            if (auto msg = number_arg(a, option, at))
+                return {true, msg};
+            in.at = at;
+        }
+        opt.adds.push_back(in);
+        return {true, std::nullopt};
+    }
     if (cistrcmp(word, "range") == 0)
         return {true, range_args(a, "range", opt.range)};
     if (cistrcmp(word, "crcrange") == 0)

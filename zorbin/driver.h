@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "aif.h"
 #include "crc.h"
@@ -21,6 +22,12 @@ namespace zb {
 
 // -raw: the format number after the thirteen hex formats.
 inline constexpr int raw = 14;
+
+// -add FILE (an input that gives its own addresses), -addbin FILE ADDR (a plain binary there).
+struct added {
+    const char* file = nullptr;
+    std::optional<std::uint32_t> at;  // -addbin's address
+};
 
 struct options {
     int format = 0;                 // 1..13, raw, 0 until a format word is seen
@@ -35,8 +42,9 @@ struct options {
     std::optional<span_of> range;       // -range lo size
     std::optional<unsigned char> fill;  // -fill b
     std::optional<crc_request> crc;     // -crc kind at, with -crcrange lo size
+    std::vector<added> adds;            // merged into the main input's image, in this order
     // Any option that needs one image, not a chain of segments.
-    bool whole_image() const { return range || fill || crc || format == raw; }
+    bool whole_image() const { return range || fill || crc || format == raw || !adds.empty(); }
 };
 
 enum class scan_status {

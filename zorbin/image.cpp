@@ -1,6 +1,8 @@
 // The image's own few functions: its extent, its blocks, a move.
 #include "image.h"
 
+#include "platform.h"
+
 namespace zb {
 
 std::uint64_t lowest(const image& img)
@@ -40,6 +42,8 @@ void rebase(image& img, std::uint32_t base)
     if (img.entry && *img.entry != 0)
         img.entry = *img.entry - low + base;
 }
+
+void big_release::operator()(unsigned char* p) const { fw::big_free(p); }
 
 std::span<unsigned char> make_bytes(image& img, std::size_t n, unsigned char v)
 {

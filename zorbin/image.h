@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -21,6 +22,7 @@ struct origin {
     std::uint64_t offset = 0, size = 0;  // its bytes in the input file
     std::string why;         // what decided the load address: "segment N", ...
     bool made = false;       // made by an operation, not read from the input
+    std::size_t input = 0;   // 0 the main input, k the k-th of -add and -addbin
 };
 
 // A run of bytes at consecutive addresses from from.load on.
@@ -29,12 +31,19 @@ struct part {
     origin from;
 };
 
+// A buffer from fw::big_alloc, whose pages the system gives only as they are written.
+struct big_release {
+    void operator()(unsigned char* p) const;
+};
+using big_buffer = std::unique_ptr<unsigned char, big_release>;
+
 struct image {
     std::vector<part> parts;             // ascending addresses, none overlapping
     std::optional<std::uint64_t> entry;  // none: the end records carry none
     std::string kind;                    // "ELF32 little-endian", "AIF image", ...
     // Bytes the operations made (fill, CRC), each buffer fixed in place once made.
     std::vector<std::vector<unsigned char>> made;
+    std::vector<big_buffer> held;        // bytes a reader decoded (hex text), parts point in
     std::vector<std::string> notes;      // what the operations did, for -info
 };
 

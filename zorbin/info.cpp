@@ -52,6 +52,12 @@ std::string info_report(const info_input& in)
 
     std::string out = std::string(in.name) + ": " + std::string(in.kind) + ", entry point " +
                       (in.entry ? hex(*in.entry, digits) : std::string("none")) + "\n";
+    for (const input_named& a : in.added)
+        out += a.name + ": " + a.kind + ", added\n";
+    const bool several = !in.added.empty();
+    auto input_of = [&](const origin& o) {
+        return o.made || o.input == 0 ? std::string(o.made ? "-" : in.name) : in.added[o.input - 1].name;
+    };
 
     std::vector<row> blocks{{"block", "first", "last", "bytes"}};
     for (std::size_t k = 0; k < in.blocks.size(); ++k) {
@@ -64,6 +70,8 @@ std::string info_report(const info_input& in)
     out += table(blocks, block_right);
 
     std::vector<row> pieces{{"piece", "run", "load", "offset", "bytes", "placed by"}};
+    if (several)
+        pieces.front().insert(pieces.front().begin() + 1, "input");
     for (std::size_t k = 0; k < in.parts.size(); ++k) {
         const origin& o = in.parts[k].from;
         std::uint64_t n = in.parts[k].data.size();
@@ -74,9 +82,12 @@ std::string info_report(const info_input& in)
         pieces.push_back({o.name, hex(o.run, digits), hex(o.load, digits),
                           o.made ? std::string("-") : hex(o.offset, digits), std::to_string(n),
                           o.why});
+        if (several)
+            pieces.back().insert(pieces.back().begin() + 1, input_of(o));
     }
     constexpr bool piece_right[]{false, false, false, false, true, false};
-    out += table(pieces, piece_right);
+    constexpr bool piece_right_inputs[]{false, false, false, false, false, true, false};
+    out += several ? table(pieces, piece_right_inputs) : table(pieces, piece_right);
     for (const std::string& note : in.notes)
         out += note + "\n";
     return out;

@@ -11,6 +11,10 @@
 
 namespace zb {
 
+struct input_named {
+    std::string name, kind;
+};
+
 struct info_input {
     std::string_view name;               // the input file as the command line gives it
     std::string_view kind;               // "ELF32 little-endian", "plain binary", ...
@@ -18,6 +22,7 @@ struct info_input {
     std::span<const part> parts;         // in the order of the blocks' pieces
     std::optional<std::uint64_t> entry;  // what the end record would carry; none: no entry
     std::span<const std::string> notes;  // what the operations did
+    std::span<const input_named> added;  // -add and -addbin, in order; each piece names its own
 };
 
 // One line for the input, a table of the blocks, one of the pieces (each run of fill as one),

@@ -1,7 +1,8 @@
-// zorbin: converts an ELF executable, an AIF image or a plain binary into hexadecimal object
-// records or raw bytes. The input becomes one image, which -base moves and -range, -fill and
-// -crc finish in that order; then it is written, or -info reports what would be. An AIF image
-// with a chain of segments is the exception: one file per segment, as it always was.
+// zorbin: converts an ELF executable, an AIF image, hex text or a plain binary into
+// hexadecimal object records or raw bytes. The input becomes one image, which -base moves,
+// -add and -addbin join other inputs to, and -range, -fill and -crc finish in that order; then
+// it is written, or -info reports what would be. An AIF image with a chain of segments is the
+// exception: one file per segment, as it always was.
 // Exit status 0 after a complete run or -help, 1 on any error.
 #include <cstdio>
 #include <string>
@@ -10,8 +11,10 @@
 #include "aif.h"
 #include "driver.h"
 #include "elf.h"
+#include "hexin.h"
 #include "image.h"
 #include "info.h"
+#include "merge.h"
 #include "ops.h"
 #include "platform.h"
 
@@ -54,6 +57,9 @@ int write_chain(std::span<const unsigned char> file, const zb::options& opt, zb:
                 const zb::loaded& in)
 {
     const std::string name(zb::infile_name(opt));
+    if (!opt.adds.empty())
+        return fail("Options -add and -addbin need one image: " + name +
+                    " has a chain of segments, each written to a file of its own\n");
     if (opt.whole_image())
         return fail("Options -range, -fill, -crc and -raw need one image: " + name +
                     " has a chain of segments, each written to a file of its own\n");
@@ -89,7 +95,112 @@ int write_chain(std::span<const unsigned char> file, const zb::options& opt, zb:
         opt.entryflag ? std::optional<std::uint64_t>(opt.entry) : std::nullopt;
     return print(zb::info_report({name, r.next.byte_reversing ? "AIF image, byte-reversed header words"
                                                               : "AIF image",
-                                  blocks, parts, entry, {}}));
+                                  blocks, parts, entry, {}, {}}));
+}
+
+// The image of one input that is not an AIF image with a chain: ELF, hex text, the root of an
+// AIF image, or a plain binary. "" or the message that stops the run. The image of hex text
+// holds its own bytes, so the file's buffer goes.
+std::string read_image(zb::loaded& in, const zb::options& opt, const zb::root_result& r,
+                       zb::image& img)
+{
+    const std::string name(zb::infile_name(opt));
+    if (r.elf) {
+        zb::elf_image e = zb::read_elf(in.bytes());
+        if (e.error.f != zb::elf_fault::none)
+            return zb::elf_message(name, e.error);
+        img = std::move(e.img);
+    } else if (r.hex) {
+        zb::hex_image h = zb::read_hex(in.bytes(), r.hex);
+        if (!h.what.empty())
+            return zb::hex_message(name, h.line, h.what);
+        img = std::move(h.img);
+        img.kind = "hex text, " + std::string(zb::formats[static_cast<std::size_t>(h.format)].word) +
+                   " records";
+        in.data.reset();
+        in.size = 0;
+    } else {
+        img = segment_image(in.bytes(), opt, r);
+    }
+    return {};
+}
+
+// -add and -addbin: each input read as the main one is (but a plain binary only with its
+// address, and an AIF image only without a chain), then every part of every input joined into
+// the one image; a byte given twice must be the same byte.
+std::string add_inputs(zb::image& img, const zb::options& opt, std::vector<zb::loaded>& files,
+                       std::vector<zb::input_named>& inputs)
+{
+    if (opt.adds.empty())
+        return {};
+    std::vector<zb::sourced> all;
+    for (zb::part& p : img.parts)
+        all.push_back({std::move(p), 0});
+    for (std::size_t k = 0; k < opt.adds.size(); ++k) {
+        const zb::added& a = opt.adds[k];
+        zb::options o = opt;
+        o.infile = a.file;
+        o.binaryflag = a.at.has_value();
+        o.baseflag = a.at.has_value();
+        o.base = a.at.value_or(0);
+        o.outfile = nullptr;
+        if (zb::io_error e = zb::load(o, files[k]); e.f != zb::io_fault::none)
+            return zb::io_message(e, o);
+        zb::root_result r = zb::read_root(files[k].bytes(), {.binaryflag = o.binaryflag,
+                                                             .baseflag = o.baseflag,
+                                                             .base = o.base,
+                                                             .outfile = nullptr});
+        const std::string name(a.file);
+        if (r.error != zb::fault::none)
+            return zb::fault_message(r.error, name, 0, {});
+        if (r.aif && r.next.fragment_offset != 0)
+            return "Input " + name + " of -add is an AIF image with a chain of segments, each "
+                   "written to a file of its own\n";
+        if (!a.at && !r.aif && !r.elf && !r.hex)
+            return "Input " + name + " of -add gives no addresses: a plain binary goes in with "
+                   "-addbin " + name + " ADDR\n";
+        for (auto w : r.warnings)
+            zb::say(fw::std_err, w);
+        zb::image more;
+        if (std::string msg = read_image(files[k], o, r, more); !msg.empty())
+            return msg;
+        if (a.at)
+            more.parts.front().from.why = "-addbin";
+        inputs.push_back({name, more.kind});
+        for (zb::part& p : more.parts) {
+            p.from.input = k + 1;
+            all.push_back({std::move(p), k + 1});
+        }
+        for (auto& b : more.made)
+            img.made.push_back(std::move(b));
+        for (auto& b : more.held)
+            img.held.push_back(std::move(b));
+    }
+    zb::clash c;
+    if (!zb::join_parts(std::move(all), img.parts, c)) {
+        char b[64];
+        std::snprintf(b, sizeof b, " differ at %s (0x%02X vs 0x%02X)\n", hex8(c.addr).c_str(),
+                      c.a, c.b);
+        return inputs[c.first].name + " and " + inputs[c.second].name + b;
+    }
+    return {};
+}
+
+// The output must be none of the inputs -add and -addbin read (the main input write_job
+// checks itself).
+std::string not_an_input(const zb::job& j, const zb::options& opt,
+                         const std::vector<zb::loaded>& added)
+{
+    fw::file_id id;
+    if (!j.outfile || !fw::id_of(*j.outfile, id))
+        return {};
+    for (std::size_t k = 0; k < added.size(); ++k)
+        if (added[k].id == id) {
+            zb::options o = opt;
+            o.infile = opt.adds[k].file;
+            return zb::io_message({zb::io_fault::output_is_input, *j.outfile}, o);
+        }
+    return {};
 }
 
 // -range, -fill, -crc in that order; "" or the message that stops the run.
@@ -148,18 +259,16 @@ int main(int, char** argv)
         return write_chain(file, opt, r, in);
 
     zb::image img;
-    if (r.elf) {
-        zb::elf_image e = zb::read_elf(file);
-        if (e.error.f != zb::elf_fault::none)
-            return fail(zb::elf_message(name, e.error));
-        img = std::move(e.img);
-    } else {
-        img = segment_image(file, opt, r);
-    }
+    if (std::string msg = read_image(in, opt, r, img); !msg.empty())
+        return fail(msg);
     if (opt.baseflag)
         zb::rebase(img, opt.base);
     if (opt.entryflag)
         img.entry = opt.entry;
+    std::vector<zb::loaded> added(opt.adds.size());
+    std::vector<zb::input_named> inputs{{name, img.kind}};
+    if (std::string msg = add_inputs(img, opt, added, inputs); !msg.empty())
+        return fail(msg);
     if (std::string msg = finish(img, opt); !msg.empty())
         return fail(msg);
 
@@ -171,7 +280,10 @@ int main(int, char** argv)
                             std::to_string(j.raw_span.end - j.raw_span.lo) + " bytes");
     }
     if (opt.info)
-        return print(zb::info_report({name, img.kind, j.blocks, img.parts, img.entry, img.notes}));
+        return print(zb::info_report({name, img.kind, j.blocks, img.parts, img.entry, img.notes,
+                                      {inputs.begin() + 1, inputs.end()}}));
+    if (std::string msg = not_an_input(j, opt, added); !msg.empty())
+        return fail(msg);
     zb::written_files done;
     if (zb::io_error e = zb::write_job(j, opt, in.id, done); e.f != zb::io_fault::none)
         return fail(zb::io_message(e, opt));

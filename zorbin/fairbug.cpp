@@ -1,0 +1,52 @@
+// Fairchild Fairbug records in:
+//   S AAAA                  the address of the X records after it
+//   X D(8 bytes) C          always 8 bytes (a writer fills the last with FF, which are read
+//                           as data), C the low 4 bits of the sum of the 16 digits
+//   *                       the end
+#include <string>
+
+#include "hexread.h"
+
+namespace zb {
+
+bool read_fairbug(hex_in& in, std::string_view line)
+{
+    const char* s = line.data();
+    if (line[0] == 'S') {
+        const auto addr = line.size() == 5 ? digits_at(s + 1, 4) : std::nullopt;
+        if (!addr)
+            return in.fail(line.size() == 5 ? bad_char(line, 1)
+                                            : "address record of " + std::to_string(line.size()) +
+                                                  " characters, not 5");
+        in.next = *addr;
+        in.header = true;
+        return true;
+    }
+    if (line == "*") {
+        in.ended = true;
+        return true;
+    }
+    if (line[0] != 'X')
+        return in.fail(bad_char_at(line, 0));
+    if (!in.header)
+        return in.fail("data record before the S address record");
+    if (line.size() != 18)
+        return in.fail("data record of " + std::to_string(line.size()) + " characters, not 18");
+    const unsigned check = digit_of[static_cast<unsigned char>(s[17])];
+    unsigned char* to = in.take(in.next, 8, 0xFFFF);
+    if (!to)
+        return false;
+    std::uint32_t ignored = 0;
+    if (!decode(s + 1, 8, to, ignored) || check == bad_digit)
+        return in.fail(bad_char(line, 1));
+    std::uint32_t sum = 0;
+    for (int k = 0; k < 8; ++k)
+        sum += (to[k] >> 4) + (to[k] & 15);
+    if ((sum & 15) != check)
+        return in.fail(wrong_sum(check, sum & 15, 1));
+    in.next += 8;
+    ++in.records;
+    return true;
+}
+
+}  // namespace zb

@@ -1,0 +1,113 @@
+// What the hex readers share: the state of one read, hex digits from a table, and the decoded
+// data, kept in one buffer in the order the records give it.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "image.h"
+
+namespace zb {
+
+// Digit values of '0'..'9', 'A'..'F' and 'a'..'f'; bad for every other byte.
+inline constexpr unsigned char bad_digit = 0xFF;
+inline constexpr auto digit_of = [] {
+    std::array<unsigned char, 256> t{};
+    t.fill(bad_digit);
+    for (int c = 0; c < 10; ++c)
+        t['0' + c] = static_cast<unsigned char>(c);
+    for (int c = 0; c < 6; ++c) {
+        t['A' + c] = static_cast<unsigned char>(10 + c);
+        t['a' + c] = static_cast<unsigned char>(10 + c);
+    }
+    return t;
+}();
+
+// A run of records at consecutive addresses whose bytes follow one another in the buffer.
+struct hex_run {
+    std::uint64_t addr = 0;
+    std::size_t off = 0, n = 0;  // its bytes in the buffer
+    std::size_t line = 0;        // where its first record is
+    std::size_t at = 0;          // that line's offset in the file
+};
+
+// One read of one hex text. A reader's line function takes one line (without its line end)
+// at a time and returns false with what set when the line is wrong.
+struct hex_in {
+    unsigned char* buf = nullptr;  // decoded bytes, room for every byte the text could hold
+    std::size_t len = 0;
+    std::vector<hex_run> runs;
+    std::optional<std::uint64_t> entry;
+    std::size_t line = 0, at = 0;  // the line being read and its offset in the file
+    std::size_t records = 0;       // data records so far
+    bool ended = false;            // the end record was read: nothing but blank lines follow
+    bool header = false;           // a reader's start line was read
+    std::uint64_t next = 0;        // the reader's own address state (page base, next address)
+    std::uint32_t sum = 0;         // the reader's own checksum state, for records that span lines
+    int mode = 0;                  // the reader's own grammar state
+    int word = 0;                  // the format the records seen so far say the file is
+    std::string what;              // what is wrong with the line
+    // The buffer offset whose record's line is wanted (a conflict's second record), and it.
+    std::optional<std::size_t> watch;
+    std::size_t watched = 0;
+
+    // Room for n bytes at addr, the next in the buffer; nullptr (with what set) when they
+    // would pass limit, the highest address the format can carry.
+    unsigned char* take(std::uint64_t addr, std::size_t n, std::uint64_t limit);
+    bool fail(std::string why)
+    {
+        what = std::move(why);
+        return false;
+    }
+};
+
+// The value of two digits at s, or a value above 0xFF when either is not a hex digit.
+inline unsigned pair_at(const char* s)
+{
+    const unsigned hi = digit_of[static_cast<unsigned char>(s[0])];
+    const unsigned lo = digit_of[static_cast<unsigned char>(s[1])];
+    return hi == bad_digit || lo == bad_digit ? 0x100 : hi << 4 | lo;
+}
+
+// The value of n digits (n <= 8) at s; none when one is not a hex digit.
+inline std::optional<std::uint32_t> digits_at(const char* s, std::size_t n)
+{
+    std::uint32_t v = 0;
+    for (std::size_t k = 0; k < n; ++k) {
+        const unsigned d = digit_of[static_cast<unsigned char>(s[k])];
+        if (d == bad_digit)
+            return std::nullopt;
+        v = v << 4 | d;
+    }
+    return v;
+}
+
+// n bytes from 2n digits at s into to, their byte sum added to sum, nibble sum to nibbles;
+// false when a character is not a hex digit.
+bool decode(const char* s, std::size_t n, unsigned char* to, std::uint32_t& sum);
+
+// "bad character 'x' in column N" for the first character of line from column from on that
+// is not a hex digit; the offsets here count from 0, columns from 1.
+std::string bad_char(std::string_view line, std::size_t from);
+std::string bad_char_at(std::string_view line, std::size_t col);
+
+// n data bytes at addr from the 2n digits at column col of line, into the buffer, their byte
+// sum added to sum; nullptr, with what set, at a bad digit or past limit.
+unsigned char* data_at(hex_in& in, std::string_view line, std::size_t col, std::uint64_t addr,
+                       std::size_t n, std::uint64_t limit, std::uint32_t& sum);
+
+// "count 0x03 needs 17 characters, the record has 15"
+std::string wrong_count(unsigned count, std::size_t want, std::size_t got);
+
+// "0x1F" with at least the given number of digits.
+std::string hexn(std::uint64_t v, int digits = 2);
+
+// "checksum 0x12, should be 0x34"
+std::string wrong_sum(std::uint32_t got, std::uint32_t want, int digits = 2);
+
+}  // namespace zb

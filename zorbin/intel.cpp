@@ -1,0 +1,79 @@
+// Intel hex in, for mds, mcs86, intel32 and other tools' files:
+//   : LL AAAA TT D.. CC   LL data bytes at offset AAAA of the page, CC the two's complement
+//                         of the 8-bit sum of every byte before it
+// TT 00 data, 01 end, 02 extended segment address (page = value * 16), 03 start segment
+// address (CS:IP, entry = CS * 16 + IP), 04 extended linear address (page = value * 65536),
+// 05 start linear address (entry). A record that runs past the end of its 64 KiB page goes on
+// at the next address, as the page base plus the offset counts.
+#include <string>
+
+#include "formats.h"
+#include "hexread.h"
+
+namespace zb {
+
+bool read_intel(hex_in& in, std::string_view line)
+{
+    if (line[0] != ':')
+        return in.fail(bad_char_at(line, 0));
+    if (line.size() < 11)
+        return in.fail("record of " + std::to_string(line.size()) +
+                       " characters, shorter than the 11 of an empty one");
+    const char* s = line.data();
+    const unsigned n = pair_at(s + 1);
+    if (n > 0xFF)
+        return in.fail(bad_char(line, 1));
+    if (line.size() != 11 + 2 * std::size_t{n})
+        return in.fail(wrong_count(n, 11 + 2 * std::size_t{n}, line.size()));
+    const auto offset = digits_at(s + 3, 4);
+    const unsigned type = pair_at(s + 7);
+    const unsigned check = pair_at(s + 9 + 2 * n);
+    if (!offset || type > 0xFF)
+        return in.fail(bad_char(line, 1));
+    if (check > 0xFF)
+        return in.fail(bad_char(line, 9 + 2 * n));
+    std::uint32_t sum = n + (*offset >> 8) + (*offset & 0xFF) + type;
+    unsigned char field[4];  // the value of a record that is not data
+    if (type == 0) {
+        if (!data_at(in, line, 9, in.next + *offset, n, 0xFFFFFFFF, sum))
+            return false;
+        ++in.records;
+    } else {
+        static constexpr unsigned sizes[] = {0, 0, 2, 4, 2, 4};
+        if (type > 5)
+            return in.fail("unknown record type " + hexn(type));
+        if (n != sizes[type])
+            return in.fail("record type " + hexn(type) + " with count " + hexn(n) + ", not " +
+                           hexn(sizes[type]));
+        if (!decode(s + 9, n, field, sum))
+            return in.fail(bad_char(line, 9));
+    }
+    if (((sum + check) & 0xFF) != 0)
+        return in.fail(wrong_sum(check, (0 - sum) & 0xFF));
+    const std::uint32_t v16 = std::uint32_t{field[0]} << 8 | field[1];
+    const std::uint32_t v32 = v16 << 16 | std::uint32_t{field[2]} << 8 | field[3];
+    switch (type) {
+    case 1:
+        in.ended = true;
+        break;
+    case 2:
+        in.next = std::uint64_t{v16} << 4;
+        in.word = in.word == intel32 ? intel32 : mcs86;
+        break;
+    case 3:
+        in.entry = std::uint64_t{v16} * 16 + (v32 & 0xFFFF);
+        in.word = in.word == intel32 ? intel32 : mcs86;
+        break;
+    case 4:
+        in.next = std::uint64_t{v16} << 16;
+        in.word = intel32;
+        break;
+    case 5:
+        in.entry = v32;
+        in.word = intel32;
+        break;
+    }
+    return true;
+}
+
+}  // namespace zb

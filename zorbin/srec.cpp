@@ -1,0 +1,79 @@
+// Motorola S-records in, for exorciser, exormacs, motorola32 and other tools' files:
+//   S t LL A.. D.. CC   LL counts the bytes after it (address, data, checksum), CC the one's
+//                       complement of the 8-bit sum of LL, address and data
+// S0 header (before any data), S1/S2/S3 data at 16/24/32-bit addresses, S5/S6 the number of
+// data records so far (16/24 bits), S7/S8/S9 the entry point (32/24/16 bits) and the end.
+#include <algorithm>
+#include <string>
+
+#include "formats.h"
+#include "hexread.h"
+
+namespace zb {
+
+bool read_srec(hex_in& in, std::string_view line)
+{
+    // Address bytes by record type; 0 for the type that does not exist.
+    static constexpr unsigned address_bytes[] = {2, 2, 3, 4, 0, 2, 3, 4, 3, 2};
+    if (line[0] != 'S')
+        return in.fail(bad_char_at(line, 0));
+    if (line.size() < 2 || line[1] < '0' || line[1] > '9')
+        return in.fail(bad_char_at(line, 1));
+    const unsigned type = static_cast<unsigned>(line[1] - '0');
+    const unsigned alen = address_bytes[type];
+    if (alen == 0)
+        return in.fail("unknown record type S4");
+    if (line.size() < 4)
+        return in.fail(bad_char_at(line, line.size()));
+    const char* s = line.data();
+    const unsigned count = pair_at(s + 2);
+    if (count > 0xFF)
+        return in.fail(bad_char(line, 2));
+    if (line.size() != 4 + 2 * std::size_t{count})
+        return in.fail(wrong_count(count, 4 + 2 * std::size_t{count}, line.size()));
+    if (count < alen + 1)
+        return in.fail("count " + hexn(count) + " leaves no room for the address and checksum of an S" +
+                       std::to_string(type) + " record");
+    const auto addr = digits_at(s + 4, 2 * alen);
+    if (!addr)
+        return in.fail(bad_char(line, 4));
+    const unsigned n = count - alen - 1;
+    const unsigned check = pair_at(s + 4 + 2 * (alen + n));
+    if (check > 0xFF)
+        return in.fail(bad_char(line, 4 + 2 * (alen + n)));
+    std::uint32_t sum = count + (*addr >> 24) + ((*addr >> 16) & 0xFF) + ((*addr >> 8) & 0xFF) +
+                        (*addr & 0xFF);
+    const bool data = type >= 1 && type <= 3;
+    if (type != 0 && !data && n != 0)
+        return in.fail("S" + std::to_string(type) + " record with " + std::to_string(n) +
+                       " data bytes");
+    if (type == 0 && in.records > 0)
+        return in.fail("S0 header after data records");
+    unsigned char header[256];
+    unsigned char* to = header;
+    if (data && !(to = in.take(*addr, n, 0xFFFFFFFF)))
+        return false;
+    if (!decode(s + 4 + 2 * alen, n, to, sum))
+        return in.fail(bad_char(line, 4 + 2 * alen));
+    if (((sum + check) & 0xFF) != 0xFF)
+        return in.fail(wrong_sum(check, ~sum & 0xFF));
+    // The format the widest record says: S3 and S7 motorola32, S2 and S8 exormacs (the
+    // numbers grow with the width).
+    static constexpr int says[] = {0, exorciser, exormacs, motorola32, 0, 0, 0,
+                                   motorola32, exormacs, exorciser};
+    in.word = std::max(in.word, says[type]);
+    if (data) {
+        ++in.records;
+    } else if (type == 5 || type == 6) {
+        const std::uint64_t mask = type == 5 ? 0xFFFF : 0xFFFFFF;
+        if (*addr != (in.records & mask))
+            return in.fail("S" + std::to_string(type) + " count " + std::to_string(*addr) +
+                           ", but " + std::to_string(in.records) + " data records before it");
+    } else if (type >= 7) {
+        in.entry = *addr;
+        in.ended = true;
+    }
+    return true;
+}
+
+}  // namespace zb
