@@ -4,6 +4,7 @@
 #include "elf.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <optional>
 
@@ -44,9 +45,11 @@ constexpr std::uint64_t shn_xindex = 0xFFFF;  // string table index held in sect
 struct reader {
     bytes file;
     bool big;
+    std::uint64_t* work;  // fields read, and look-up steps (elf_image::work)
 
     std::optional<std::uint64_t> get(std::uint64_t off, std::size_t n) const
     {
+        ++*work;
         if (off > file.size() || n > file.size() - off)
             return std::nullopt;
         std::uint64_t v = 0;
@@ -188,8 +191,9 @@ public:
             reach[k] = k > 0 && sorted[reach[k - 1]].end >= sorted[k].end ? reach[k - 1] : k;
     }
 
-    const segment_at* holding(std::uint64_t off, std::uint64_t n) const
+    const segment_at* holding(std::uint64_t off, std::uint64_t n, std::uint64_t& work) const
     {
+        work += static_cast<std::uint64_t>(std::bit_width(sorted.size()));  // the search's steps
         auto it = std::upper_bound(sorted.begin(), sorted.end(), off,
                                    [](std::uint64_t o, const segment_at& s) { return o < s.offset; });
         if (it == sorted.begin())
@@ -254,7 +258,7 @@ elf_error sections(const reader& r, const layout& l, const table& sh, const prog
                     "no segment: run address"};
         if (prog.run_addresses)
             from.why = by_run_address;
-        else if (const segment_at* s = r.holds(off, n) ? segs.holding(off, n) : nullptr) {
+        else if (const segment_at* s = r.holds(off, n) ? segs.holding(off, n, *r.work) : nullptr) {
             from.load = s->paddr + (off - s->offset);
             from.why = "segment " + std::to_string(s->index);
         }
@@ -311,7 +315,7 @@ elf_image read_elf(std::span<const unsigned char> file)
     if (version != 1)
         return fail(err(elf_fault::unknown_version, "", version));
     const layout& l = cls == 1 ? elf32 : elf64;
-    const reader rd{file, order == 2};
+    const reader rd{file, order == 2, &r.work};
     if (!rd.holds(0, l.ehdr))
         return fail(err(elf_fault::short_header, "", l.ehdr));
     img.kind = std::string(cls == 1 ? "ELF32" : "ELF64") +

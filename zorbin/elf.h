@@ -40,6 +40,9 @@ struct elf_error {
 struct elf_image {
     image img;          // its parts at their load addresses, e_entry unless it is 0
     elf_error error;    // what is wrong with the file, if anything
+    // Header fields read and segment look-up steps: how the reader's work grows with the
+    // file (linearly, times the logarithm of the segment count), whatever its headers claim.
+    std::uint64_t work = 0;
 };
 
 // The loadable contents, placed where a loader of the PT_LOAD segments places them: every
