@@ -11,23 +11,42 @@ _fwkit_files()
 # zorbin's option words in the order of its help: -help, -base, -bin, -binary, the formats;
 # then the options the help text does not list.
 _fwkit_zorbin_words=(help base bin binary cosmac fairbug mostech exorciser mds ihf signetics
-                     tektronix exormacs mcs86 sdsmac motorola32 intel32 entry info)
+                     tektronix exormacs mcs86 sdsmac motorola32 intel32 entry info range fill
+                     crc crcrange raw add addbin)
+
+# The words an option takes after it, whatever they look like: n a number, f a file, k a
+# CRC kind.
+_fwkit_zorbin_args()
+{
+    case ${1,,} in
+        -base | -entry | -fill) echo n ;;
+        -range | -crcrange) echo n n ;;
+        -crc) echo k n ;;
+        -add) echo f ;;
+        -addbin) echo f n ;;
+    esac
+}
 
 # zorbin matches option words whole and without regard to case. A word is offered when the
 # typed part matches its start in any case; the typed part is kept as typed and the rest is
 # written in capitals when the typed letters are all capitals (-MO: -MOSTECH -MOTOROLA32),
 # in small letters otherwise (-mo, -Mo: -mostech, -Mostech). Any other word is a file name,
-# except the one after -base or -entry, which is its number whatever it looks like: nothing
-# is offered.
+# except the words an option takes: nothing is offered for a number, the kinds for -crc.
 _zorbin()
 {
     local cur=${COMP_WORDS[COMP_CWORD]} typed w rest i
+    local -a args
     COMPREPLY=()
     for ((i = 1; i < COMP_CWORD; i++)); do
-        if [[ ${COMP_WORDS[i],,} == -base || ${COMP_WORDS[i],,} == -entry ]]; then
-            ((i + 1 == COMP_CWORD)) && return 0
-            ((i++))
+        read -r -a args <<< "$(_fwkit_zorbin_args "${COMP_WORDS[i]}")"
+        if ((i + ${#args[@]} >= COMP_CWORD)); then
+            case ${args[COMP_CWORD - i - 1]} in
+                f) _fwkit_files "$cur" ;;
+                k) mapfile -t COMPREPLY < <(compgen -W "crc32 crc32be stm32 crc16" -- "$cur") ;;
+            esac
+            return 0
         fi
+        ((i += ${#args[@]}))
     done
     if [[ $cur != -* ]]; then
         _fwkit_files "$cur"

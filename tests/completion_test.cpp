@@ -68,8 +68,15 @@ const completion_case cases[] = {
     {"every file without a prefix", {"zorbin", "-mds", ""}, all_files},
     {"-base takes a number", {"zorbin", "-base", ""}, ""},
     {"-entry takes a number", {"zorbin", "-ENTRY", "-"}, ""},
+    {"-range takes two numbers", {"zorbin", "-range", "0", ""}, ""},
+    {"options again after -range's two", {"zorbin", "-range", "0", "4", "-ra"}, "-range -raw"},
+    {"-crc takes a kind, then a number", {"zorbin", "-crc", "crc3"}, "crc32 crc32be"},
+    {"-crc's address", {"zorbin", "-crc", "stm32", "t"}, ""},
+    {"-add takes a file", {"zorbin", "-add", "t"}, t_files},
+    {"-addbin takes a file, then a number", {"zorbin", "-addbin", "task.def", "t"}, ""},
     {"-base takes the next word whatever it is", {"zorbin", "-Base", "-"}, ""},
     {"options again after the number", {"zorbin", "-BASE", "-", "-i"}, "-ihf -info -intel32"},
+    {"-a", {"zorbin", "-a"}, "-add -addbin"},
     {"a number spelt -base is no option", {"zorbin", "-base", "-base", "t"}, t_files},
     // kelvash: getopt's view of which word is an option's argument.
     {"options", {"kelvash", "-"}, "-a -c -d -e -l -m -n -o -p -r -s -u -v"},
@@ -115,7 +122,7 @@ TEST_F(completion, table)
 TEST(completion_words, zorbin_offers_its_own_words)
 {
     auto offered = th::words(complete({"zorbin", "-"}));
-    EXPECT_EQ(offered.size(), 19u);  // the help text's, -entry and -info
+    EXPECT_EQ(offered.size(), 26u);  // the help text's and the nine it does not list
     for (const auto& w : offered) {
         SCOPED_TRACE(w);
         std::string upper = w;
