@@ -108,7 +108,7 @@ TEST_F(zorbin_hexin, every_format_reads_back_what_zorbin_writes)
         const int family = zb::detect_hex(file);
         ASSERT_EQ(zb::formats[family].read, zb::formats[r.format].read);
         const zb::hex_image h = zb::read_hex(file, family);
-        ASSERT_EQ(h.what, "") << "line " << h.line;
+        ASSERT_EQ(zb::hex_what(h.error), "") << "line " << h.line;
         EXPECT_EQ(memory(h.img), expected(r, data));
     }
 }
@@ -522,7 +522,7 @@ TEST_F(zorbin_hexin, hostile_files_cost_what_they_are)
     const auto* p = reinterpret_cast<const unsigned char*>(longline.data());
     EXPECT_EQ(zb::detect_hex({p, longline.size()}), 0);
     zb::hex_image h = zb::read_hex({p, longline.size()}, zb::mds);
-    EXPECT_EQ(h.what, "count 0xFF needs 521 characters, the record has 4194313");
+    EXPECT_EQ(zb::hex_what(h.error), "count 0xFF needs 521 characters, the record has 4194313");
 
     // A million one-byte records, each a record apart from the last: a million runs, which
     // stay runs (no copy per record); adjacent ones become one.
@@ -538,7 +538,7 @@ TEST_F(zorbin_hexin, hostile_files_cost_what_they_are)
         const auto* q = reinterpret_cast<const unsigned char*>(t.data());
         ASSERT_EQ(zb::detect_hex({q, t.size()}), zb::exorciser);
         h = zb::read_hex({q, t.size()}, zb::exorciser);
-        ASSERT_EQ(h.what, "");
+        ASSERT_EQ(zb::hex_what(h.error), "");
         EXPECT_EQ(h.img.parts.size(), apart ? 1000000u : 1u);
     }
 }

@@ -37,7 +37,7 @@ bool read_cosmac(hex_in& in, std::string_view line)
         if (k == size) {
             // A command opened by !M needs its address; after data the line end closes it.
             if (state == new_address && k == 2 && in.mode == no_command)
-                return in.fail("!M without an address");
+                return in.fail(hex_fault::no_address);
             in.mode = state == new_address ? new_address : no_command;
             return true;
         }
@@ -49,7 +49,7 @@ bool read_cosmac(hex_in& in, std::string_view line)
             if (d == k)
                 return in.fail(bad_char_at(line, k));
             if (d - k > 4)
-                return in.fail("address of more than 4 digits in column " + std::to_string(k + 1));
+                return in.fail(hex_fault::long_address, k + 1);
             in.next = addr;
             k = d;
             state = more_data;

@@ -16,8 +16,7 @@ bool read_fairbug(hex_in& in, std::string_view line)
         const auto addr = line.size() == 5 ? digits_at(s + 1, 4) : std::nullopt;
         if (!addr)
             return in.fail(line.size() == 5 ? bad_char(line, 1)
-                                            : "address record of " + std::to_string(line.size()) +
-                                                  " characters, not 5");
+                                            : hex_error{hex_fault::address_size, line.size()});
         in.next = *addr;
         in.header = true;
         return true;
@@ -29,9 +28,9 @@ bool read_fairbug(hex_in& in, std::string_view line)
     if (line[0] != 'X')
         return in.fail(bad_char_at(line, 0));
     if (!in.header)
-        return in.fail("data record before the S address record");
+        return in.fail(hex_fault::data_first);
     if (line.size() != 18)
-        return in.fail("data record of " + std::to_string(line.size()) + " characters, not 18");
+        return in.fail(hex_fault::data_size, line.size());
     const unsigned check = digit_of[static_cast<unsigned char>(s[17])];
     unsigned char* to = in.take(in.next, 8, 0xFFFF);
     if (!to)

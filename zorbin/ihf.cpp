@@ -19,8 +19,7 @@ bool read_ihf(hex_in& in, std::string_view line)
     // ":CC AAAA TT SS" without data, ":CC AAAA TT " data " SS" with: 15 characters and two
     // per byte.
     if (line.size() != 14 && (line.size() < 15 || (line.size() - 15) % 2 != 0))
-        return in.fail("record of " + std::to_string(line.size()) +
-                       " characters, not 14 or 15 and two per data byte");
+        return in.fail(hex_fault::ihf_size, line.size());
     const char* s = line.data();
     for (std::size_t col : {std::size_t{3}, std::size_t{8}, std::size_t{11}, line.size() - 3})
         if (s[col] != ' ')
@@ -35,15 +34,14 @@ bool read_ihf(hex_in& in, std::string_view line)
     const unsigned check = pair_at(s + line.size() - 2);
     const std::size_t n = line.size() == 14 ? 0 : (line.size() - 15) / 2;
     if (n / 4 != units)
-        return in.fail("count " + hexn(units) + " for " + std::to_string(n) + " data bytes, not " +
-                       hexn(n / 4));
+        return in.fail(hex_fault::ihf_count, units, n, n / 4);
     std::uint32_t sum = units + (addr >> 8) + (addr & 0xFF) + type;
     if (type == 1) {
         if (n != 0)
-            return in.fail("end record with data");
+            return in.fail(hex_fault::end_with_data);
         in.ended = true;
     } else if (type != 0) {
-        return in.fail("unknown record type " + hexn(type));
+        return in.fail(hex_fault::unknown_type, type);
     } else {
         std::uint64_t at = std::uint64_t{addr} * 4;
         if (in.next > at && in.next - at < 4)

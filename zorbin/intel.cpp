@@ -17,14 +17,12 @@ bool read_intel(hex_in& in, std::string_view line)
     if (line[0] != ':')
         return in.fail(bad_char_at(line, 0));
     if (line.size() < 11)
-        return in.fail("record of " + std::to_string(line.size()) +
-                       " characters, shorter than the 11 of an empty one");
+        return in.fail(hex_fault::short_record, line.size());
     const char* s = line.data();
-    const unsigned n = pair_at(s + 1);
-    if (n > 0xFF)
-        return in.fail(bad_char(line, 1));
-    if (line.size() != 11 + 2 * std::size_t{n})
-        return in.fail(wrong_count(n, 11 + 2 * std::size_t{n}, line.size()));
+    const auto count = count_at(in, line, 1, 11);
+    if (!count)
+        return false;
+    const unsigned n = *count;
     const auto offset = digits_at(s + 3, 4);
     const unsigned type = pair_at(s + 7);
     const unsigned check = pair_at(s + 9 + 2 * n);
@@ -41,10 +39,9 @@ bool read_intel(hex_in& in, std::string_view line)
     } else {
         static constexpr unsigned sizes[] = {0, 0, 2, 4, 2, 4};
         if (type > 5)
-            return in.fail("unknown record type " + hexn(type));
+            return in.fail(hex_fault::unknown_type, type);
         if (n != sizes[type])
-            return in.fail("record type " + hexn(type) + " with count " + hexn(n) + ", not " +
-                           hexn(sizes[type]));
+            return in.fail(hex_fault::type_count, type, n, sizes[type]);
         if (!decode(s + 9, n, field, sum))
             return in.fail(bad_char(line, 9));
     }

@@ -112,8 +112,8 @@ std::string read_image(zb::loaded& in, const zb::options& opt, const zb::root_re
         img = std::move(e.img);
     } else if (r.hex) {
         zb::hex_image h = zb::read_hex(in.bytes(), r.hex);
-        if (!h.what.empty())
-            return zb::hex_message(name, h.line, h.what);
+        if (h.error.f != zb::hex_fault::none)
+            return zb::hex_message(name, h.line, h.error);
         img = std::move(h.img);
         img.kind = "hex text, " + std::string(zb::formats[static_cast<std::size_t>(h.format)].word) +
                    " records";

@@ -14,11 +14,10 @@ bool read_mostech(hex_in& in, std::string_view line)
     if (line.size() < 3)
         return in.fail(bad_char_at(line, line.size()));
     const char* s = line.data();
-    const unsigned n = pair_at(s + 1);
-    if (n > 0xFF)
-        return in.fail(bad_char(line, 1));
-    if (line.size() != 11 + 2 * std::size_t{n})
-        return in.fail(wrong_count(n, 11 + 2 * std::size_t{n}, line.size()));
+    const auto count = count_at(in, line, 1, 11);
+    if (!count)
+        return false;
+    const unsigned n = *count;
     const auto addr = digits_at(s + 3, 4);
     const auto check = digits_at(s + 7 + 2 * n, 4);
     if (!addr)
@@ -27,9 +26,7 @@ bool read_mostech(hex_in& in, std::string_view line)
         return in.fail(bad_char(line, 7 + 2 * n));
     if (n == 0) {
         if (*addr != in.records || *check != in.records)
-            return in.fail("end record counts " + std::to_string(*addr) + " and " +
-                           std::to_string(*check) + " records, but " +
-                           std::to_string(in.records) + " came before it");
+            return in.fail(hex_fault::end_counts, *addr, *check, in.records);
         in.ended = true;
         return true;
     }

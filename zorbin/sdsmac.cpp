@@ -59,37 +59,33 @@ bool read_sdsmac(hex_in& in, std::string_view line)
         sum += static_cast<unsigned char>(tag);
         if (tag == 'F') {
             if (k + 1 != size)
-                return in.fail("the F tag in column " + std::to_string(k + 1) +
-                               " does not end the line");
+                return in.fail(hex_fault::early_f, k + 1);
             if (!checked)
-                return in.fail("record without a checksum");
+                return in.fail(hex_fault::no_checksum);
             return true;
         }
         if (checked)
-            return in.fail("the checksum in column " + std::to_string(k - 4) +
-                           " is not followed by the F tag");
+            return in.fail(hex_fault::after_checksum, k - 4);
         // Every other tag has four digits after it, but the data byte (two) and the header
         // (four, then eight characters).
         const std::size_t width = tag == '*' ? 2 : 4;
         if (size - k - 1 < width || !digits_at(s + k + 1, width))
-            return in.fail(size - k - 1 < width ? "line ends inside the field in column " +
-                                                      std::to_string(k + 1)
+            return in.fail(size - k - 1 < width ? hex_error{hex_fault::short_field, k + 1}
                                                 : bad_char(line, k + 1));
         const std::uint32_t v = *digits_at(s + k + 1, width);
         const std::string_view digits = line.substr(k + 1, width);
         switch (tag) {
         case '0':
             if (size - k - 5 < 8)
-                return in.fail("line ends inside the file header in column " + std::to_string(k + 1));
+                return in.fail(hex_fault::short_header, k + 1);
             if (in.records > 0)
-                return in.fail("file header after data");
+                return in.fail(hex_fault::header_after_data);
             sum += char_sum(line.substr(k + 1, 12));
             k += 13;
             continue;
         case 'K':
             if (v < 5 || v > size - k)
-                return in.fail("program name of " + std::to_string(v) +
-                               " characters does not fit the line");
+                return in.fail(hex_fault::long_name, v);
             sum += char_sum(line.substr(k + 1, v - 1));
             k += v;
             continue;
@@ -125,7 +121,7 @@ bool read_sdsmac(hex_in& in, std::string_view line)
         sum += char_sum(digits);
         k += 1 + width;
     }
-    return in.fail("line does not end with the F tag");
+    return in.fail(hex_fault::no_f);
 }
 
 }  // namespace zb

@@ -33,7 +33,7 @@ bool read_signetics(hex_in& in, std::string_view line)
         return in.fail(bad_char(line, 1));
     if (n == 0) {
         if (line.size() != 7)
-            return in.fail("end record of " + std::to_string(line.size()) + " characters, not 7");
+            return in.fail(hex_fault::end_size, line.size());
         in.ended = true;
         return true;
     }
@@ -48,13 +48,13 @@ bool read_signetics(hex_in& in, std::string_view line)
     const unsigned char fields[]{static_cast<unsigned char>(*addr >> 8),
                                  static_cast<unsigned char>(*addr), static_cast<unsigned char>(n)};
     if (const std::uint32_t want = rotate_xor(0, fields, 3); head != want)
-        return in.fail("address " + wrong_sum(head, want));
+        return in.fail(wrong_sum(head, want, 2, hex_fault::address_sum));
     std::uint32_t ignored = 0;
     const unsigned char* to = data_at(in, line, 9, *addr, n, 0xFFFF, ignored);
     if (!to)
         return false;
     if (const std::uint32_t want = rotate_xor(0, to, n); check != want)
-        return in.fail("data " + wrong_sum(check, want));
+        return in.fail(wrong_sum(check, want, 2, hex_fault::data_sum));
     ++in.records;
     return true;
 }

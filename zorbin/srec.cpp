@@ -22,7 +22,7 @@ bool read_srec(hex_in& in, std::string_view line)
     const unsigned type = static_cast<unsigned>(line[1] - '0');
     const unsigned alen = address_bytes[type];
     if (alen == 0)
-        return in.fail("unknown record type S4");
+        return in.fail(hex_fault::unknown_s4);
     if (line.size() < 4)
         return in.fail(bad_char_at(line, line.size()));
     const char* s = line.data();
@@ -32,8 +32,7 @@ bool read_srec(hex_in& in, std::string_view line)
     if (line.size() != 4 + 2 * std::size_t{count})
         return in.fail(wrong_count(count, 4 + 2 * std::size_t{count}, line.size()));
     if (count < alen + 1)
-        return in.fail("count " + hexn(count) + " leaves no room for the address and checksum of an S" +
-                       std::to_string(type) + " record");
+        return in.fail(hex_fault::no_room, count, type);
     const auto addr = digits_at(s + 4, 2 * alen);
     if (!addr)
         return in.fail(bad_char(line, 4));
@@ -45,10 +44,9 @@ bool read_srec(hex_in& in, std::string_view line)
                         (*addr & 0xFF);
     const bool data = type >= 1 && type <= 3;
     if (type != 0 && !data && n != 0)
-        return in.fail("S" + std::to_string(type) + " record with " + std::to_string(n) +
-                       " data bytes");
+        return in.fail(hex_fault::data_in_control, type, n);
     if (type == 0 && in.records > 0)
-        return in.fail("S0 header after data records");
+        return in.fail(hex_fault::late_header);
     unsigned char header[256];
     unsigned char* to = header;
     if (data && !(to = in.take(*addr, n, 0xFFFFFFFF)))
@@ -67,8 +65,7 @@ bool read_srec(hex_in& in, std::string_view line)
     } else if (type == 5 || type == 6) {
         const std::uint64_t mask = type == 5 ? 0xFFFF : 0xFFFFFF;
         if (*addr != (in.records & mask))
-            return in.fail("S" + std::to_string(type) + " count " + std::to_string(*addr) +
-                           ", but " + std::to_string(in.records) + " data records before it");
+            return in.fail(hex_fault::wrong_records, type, *addr, in.records);
     } else if (type >= 7) {
         in.entry = *addr;
         in.ended = true;

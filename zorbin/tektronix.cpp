@@ -36,7 +36,7 @@ bool read_tektronix(hex_in& in, std::string_view line)
     if (line.size() != want_size)
         return in.fail(wrong_count(n, want_size, line.size()));
     if (const std::uint32_t want = digit_sum(s + 1, 6); head != want)
-        return in.fail("address " + wrong_sum(head, want));
+        return in.fail(wrong_sum(head, want, 2, hex_fault::address_sum));
     if (n == 0) {
         in.entry = *addr;
         in.ended = true;
@@ -49,7 +49,7 @@ bool read_tektronix(hex_in& in, std::string_view line)
     if (!data_at(in, line, 9, *addr, n, 0xFFFF, ignored))
         return false;
     if (const std::uint32_t want = digit_sum(s + 9, 2 * n); check != want)
-        return in.fail("data " + wrong_sum(check, want));
+        return in.fail(wrong_sum(check, want, 2, hex_fault::data_sum));
     ++in.records;
     return true;
 }
