@@ -49,13 +49,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     if (size < 1)
         return 0;
-    const int format = 1 + data[0] % 13;
+    const zb::fmt format = zb::hex_formats[data[0] % 13];
     // A buffer of exactly the file's size, as the driver loads it.
     std::vector<unsigned char> file(data + 1, data + size);
     const std::span<const unsigned char> bytes(file);
 
-    const int detected = zb::detect_hex(bytes);
-    CHECK(detected >= 0 && detected <= zb::ihf);
+    const zb::fmt detected = zb::detect_hex(bytes);
+    CHECK(detected >= zb::none && detected <= zb::ihf);
     const zb::hex_image h = zb::read_hex(bytes, format);
     check_image(h, bytes);
     if (h.error.f != zb::hex_fault::none || h.img.parts.empty())
@@ -65,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // memory, where the format can carry the image at all.
     std::vector<zb::block> blocks = zb::blocks_of(h.img);
     std::string text;
-    const int again = h.format;
+    const zb::fmt again = h.format;
     if (zb::write_image(blocks, again, "in.bin", zb::string_sink(text), h.img.entry) !=
         zb::hex_result::ok)
         return 0;

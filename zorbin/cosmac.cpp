@@ -1,4 +1,4 @@
-// RCA Cosmac (!M change memory command) in:
+// RCA Cosmac (!M change memory command) in and out:
 //   !M AAAA DD DD.. ,       data bytes from AAAA on, blanks between bytes allowed; a comma
 //   DD DD.. ;               goes on at the next address, at the end of a line on the next
 //   AAAA DD..               line; a semicolon takes a new address, here or on the next line
@@ -7,6 +7,7 @@
 #include <string>
 
 #include "hexread.h"
+#include "records.h"
 
 namespace zb {
 
@@ -76,6 +77,36 @@ bool read_cosmac(hex_in& in, std::string_view line)
         ++in.next;
         k += 2;
     }
+}
+
+// The writer. A record is its data digits only; the loop puts ",\r\n" between records, and
+// the command "!M AAAA ," opens the image:
+//   !MAAAA ,
+//   D..,
+//   D..
+namespace {
+
+[[gnu::always_inline]] inline char* cosmac_record(char* p, const unsigned char* s, std::size_t n,
+                                                  std::uint32_t)
+{
+    std::uint32_t sum = 0;
+    return put_data<cosmac>(p, s, n, sum);
+}
+
+}  // namespace
+
+bool start_cosmac(out_buffer& w, fmt, std::size_t, std::string_view, std::uint32_t base)
+{
+    char* p = w.room();
+    if (p)
+        w.commit(put_text(put4(put_text(p, "!M"), base), " ,\r\n"));
+    return p != nullptr;
+}
+
+bool write_cosmac(out_buffer& w, std::span<const piece> pieces, std::uint32_t base,
+                  std::uint32_t& records)
+{
+    return write_records<cosmac, cosmac_record>(w, pieces, base, records);
 }
 
 }  // namespace zb

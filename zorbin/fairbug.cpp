@@ -1,4 +1,4 @@
-// Fairchild Fairbug records in:
+// Fairchild Fairbug records in and out:
 //   S AAAA                  the address of the X records after it
 //   X D(8 bytes) C          always 8 bytes (a writer fills the last with FF, which are read
 //                           as data), C the low 4 bits of the sum of the 16 digits
@@ -6,6 +6,7 @@
 #include <string>
 
 #include "hexread.h"
+#include "records.h"
 
 namespace zb {
 
@@ -46,6 +47,42 @@ bool read_fairbug(hex_in& in, std::string_view line)
     in.next += 8;
     ++in.records;
     return true;
+}
+
+// The writer: "S AAAA" opens the image, each record is
+//   X D(8 bytes, FF fill) C      C = nibble sum of the data, 4 bits
+namespace {
+
+[[gnu::always_inline]] inline char* fairbug_record(char* p, const unsigned char* s, std::size_t n,
+                                                   std::uint32_t)
+{
+    std::uint32_t sum = 0;
+    *p++ = 'X';
+    p = put_data<fairbug>(p, s, n, sum);
+    for (std::size_t k = n; k < 8; ++k) {
+        p = put2(p, 0xFF);
+        sum = add_checksum<fairbug>(sum, 0xFF);
+    }
+    *p++ = digits[sum & 0xF];
+    return put_eol(p);
+}
+
+}  // namespace
+
+bool start_fairbug(out_buffer& w, fmt, std::size_t, std::string_view, std::uint32_t base)
+{
+    char* p = w.room();
+    if (p) {
+        *p++ = 'S';
+        w.commit(put_eol(put4(p, base)));
+    }
+    return p != nullptr;
+}
+
+bool write_fairbug(out_buffer& w, std::span<const piece> pieces, std::uint32_t base,
+                   std::uint32_t& records)
+{
+    return write_records<fairbug, fairbug_record>(w, pieces, base, records);
 }
 
 }  // namespace zb

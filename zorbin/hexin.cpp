@@ -165,9 +165,9 @@ bool run_lines(hex_in& in, std::string_view t, line_reader read, bool needs_end)
 }
 
 // The line of the record that gave the byte at buffer offset off.
-std::size_t line_of(std::string_view t, std::size_t off, int format)
+std::size_t line_of(std::string_view t, std::size_t off, fmt format)
 {
-    const format_row& row = formats[static_cast<std::size_t>(format)];
+    const format_row& row = formats[format];
     hex_in in;
     std::unique_ptr<unsigned char[]> scratch(new unsigned char[t.size() / 2 + 2]);
     in.buf = scratch.get();
@@ -178,20 +178,20 @@ std::size_t line_of(std::string_view t, std::size_t off, int format)
 
 }  // namespace
 
-int detect_hex(std::span<const unsigned char> file)
+fmt detect_hex(std::span<const unsigned char> file)
 {
     const std::string_view t = text_of(file);
     std::size_t next;
     const std::string_view first = line_at(t, 0, next);
     if (first.empty())
-        return 0;
+        return none;
     // The first line gives at most half its length in bytes.
     std::unique_ptr<unsigned char[]> scratch(new unsigned char[first.size() / 2 + 2]);
-    for (int f = cosmac; f <= ihf; ++f) {
-        const line_reader read = formats[static_cast<std::size_t>(f)].read;
+    for (const fmt f : hex_formats) {
+        const line_reader read = formats[f].read;
         bool tried = false;
-        for (int g = cosmac; g < f; ++g)
-            tried = tried || formats[static_cast<std::size_t>(g)].read == read;
+        for (const fmt g : hex_formats)
+            tried = tried || (g < f && formats[g].read == read);
         if (tried)
             continue;
         hex_in in;
@@ -200,14 +200,14 @@ int detect_hex(std::span<const unsigned char> file)
         if (read(in, first))
             return f;
     }
-    return 0;
+    return none;
 }
 
-hex_image read_hex(std::span<const unsigned char> file, int format)
+hex_image read_hex(std::span<const unsigned char> file, fmt format)
 {
     hex_image r;
     const std::string_view t = text_of(file);
-    const format_row& row = formats[static_cast<std::size_t>(format)];
+    const format_row& row = formats[format];
     // Every data byte takes two digits at least: half the text holds them all, and only the
     // pages written to are ever given memory.
     big_buffer buf(fw::big_alloc(t.size() / 2 + 16));
@@ -222,7 +222,7 @@ hex_image read_hex(std::span<const unsigned char> file, int format)
         r.error = in.error;
         return r;
     }
-    r.format = in.word ? in.word : format;
+    r.format = in.word != none ? in.word : format;
 
     std::vector<sourced> runs;
     runs.reserve(in.runs.size());

@@ -7,14 +7,15 @@
 #include <string>
 #include <string_view>
 
+#include "formats.h"
 #include "image.h"
 
 namespace zb {
 
 // The format whose reader takes the file's first line as one of its records, trying the rows
 // of the format table in number order (formats of one family are tried once, under the
-// first of them): 0 when none does, and the file is no hex text.
-int detect_hex(std::span<const unsigned char> file);
+// first of them): none when none does, and the file is no hex text.
+fmt detect_hex(std::span<const unsigned char> file);
 
 // What is wrong with a line, and the numbers its message names (see hex_what); a column
 // counts from 1.
@@ -68,14 +69,14 @@ struct hex_error {
 
 struct hex_image {
     image img;               // its parts in buffers the image holds, the entry point read
-    int format = 0;          // the format the records say: intel32 for a type 04, ...
+    fmt format = none;       // the format the records say: intel32 for a type 04, ...
     std::size_t line = 0;    // where the fault is
     hex_error error;         // what is wrong, if anything
 };
 
 // Reads the whole file with the reader of format's row, strictly: the first fault stops it.
 // Time and memory grow with the file, whatever its counts and addresses claim.
-hex_image read_hex(std::span<const unsigned char> file, int format);
+hex_image read_hex(std::span<const unsigned char> file, fmt format);
 
 // What is wrong, as the message says it: "checksum 0x12, should be 0x34".
 std::string hex_what(const hex_error& e);

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "formats.h"
 #include "hexin.h"
 #include "image.h"
 
@@ -51,7 +52,7 @@ struct hex_in {
     std::uint64_t next = 0;        // the reader's own address state (page base, next address)
     std::uint32_t sum = 0;         // the reader's own checksum state, for records that span lines
     int mode = 0;                  // the reader's own grammar state
-    int word = 0;                  // the format the records seen so far say the file is
+    fmt word = none;               // the format the records seen so far say the file is
     hex_error error;               // what is wrong with the line
     // The buffer offset whose record's line is wanted (a conflict's second record), and it.
     std::optional<std::size_t> watch;

@@ -1,9 +1,10 @@
-// MOS Technology records in:
+// MOS Technology records in and out:
 //   ; LL AAAA D.. SSSS      SSSS the 16-bit sum of LL, the address bytes and the data
 //   ; 00 NNNN NNNN          the end: the number of data records, twice
 #include <string>
 
 #include "hexread.h"
+#include "records.h"
 
 namespace zb {
 
@@ -37,6 +38,35 @@ bool read_mostech(hex_in& in, std::string_view line)
         return in.fail(wrong_sum(*check, sum & 0xFFFF, 4));
     ++in.records;
     return true;
+}
+
+// The writer:
+//   ; nn AAAA D.. CCCC       16-bit sum of count, address and data bytes
+//   ;00 NNNN NNNN            the end, with the number of data records twice
+namespace {
+
+[[gnu::always_inline]] inline char* mostech_record(char* p, const unsigned char* s, std::size_t n,
+                                                   std::uint32_t addr)
+{
+    const auto count = static_cast<std::uint32_t>(n);
+    std::uint32_t sum = head_sum<mostech>(addr, count);
+    *p++ = ';';
+    p = put4(put2(p, count), addr);
+    p = put_data<mostech>(p, s, n, sum);
+    return put_eol(put4(p, sum));
+}
+
+}  // namespace
+
+bool write_mostech(out_buffer& w, std::span<const piece> pieces, std::uint32_t base,
+                   std::uint32_t& records)
+{
+    return write_records<mostech, mostech_record>(w, pieces, base, records);
+}
+
+char* end_mostech(char* p, fmt, std::uint32_t records, std::optional<std::uint32_t>)
+{
+    return put_eol(put4(put4(put_text(p, formats[mostech].end), records), records));
 }
 
 }  // namespace zb

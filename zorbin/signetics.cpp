@@ -1,9 +1,10 @@
-// Signetics absolute object records in:
+// Signetics absolute object records in and out:
 //   : AAAA LL HH D.. SS     HH rotate-and-XOR over the address bytes and LL, SS over the data
 //   : AAAA 00               the end, without checksums
 #include <string>
 
 #include "hexread.h"
+#include "records.h"
 
 namespace zb {
 
@@ -57,6 +58,14 @@ bool read_signetics(hex_in& in, std::string_view line)
         return in.fail(wrong_sum(check, want, 2, hex_fault::data_sum));
     ++in.records;
     return true;
+}
+
+// The writer:
+//   : AAAA nn HH D.. CC          rotate-and-XOR, head and data separately
+bool write_signetics(out_buffer& w, std::span<const piece> pieces, std::uint32_t base,
+                     std::uint32_t& records)
+{
+    return write_records<signetics, split_record<signetics, ':'>>(w, pieces, base, records);
 }
 
 }  // namespace zb
