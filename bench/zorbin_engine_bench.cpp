@@ -10,10 +10,6 @@
 
 namespace {
 
-constexpr const char* names[] = {"",          "cosmac",    "fairbug",    "mostech", "exorciser",
-                                 "mds",       "signetics", "tektronix",  "exormacs", "mcs86",
-                                 "sdsmac",    "motorola32", "intel32",   "ihf"};
-
 // Base and size that a format's address limit allows: 64 MiB for the 32-bit formats; the
 // narrow ones convert their whole address range repeatedly until 64 MiB have gone through.
 struct run_shape {
@@ -21,7 +17,7 @@ struct run_shape {
     std::size_t size;
 };
 
-run_shape shape(int format, std::size_t total)
+run_shape shape(zb::fmt format, std::size_t total)
 {
     const std::uint32_t limit = zb::format_limit(format);
     if (limit == 0xFFFFFFFF)
@@ -47,7 +43,7 @@ int main(int argc, char** argv)
 
     std::string out(total * 4, '\0');  // the sink's memory, touched once outside the timing
     std::printf("%-11s %10s %10s\n", "format", "MB/s", "out MB");
-    for (int f = zb::cosmac; f <= zb::ihf; ++f) {
+    for (const zb::fmt f : zb::hex_formats) {
         const run_shape s = shape(f, total);
         double best = 1e9;
         for (int r = 0; r < rounds; ++r) {
@@ -59,14 +55,14 @@ int main(int argc, char** argv)
                 const auto res = zb::bin2hex({data.data() + done, n}, f, "bench.bin", s.base,
                                              zb::string_sink(out));
                 if (res != zb::hex_result::ok) {
-                    std::fprintf(stderr, "%s: engine failed\n", names[f]);
+                    std::fprintf(stderr, "%s: engine failed\n", zb::formats[f].word.data());
                     return 1;
                 }
                 done += n;
             }
             best = std::min(best, seconds_since(t0));
         }
-        std::printf("%-11s %10.0f %10.1f\n", names[f], total / best / 1e6, out.size() / 1e6);
+        std::printf("%-11s %10.0f %10.1f\n", zb::formats[f].word.data(), total / best / 1e6, out.size() / 1e6);
     }
     return 0;
 }

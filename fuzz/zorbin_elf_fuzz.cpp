@@ -144,7 +144,7 @@ std::string last_line(const std::string& s)
     return lines(s, n - 1, 0);
 }
 
-void check_engine(const std::vector<zb::block>& blocks, int format)
+void check_engine(const std::vector<zb::block>& blocks, zb::fmt format)
 {
     std::string got;
     const zb::hex_result r = zb::write_image(blocks, format, "in.elf", zb::string_sink(got));
@@ -214,7 +214,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     if (size < 5)
         return 0;
-    const int format = 1 + (data[0] & 0x7F) % 13;
+    const zb::fmt format = zb::hex_formats[(data[0] & 0x7F) % 13];
     const bool baseflag = (data[0] & 0x80) != 0;
     std::uint32_t base;
     std::memcpy(&base, data + 1, 4);

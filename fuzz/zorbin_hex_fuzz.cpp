@@ -18,13 +18,13 @@ namespace {
 
 void check_image(const zb::hex_image& h, std::span<const unsigned char> file)
 {
-    if (!h.what.empty()) {
+    if (h.error.f != zb::hex_fault::none) {
         // The line of a fault is a line of the file, or the one after its last.
         std::size_t lines = 1;
         for (unsigned char c : file)
             lines += c == '\n';
         CHECK(h.line >= 1 && h.line <= lines + 1);
-        CHECK(!zb::hex_message("in.hex", h.line, h.what).empty());
+        CHECK(!zb::hex_message("in.hex", h.line, h.error).empty());
         return;
     }
     std::uint64_t total = 0, end = 0;
@@ -49,23 +49,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     if (size < 1)
         return 0;
-    const int format = 1 + data[0] % 13;
+    const zb::fmt format = zb::hex_formats[data[0] % 13];
     // A buffer of exactly the file's size, as the driver loads it.
     std::vector<unsigned char> file(data + 1, data + size);
     const std::span<const unsigned char> bytes(file);
 
-    const int detected = zb::detect_hex(bytes);
-    CHECK(detected >= 0 && detected <= zb::ihf);
+    const zb::fmt detected = zb::detect_hex(bytes);
+    CHECK(detected >= zb::none && detected <= zb::ihf);
     const zb::hex_image h = zb::read_hex(bytes, format);
     check_image(h, bytes);
-    if (!h.what.empty() || h.img.parts.empty())
+    if (h.error.f != zb::hex_fault::none || h.img.parts.empty())
         return 0;
 
     // Written by the writer of the format the records said, read back by its reader: the same
     // memory, where the format can carry the image at all.
     std::vector<zb::block> blocks = zb::blocks_of(h.img);
     std::string text;
-    const int again = h.format;
+    const zb::fmt again = h.format;
     if (zb::write_image(blocks, again, "in.bin", zb::string_sink(text), h.img.entry) !=
         zb::hex_result::ok)
         return 0;
@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                            text.size());
     CHECK(zb::formats[zb::detect_hex(t)].read == zb::formats[again].read);
     const zb::hex_image back = zb::read_hex(t, again);
-    CHECK(back.what.empty());
+    CHECK(back.error.f == zb::hex_fault::none);
     if (again == zb::fairbug || again == zb::sdsmac || again == zb::ihf || again == zb::cosmac)
         return 0;
     CHECK(back.img.parts.size() >= 1);

@@ -28,7 +28,7 @@ constexpr std::string_view names[] = {"in.bin", "", "a.bin",
                                       "a-name-of-forty-characters-for-sdsmac.bin"};
 
 struct ref_writer {
-    int f;
+    zb::fmt f;
     std::string out;
 
     template <typename... T>
@@ -170,6 +170,9 @@ struct ref_writer {
             pf(" %02X\n", (0 - sum) & 0xFF);
             break;
         }
+        case zb::none:
+        case zb::raw:
+            break;
         }
     }
 
@@ -202,18 +205,18 @@ struct ref_writer {
         if (f == zb::mostech)
             pf(";00%04X%04X\n", records, records);
         else
-            out += ends[f];
+            out += ends[static_cast<std::size_t>(f)];
     }
 };
 
-bool too_big(int f, std::uint32_t base, std::size_t size)
+bool too_big(zb::fmt f, std::uint32_t base, std::size_t size)
 {
     std::uint64_t limit = zb::format_limit(f);
     std::uint64_t end_max = limit == 0xFFFFFFFF ? limit + 1 : limit;
     return base > limit || base + std::uint64_t{size} > end_max;
 }
 
-void check_segment(const zb::segment& seg, std::span<const unsigned char> file, int format,
+void check_segment(const zb::segment& seg, std::span<const unsigned char> file, zb::fmt format,
                    std::string_view name)
 {
     // A segment is a window on the loaded file, never beyond it.
@@ -251,7 +254,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 6)
         return 0;
     const unsigned flags = data[0];
-    const int format = 1 + data[1] % 13;
+    const zb::fmt format = zb::hex_formats[data[1] % 13];
     std::uint32_t base;
     std::memcpy(&base, data + 2, 4);
     // A buffer of exactly the file's size, as the driver loads it, so any read past either

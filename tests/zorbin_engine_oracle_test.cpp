@@ -17,7 +17,7 @@ namespace {
 using bytes = std::vector<unsigned char>;
 
 struct reader {
-    int format;
+    zb::fmt format;
     const char* option;  // srec_cat's name for the format
 };
 
@@ -42,7 +42,7 @@ struct shape {
     std::size_t size;
 };
 
-shape pick(std::mt19937_64& rng, int format)
+shape pick(std::mt19937_64& rng, zb::fmt format)
 {
     static constexpr std::size_t small[] = {1, 2, 3, 7, 8, 9, 15, 16, 17, 31, 32, 33};
     const std::uint64_t limit = zb::format_limit(format);
@@ -128,7 +128,7 @@ TEST_F(zorbin_engine_oracle, srec_cat_reads_back_every_byte)
     for (const reader& r : readers) {
         for (int t = 0; t < 30; ++t) {
             const shape s = pick(rng, r.format);
-            SCOPED_TRACE(testing::Message() << "format " << r.format << " base 0x" << std::hex
+            SCOPED_TRACE(testing::Message() << "format " << zb::formats[r.format].word << " base 0x" << std::hex
                                             << s.base << std::dec << " size " << s.size);
             bytes data(s.size);
             for (auto& b : data)

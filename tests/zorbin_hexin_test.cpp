@@ -33,7 +33,7 @@ std::map<std::uint64_t, unsigned char> memory(const zb::image& img)
 }
 
 struct trip_row {
-    int format;
+    zb::fmt format;
     std::uint32_t base;
     std::size_t size;
     const char* boundary;
@@ -105,10 +105,10 @@ TEST_F(zorbin_hexin, every_format_reads_back_what_zorbin_writes)
                   zb::hex_result::ok);
         const std::span<const unsigned char> file(reinterpret_cast<const unsigned char*>(hex.data()),
                                                   hex.size());
-        const int family = zb::detect_hex(file);
+        const zb::fmt family = zb::detect_hex(file);
         ASSERT_EQ(zb::formats[family].read, zb::formats[r.format].read);
         const zb::hex_image h = zb::read_hex(file, family);
-        ASSERT_EQ(h.what, "") << "line " << h.line;
+        ASSERT_EQ(zb::hex_what(h.error), "") << "line " << h.line;
         EXPECT_EQ(memory(h.img), expected(r, data));
     }
 }
@@ -180,7 +180,7 @@ TEST_F(zorbin_hexin, the_entry_point_travels_through_the_end_records)
 // srec_cat's name for each format it writes, and what its files give back (fairbug: whole
 // records of 8 only; srec_cat refuses others).
 struct foreign_row {
-    int format;
+    zb::fmt format;
     const char* option;
 };
 constexpr foreign_row foreign[] = {
@@ -385,8 +385,8 @@ TEST_F(zorbin_hexin, detection_takes_only_a_first_line_that_is_a_record)
     for (const row& r : rows) {
         SCOPED_TRACE(r.first);
         const std::string t = std::string(r.first) + "\r\nmore\r\n";
-        const int f = zb::detect_hex({reinterpret_cast<const unsigned char*>(t.data()), t.size()});
-        EXPECT_EQ(f == 0 ? "" : zb::formats[f].word, std::string_view(r.format));
+        const zb::fmt f = zb::detect_hex({reinterpret_cast<const unsigned char*>(t.data()), t.size()});
+        EXPECT_EQ(f == zb::none ? "" : zb::formats[f].word, std::string_view(r.format));
     }
 }
 
@@ -520,9 +520,9 @@ TEST_F(zorbin_hexin, hostile_files_cost_what_they_are)
     // A long line: its count cannot be right, and the reader says so at once.
     std::string longline = ":FF000000" + std::string(1u << 22, '0');
     const auto* p = reinterpret_cast<const unsigned char*>(longline.data());
-    EXPECT_EQ(zb::detect_hex({p, longline.size()}), 0);
+    EXPECT_EQ(zb::detect_hex({p, longline.size()}), zb::none);
     zb::hex_image h = zb::read_hex({p, longline.size()}, zb::mds);
-    EXPECT_EQ(h.what, "count 0xFF needs 521 characters, the record has 4194313");
+    EXPECT_EQ(zb::hex_what(h.error), "count 0xFF needs 521 characters, the record has 4194313");
 
     // A million one-byte records, each a record apart from the last: a million runs, which
     // stay runs (no copy per record); adjacent ones become one.
@@ -538,7 +538,7 @@ TEST_F(zorbin_hexin, hostile_files_cost_what_they_are)
         const auto* q = reinterpret_cast<const unsigned char*>(t.data());
         ASSERT_EQ(zb::detect_hex({q, t.size()}), zb::exorciser);
         h = zb::read_hex({q, t.size()}, zb::exorciser);
-        ASSERT_EQ(h.what, "");
+        ASSERT_EQ(zb::hex_what(h.error), "");
         EXPECT_EQ(h.img.parts.size(), apart ? 1000000u : 1u);
     }
 }

@@ -112,8 +112,8 @@ root_result read_root(std::span<const unsigned char> file, const image_args& arg
     }
     if (args.binaryflag || marker != aif_marker) {
         r.elf = !args.binaryflag && is_elf(file);
-        r.hex = args.binaryflag || r.elf ? 0 : detect_hex(file);
-        if (!args.binaryflag && !r.elf && !r.hex)
+        r.hex = args.binaryflag || r.elf ? none : detect_hex(file);
+        if (!args.binaryflag && !r.elf && r.hex == none)
             r.warnings.push_back(warn_not_aif);
         return r;
     }

@@ -63,7 +63,7 @@ struct root_result {
     fault error = fault::none;
     bool elf = false;  // no AIF marker but the ELF magic: the caller reads it with read_elf
     bool aif = false;  // the AIF marker, and no -bin
-    int hex = 0;       // neither AIF nor ELF, no -bin, and the first line a record of this format
+    fmt hex = none;    // neither AIF nor ELF, no -bin, and the first line a record of this format
 };
 
 // Decides between plain binary, AIF (either byte order), ELF and hex text, and yields the root

@@ -1,4 +1,4 @@
-// RCA Cosmac (!M change memory command) in:
+// RCA Cosmac (!M change memory command) in and out:
 //   !M AAAA DD DD.. ,       data bytes from AAAA on, blanks between bytes allowed; a comma
 //   DD DD.. ;               goes on at the next address, at the end of a line on the next
 //   AAAA DD..               line; a semicolon takes a new address, here or on the next line
@@ -7,6 +7,7 @@
 #include <string>
 
 #include "hexread.h"
+#include "records.h"
 
 namespace zb {
 
@@ -37,7 +38,7 @@ bool read_cosmac(hex_in& in, std::string_view line)
         if (k == size) {
             // A command opened by !M needs its address; after data the line end closes it.
             if (state == new_address && k == 2 && in.mode == no_command)
-                return in.fail("!M without an address");
+                return in.fail(hex_fault::no_address);
             in.mode = state == new_address ? new_address : no_command;
             return true;
         }
@@ -49,7 +50,7 @@ bool read_cosmac(hex_in& in, std::string_view line)
             if (d == k)
                 return in.fail(bad_char_at(line, k));
             if (d - k > 4)
-                return in.fail("address of more than 4 digits in column " + std::to_string(k + 1));
+                return in.fail(hex_fault::long_address, k + 1);
             in.next = addr;
             k = d;
             state = more_data;
@@ -76,6 +77,36 @@ bool read_cosmac(hex_in& in, std::string_view line)
         ++in.next;
         k += 2;
     }
+}
+
+// The writer. A record is its data digits only; the loop puts ",\r\n" between records, and
+// the command "!M AAAA ," opens the image:
+//   !MAAAA ,
+//   D..,
+//   D..
+namespace {
+
+[[gnu::always_inline]] inline char* cosmac_record(char* p, const unsigned char* s, std::size_t n,
+                                                  std::uint32_t)
+{
+    std::uint32_t sum = 0;
+    return put_data<cosmac>(p, s, n, sum);
+}
+
+}  // namespace
+
+bool start_cosmac(out_buffer& w, fmt, std::size_t, std::string_view, std::uint32_t base)
+{
+    char* p = w.room();
+    if (p)
+        w.commit(put_text(put4(put_text(p, "!M"), base), " ,\r\n"));
+    return p != nullptr;
+}
+
+bool write_cosmac(out_buffer& w, std::span<const piece> pieces, std::uint32_t base,
+                  std::uint32_t& records)
+{
+    return write_records<cosmac, cosmac_record>(w, pieces, base, records);
 }
 
 }  // namespace zb

@@ -18,7 +18,9 @@ namespace zb {
 namespace {
 
 // The help text lists IHF sixth; the numbers stay those of the table.
-constexpr std::array<int, 13> help_order{1, 2, 3, 4, 5, 13, 6, 7, 8, 9, 10, 11, 12};
+constexpr std::array<fmt, 13> help_order{cosmac,    fairbug,   mostech, exorciser, mds,
+                                          ihf,       signetics, tektronix, exormacs, mcs86,
+                                          sdsmac,    motorola32, intel32};
 
 constexpr std::string_view help_head =
     "              <<< ZORBIN Version 1.2 >>>\n\n"
@@ -34,17 +36,17 @@ constexpr std::size_t read_chunk = std::size_t{1} << 30;
 
 int lower(int c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
 
-int format_number(std::string_view word)
+fmt format_number(std::string_view word)
 {
-    for (int f = 1; f < static_cast<int>(formats.size()); f++)
+    for (const fmt f : hex_formats)
         if (cistrcmp(word, formats[f].word) == 0)
             return f;
-    return cistrcmp(word, "raw") == 0 ? raw : 0;
+    return cistrcmp(word, "raw") == 0 ? raw : none;
 }
 
-std::string format_word(int f)
+std::string format_word(fmt f)
 {
-    return f == raw ? "raw" : std::string(formats[static_cast<std::size_t>(f)].word);
+    return f == raw ? "raw" : std::string(formats[f].word);
 }
 
 io_error read_all(int fd, loaded& in, const options& opt)
@@ -310,8 +312,8 @@ scan_result scan_args(const char* const* argv, options& opt)
         } else if (option_result o = image_option(word, a, opt, crcrange); o.matched) {
             if (o.error)
                 return {scan_status::error, *o.error};
-        } else if (int f = format_number(word)) {
-            if (opt.format)
+        } else if (const fmt f = format_number(word); f != none) {
+            if (opt.format != none)
                 return {scan_status::error, "Duplicate formats, -" + format_word(opt.format) +
                                                 " & -" + format_word(f) + "\n"};
             opt.format = f;
@@ -324,7 +326,7 @@ scan_result scan_args(const char* const* argv, options& opt)
         return {scan_status::error, "Option -crcrange needs -crc\n"};
     if (opt.crc)
         opt.crc->covered = crcrange;
-    if (!opt.format && !opt.info)
+    if (opt.format == none && !opt.info)
         return {scan_status::usage, "No format specified (use -help for help)\n"};
     return {};
 }
@@ -332,7 +334,7 @@ scan_result scan_args(const char* const* argv, options& opt)
 std::string give_help()
 {
     std::string text(help_head);
-    for (int f : help_order)
+    for (const fmt f : help_order)
         text += formats[f].help;
     return text;
 }

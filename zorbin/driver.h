@@ -20,9 +20,6 @@
 
 namespace zb {
 
-// -raw: the format number after the thirteen hex formats.
-inline constexpr int raw = 14;
-
 // -add FILE (an input that gives its own addresses), -addbin FILE ADDR (a plain binary there).
 struct added {
     const char* file = nullptr;
@@ -30,7 +27,7 @@ struct added {
 };
 
 struct options {
-    int format = 0;                 // 1..13, raw, 0 until a format word is seen
+    fmt format = none;              // a row's format, raw, none until a format word is seen
     const char* infile = nullptr;   // first positional argument
     const char* outfile = nullptr;  // second positional argument
     std::uint32_t base = 0;

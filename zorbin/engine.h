@@ -30,13 +30,13 @@ struct block {
 };
 
 // Inclusive address limit of a format (0xFFFF, 0xFFFFF, 0x3FFFF or 0xFFFFFFFF).
-std::uint32_t format_limit(int format);
+std::uint32_t format_limit(fmt format);
 
 // Writes one complete hex file for buff loaded at file_base. The limit check happens before
 // any byte is written: too_big means nothing at all went to the sink (the caller prints
 // "Base and/or size too big for this format, max = 0x%X\n" with format_limit). Every line
 // ends with "\r\n". filename is used only by the sdsmac start record.
-hex_result bin2hex(std::span<const unsigned char> buff, int format, std::string_view filename,
+hex_result bin2hex(std::span<const unsigned char> buff, fmt format, std::string_view filename,
                    std::uint32_t file_base, const sink& out);
 
 // The same for an image of several blocks in ascending address order, in one file: the start
@@ -50,11 +50,11 @@ hex_result bin2hex(std::span<const unsigned char> buff, int format, std::string_
 // there (motorola32 S7, exormacs S8, exorciser S9; intel32 writes a start linear address
 // record, type 05, before its end record); the other formats ignore it. An entry point past
 // the field (entry_limit) is entry_too_big, again before anything is written.
-hex_result write_image(std::span<const block> blocks, int format, std::string_view filename,
+hex_result write_image(std::span<const block> blocks, fmt format, std::string_view filename,
                        const sink& out, std::optional<std::uint64_t> entry = {});
 
 // Highest entry point the format's end record can carry; 0 when it carries none.
-std::uint64_t entry_limit(int format);
+std::uint64_t entry_limit(fmt format);
 
 // A sink that appends every block to *s (tests and benchmarks).
 sink string_sink(std::string& s);

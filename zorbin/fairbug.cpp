@@ -1,4 +1,4 @@
-// Fairchild Fairbug records in:
+// Fairchild Fairbug records in and out:
 //   S AAAA                  the address of the X records after it
 //   X D(8 bytes) C          always 8 bytes (a writer fills the last with FF, which are read
 //                           as data), C the low 4 bits of the sum of the 16 digits
@@ -6,6 +6,7 @@
 #include <string>
 
 #include "hexread.h"
+#include "records.h"
 
 namespace zb {
 
@@ -16,8 +17,7 @@ bool read_fairbug(hex_in& in, std::string_view line)
         const auto addr = line.size() == 5 ? digits_at(s + 1, 4) : std::nullopt;
         if (!addr)
             return in.fail(line.size() == 5 ? bad_char(line, 1)
-                                            : "address record of " + std::to_string(line.size()) +
-                                                  " characters, not 5");
+                                            : hex_error{hex_fault::address_size, line.size()});
         in.next = *addr;
         in.header = true;
         return true;
@@ -29,9 +29,9 @@ bool read_fairbug(hex_in& in, std::string_view line)
     if (line[0] != 'X')
         return in.fail(bad_char_at(line, 0));
     if (!in.header)
-        return in.fail("data record before the S address record");
+        return in.fail(hex_fault::data_first);
     if (line.size() != 18)
-        return in.fail("data record of " + std::to_string(line.size()) + " characters, not 18");
+        return in.fail(hex_fault::data_size, line.size());
     const unsigned check = digit_of[static_cast<unsigned char>(s[17])];
     unsigned char* to = in.take(in.next, 8, 0xFFFF);
     if (!to)
@@ -47,6 +47,42 @@ bool read_fairbug(hex_in& in, std::string_view line)
     in.next += 8;
     ++in.records;
     return true;
+}
+
+// The writer: "S AAAA" opens the image, each record is
+//   X D(8 bytes, FF fill) C      C = nibble sum of the data, 4 bits
+namespace {
+
+[[gnu::always_inline]] inline char* fairbug_record(char* p, const unsigned char* s, std::size_t n,
+                                                   std::uint32_t)
+{
+    std::uint32_t sum = 0;
+    *p++ = 'X';
+    p = put_data<fairbug>(p, s, n, sum);
+    for (std::size_t k = n; k < 8; ++k) {
+        p = put2(p, 0xFF);
+        sum = add_checksum<fairbug>(sum, 0xFF);
+    }
+    *p++ = digits[sum & 0xF];
+    return put_eol(p);
+}
+
+}  // namespace
+
+bool start_fairbug(out_buffer& w, fmt, std::size_t, std::string_view, std::uint32_t base)
+{
+    char* p = w.room();
+    if (p) {
+        *p++ = 'S';
+        w.commit(put_eol(put4(p, base)));
+    }
+    return p != nullptr;
+}
+
+bool write_fairbug(out_buffer& w, std::span<const piece> pieces, std::uint32_t base,
+                   std::uint32_t& records)
+{
+    return write_records<fairbug, fairbug_record>(w, pieces, base, records);
 }
 
 }  // namespace zb

@@ -5,13 +5,21 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string_view>
 
 namespace zb {
 
-// Format numbers, the index of each format's row.
-enum : int { cosmac = 1, fairbug, mostech, exorciser, mds, signetics, tektronix, exormacs,
-             mcs86, sdsmac, motorola32, intel32, ihf };
+// The format numbers, each the index of its row; raw, after them, has no row (raw.h).
+enum class fmt : int { none, cosmac, fairbug, mostech, exorciser, mds, signetics, tektronix,
+                       exormacs, mcs86, sdsmac, motorola32, intel32, ihf, raw };
+using enum fmt;
+
+// Every format with a row, in number order.
+inline constexpr std::array<fmt, 13> hex_formats{cosmac, fairbug, mostech, exorciser, mds,
+                                                 signetics, tektronix, exormacs, mcs86,
+                                                 sdsmac, motorola32, intel32, ihf};
 
 // How a record's checksum is summed and printed.
 enum class sum_rule {
@@ -32,18 +40,54 @@ enum class page_rule {
     linear,   // extended linear address record (type 04): address bits 16..31
 };
 
-// A reader of hex text takes one line at a time, without its line end (hexread.h).
+// Each format's own code, in the file named in its row's comment below: the reader of hex
+// text takes one line at a time, without its line end (hexread.h); the writer puts a block's
+// records, the start text before the first block, the end text after the last (records.h).
 struct hex_in;
+struct out_buffer;
+using piece = std::span<const unsigned char>;
 using line_reader = bool (*)(hex_in& in, std::string_view line);
-bool read_intel(hex_in& in, std::string_view line);
-bool read_srec(hex_in& in, std::string_view line);
-bool read_cosmac(hex_in& in, std::string_view line);
-bool read_fairbug(hex_in& in, std::string_view line);
-bool read_mostech(hex_in& in, std::string_view line);
-bool read_signetics(hex_in& in, std::string_view line);
-bool read_tektronix(hex_in& in, std::string_view line);
-bool read_sdsmac(hex_in& in, std::string_view line);
-bool read_ihf(hex_in& in, std::string_view line);
+using record_writer = bool (*)(out_buffer& w, std::span<const piece> pieces,
+                               std::uint32_t base, std::uint32_t& records);
+// The start text of format f for an image of size bytes whose first block is at base.
+using start_writer = bool (*)(out_buffer& w, fmt f, std::size_t size, std::string_view filename,
+                              std::uint32_t base);
+// The end text of format f at p, after records data records, with the entry point where the
+// format has a field for it; where the text ends.
+using end_writer = char* (*)(char* p, fmt f, std::uint32_t records,
+                             std::optional<std::uint32_t> entry);
+
+bool read_cosmac(hex_in&, std::string_view);
+bool read_fairbug(hex_in&, std::string_view);
+bool read_mostech(hex_in&, std::string_view);
+bool read_srec(hex_in&, std::string_view);
+bool read_intel(hex_in&, std::string_view);
+bool read_signetics(hex_in&, std::string_view);
+bool read_tektronix(hex_in&, std::string_view);
+bool read_sdsmac(hex_in&, std::string_view);
+bool read_ihf(hex_in&, std::string_view);
+
+bool write_cosmac(out_buffer&, std::span<const piece>, std::uint32_t, std::uint32_t&);
+bool write_fairbug(out_buffer&, std::span<const piece>, std::uint32_t, std::uint32_t&);
+bool write_mostech(out_buffer&, std::span<const piece>, std::uint32_t, std::uint32_t&);
+bool write_exorciser(out_buffer&, std::span<const piece>, std::uint32_t, std::uint32_t&);
+bool write_mds(out_buffer&, std::span<const piece>, std::uint32_t, std::uint32_t&);
+bool write_signetics(out_buffer&, std::span<const piece>, std::uint32_t, std::uint32_t&);
+bool write_tektronix(out_buffer&, std::span<const piece>, std::uint32_t, std::uint32_t&);
+bool write_exormacs(out_buffer&, std::span<const piece>, std::uint32_t, std::uint32_t&);
+bool write_mcs86(out_buffer&, std::span<const piece>, std::uint32_t, std::uint32_t&);
+bool write_sdsmac(out_buffer&, std::span<const piece>, std::uint32_t, std::uint32_t&);
+bool write_motorola32(out_buffer&, std::span<const piece>, std::uint32_t, std::uint32_t&);
+bool write_intel32(out_buffer&, std::span<const piece>, std::uint32_t, std::uint32_t&);
+bool write_ihf(out_buffer&, std::span<const piece>, std::uint32_t, std::uint32_t&);
+
+bool start_cosmac(out_buffer&, fmt, std::size_t, std::string_view, std::uint32_t);
+bool start_fairbug(out_buffer&, fmt, std::size_t, std::string_view, std::uint32_t);
+bool start_sdsmac(out_buffer&, fmt, std::size_t, std::string_view, std::uint32_t);
+bool start_page(out_buffer&, fmt, std::size_t, std::string_view, std::uint32_t);  // intel.cpp
+char* end_mostech(char*, fmt, std::uint32_t, std::optional<std::uint32_t>);
+char* end_srec(char*, fmt, std::uint32_t, std::optional<std::uint32_t>);
+char* end_intel32(char*, fmt, std::uint32_t, std::optional<std::uint32_t>);
 
 struct format_row {
     std::string_view word;  // option word, matched whole without regard to case
@@ -59,54 +103,92 @@ struct format_row {
     line_reader read;       // its reader; formats of one family share it
     bool needs_end;         // a file without the end record is cut short; other writers leave
                             // out the others' (S9 without an entry point, fairbug's *)
+    record_writer write;    // its records
+    start_writer start;     // its start text; none: the image begins with a record
+    end_writer finish;      // its end text; none: the end column
+    std::uint64_t entry_max;  // highest entry point the end record carries; 0: it has no field
+    std::string_view between;  // text between two records of a block
+};
+
+// The rows by format number.
+struct format_table {
+    std::array<format_row, 14> rows;
+    constexpr const format_row& operator[](fmt f) const
+    {
+        return rows[static_cast<std::size_t>(f)];
+    }
 };
 
 // The narrow formats keep their historical margin: base + size, one past the last byte, must
 // itself be an address of the format, so 65,535 bytes at 0 fit a 16-bit format and 65,536 do
 // not. The 32-bit formats take data right up to address 0xFFFFFFFF but never wrap past it.
 // exormacs writes six address digits but keeps the 16-bit limit.
+//
+// A newcomer learns the formats best from the plain per-byte writer the fuzz target carries
+// (ref_writer in fuzz/zorbin_image_fuzz.cpp): one printf per field, straight from the format
+// descriptions, against which the fast writers here are checked. A new format is one row here
+// and its file (the comment at the row's end), which holds its reader and its writer.
 inline constexpr std::uint64_t past_4g = 0x100000000;
-inline constexpr std::array<format_row, 14> formats{{
-    {"", "", 0, 0, 16, "", sum_rule::none, page_rule::none, true, nullptr, false},  // no format 0
+inline constexpr format_table formats{{{
+    // no format 0
+    {"", "", 0, 0, 16, "", sum_rule::none, page_rule::none, true, nullptr, false, nullptr,
+     nullptr, nullptr, 0, ""},
     {"cosmac", "-Cosmac       RCA Cosmac format\n", 0xFFFF, 0xFFFF, 16, "\r\n",
      sum_rule::none, page_rule::none, false,
-     read_cosmac, false},
+     read_cosmac, false, write_cosmac, start_cosmac, nullptr, 0, ",\r\n"},  // cosmac.cpp
     {"fairbug", "-Fairbug      Fairchild Fairbug format\n", 0xFFFF, 0xFFFF, 8, "*\r\n",
      sum_rule::nibble4, page_rule::none, false,
-     read_fairbug, false},
+     read_fairbug, false, write_fairbug, start_fairbug, nullptr, 0, ""},  // fairbug.cpp
     {"mostech", "-MOSTech      MOS Technology format\n", 0xFFFF, 0xFFFF, 16, ";00",
      sum_rule::plain16, page_rule::none, true,
-     read_mostech, true},
+     read_mostech, true, write_mostech, nullptr, end_mostech, 0, ""},  // mostech.cpp
     {"exorciser", "-EXORciser    Motorola EXORciser format (16 bit 'S' records)\n", 0xFFFF,
      0xFFFF, 16, "S9030000FC\r\n", sum_rule::ones8, page_rule::none, true,
-     read_srec, false},
+     read_srec, false, write_exorciser, nullptr, end_srec, 0xFFFF, ""},  // srec.cpp
     {"mds", "-MDS          Intel Intellec 8/MDS format\n", 0xFFFF, 0xFFFF, 16,
      ":00000001FF\r\n", sum_rule::twos8, page_rule::none, true,
-     read_intel, true},
+     read_intel, true, write_mds, nullptr, nullptr, 0, ""},  // intel.cpp
     {"signetics", "-Signetics    Signetics Absolute Object format\n", 0xFFFF, 0xFFFF, 16,
      ":000000\r\n", sum_rule::rotate8, page_rule::none, true,
-     read_signetics, true},
+     read_signetics, true, write_signetics, nullptr, nullptr, 0, ""},  // signetics.cpp
     {"tektronix", "-Tektronix    Tektronix Hexadecimal format\n", 0xFFFF, 0xFFFF, 16,
      "/00000000\r\n", sum_rule::nibble8, page_rule::none, true,
-     read_tektronix, false},
+     read_tektronix, false, write_tektronix, nullptr, nullptr, 0, ""},  // tektronix.cpp
     {"exormacs", "-EXORmacs     Motorola EXORmacs format (24 bit 'S' records)\n", 0xFFFF,
      0xFFFF, 16, "S9030000FC\r\n", sum_rule::ones8, page_rule::none, true,
-     read_srec, false},
+     read_srec, false, write_exormacs, nullptr, end_srec, 0xFFFFFF, ""},  // srec.cpp
     {"mcs86", "-MCS86        Intel MCS-86 Hexadecimal format\n", 0xFFFFF, 0xFFFFF, 16,
      ":00000001FF\r\n", sum_rule::twos8, page_rule::segment, true,
-     read_intel, true},
+     read_intel, true, write_mcs86, start_page, nullptr, 0, ""},  // intel.cpp
     {"sdsmac", "-SDSMAC       Texas Instruments SDSMAC format\n", 0xFFFF, 0xFFFF, 16, ":\r\n",
      sum_rule::chars16, page_rule::none, true,
-     read_sdsmac, true},
+     read_sdsmac, true, write_sdsmac, start_sdsmac, nullptr, 0, ""},  // sdsmac.cpp
     {"motorola32", "-Motorola32   Motorola 32-Bit format (32 bit 'S' records)\n", 0xFFFFFFFF,
      past_4g, 16, "S70500000000FA\r\n", sum_rule::ones8, page_rule::none, true,
-     read_srec, false},
+     read_srec, false, write_motorola32, nullptr, end_srec, 0xFFFFFFFF, ""},  // srec.cpp
     {"intel32", "-Intel32      Intel Hex-32 format\n", 0xFFFFFFFF, past_4g, 16,
      ":00000001FF\r\n", sum_rule::twos8, page_rule::linear, true,
-     read_intel, true},
+     read_intel, true, write_intel32, start_page, end_intel32, 0xFFFFFFFF, ""},  // intel.cpp
     {"ihf", "-IHF          Extended Intellec Hex format\n", 0x3FFFF, 0x3FFFF, 32,
      ":00 0000 01 FF\r\n", sum_rule::twos8, page_rule::none, true,
-     read_ihf, true},
-}};
+     read_ihf, true, write_ihf, nullptr, nullptr, 0, ""},  // ihf.cpp
+}}};
+
+// Every format has its row, in its place, with a reader and a writer: a format added to fmt
+// without them does not compile.
+static_assert(formats.rows.size() == hex_formats.size() + 1);
+static_assert([] {
+    for (std::size_t k = 0; k < hex_formats.size(); ++k)
+        if (hex_formats[k] != fmt(k + 1) || !formats[hex_formats[k]].read ||
+            !formats[hex_formats[k]].write || formats[hex_formats[k]].word.empty())
+            return false;
+    return fmt(hex_formats.size() + 1) == raw;
+}());
+
+// The row of a format that has one; nullptr for none and raw.
+inline const format_row* row_of(fmt f)
+{
+    return f > none && f < raw ? &formats[f] : nullptr;
+}
 
 }  // namespace zb

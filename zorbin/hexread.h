@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "formats.h"
+#include "hexin.h"
 #include "image.h"
 
 namespace zb {
@@ -37,7 +39,7 @@ struct hex_run {
 };
 
 // One read of one hex text. A reader's line function takes one line (without its line end)
-// at a time and returns false with what set when the line is wrong.
+// at a time and returns false with error set when the line is wrong.
 struct hex_in {
     unsigned char* buf = nullptr;  // decoded bytes, room for every byte the text could hold
     std::size_t len = 0;
@@ -50,19 +52,23 @@ struct hex_in {
     std::uint64_t next = 0;        // the reader's own address state (page base, next address)
     std::uint32_t sum = 0;         // the reader's own checksum state, for records that span lines
     int mode = 0;                  // the reader's own grammar state
-    int word = 0;                  // the format the records seen so far say the file is
-    std::string what;              // what is wrong with the line
+    fmt word = none;               // the format the records seen so far say the file is
+    hex_error error;               // what is wrong with the line
     // The buffer offset whose record's line is wanted (a conflict's second record), and it.
     std::optional<std::size_t> watch;
     std::size_t watched = 0;
 
-    // Room for n bytes at addr, the next in the buffer; nullptr (with what set) when they
+    // Room for n bytes at addr, the next in the buffer; nullptr (with error set) when they
     // would pass limit, the highest address the format can carry.
     unsigned char* take(std::uint64_t addr, std::size_t n, std::uint64_t limit);
-    bool fail(std::string why)
+    bool fail(const hex_error& e)
     {
-        what = std::move(why);
+        error = e;
         return false;
+    }
+    bool fail(hex_fault f, std::uint64_t a = 0, std::uint64_t b = 0, std::uint64_t c = 0)
+    {
+        return fail({f, a, b, c});
     }
 };
 
@@ -93,21 +99,24 @@ bool decode(const char* s, std::size_t n, unsigned char* to, std::uint32_t& sum)
 
 // "bad character 'x' in column N" for the first character of line from column from on that
 // is not a hex digit; the offsets here count from 0, columns from 1.
-std::string bad_char(std::string_view line, std::size_t from);
-std::string bad_char_at(std::string_view line, std::size_t col);
+hex_error bad_char(std::string_view line, std::size_t from);
+hex_error bad_char_at(std::string_view line, std::size_t col);
 
 // n data bytes at addr from the 2n digits at column col of line, into the buffer, their byte
-// sum added to sum; nullptr, with what set, at a bad digit or past limit.
+// sum added to sum; nullptr, with error set, at a bad digit or past limit.
 unsigned char* data_at(hex_in& in, std::string_view line, std::size_t col, std::uint64_t addr,
                        std::size_t n, std::uint64_t limit, std::uint32_t& sum);
 
+// The count of the two digits at col, where the record must be fixed characters and two per
+// byte the count gives; none, with error set, when it is no count or the line another length.
+std::optional<unsigned> count_at(hex_in& in, std::string_view line, std::size_t col,
+                                 std::size_t fixed);
+
 // "count 0x03 needs 17 characters, the record has 15"
-std::string wrong_count(unsigned count, std::size_t want, std::size_t got);
+hex_error wrong_count(unsigned count, std::size_t want, std::size_t got);
 
-// "0x1F" with at least the given number of digits.
-std::string hexn(std::uint64_t v, int digits = 2);
-
-// "checksum 0x12, should be 0x34"
-std::string wrong_sum(std::uint32_t got, std::uint32_t want, int digits = 2);
+// "checksum 0x12, should be 0x34", or its address or data variant.
+hex_error wrong_sum(std::uint32_t got, std::uint32_t want, int digits = 2,
+                    hex_fault f = hex_fault::wrong_sum);
 
 }  // namespace zb

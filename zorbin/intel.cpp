@@ -1,4 +1,4 @@
-// Intel hex in, for mds, mcs86, intel32 and other tools' files:
+// Intel hex in and out, for mds, mcs86, intel32 and other tools' files:
 //   : LL AAAA TT D.. CC   LL data bytes at offset AAAA of the page, CC the two's complement
 //                         of the 8-bit sum of every byte before it
 // TT 00 data, 01 end, 02 extended segment address (page = value * 16), 03 start segment
@@ -9,6 +9,7 @@
 
 #include "formats.h"
 #include "hexread.h"
+#include "records.h"
 
 namespace zb {
 
@@ -17,14 +18,12 @@ bool read_intel(hex_in& in, std::string_view line)
     if (line[0] != ':')
         return in.fail(bad_char_at(line, 0));
     if (line.size() < 11)
-        return in.fail("record of " + std::to_string(line.size()) +
-                       " characters, shorter than the 11 of an empty one");
+        return in.fail(hex_fault::short_record, line.size());
     const char* s = line.data();
-    const unsigned n = pair_at(s + 1);
-    if (n > 0xFF)
-        return in.fail(bad_char(line, 1));
-    if (line.size() != 11 + 2 * std::size_t{n})
-        return in.fail(wrong_count(n, 11 + 2 * std::size_t{n}, line.size()));
+    const auto count = count_at(in, line, 1, 11);
+    if (!count)
+        return false;
+    const unsigned n = *count;
     const auto offset = digits_at(s + 3, 4);
     const unsigned type = pair_at(s + 7);
     const unsigned check = pair_at(s + 9 + 2 * n);
@@ -41,10 +40,9 @@ bool read_intel(hex_in& in, std::string_view line)
     } else {
         static constexpr unsigned sizes[] = {0, 0, 2, 4, 2, 4};
         if (type > 5)
-            return in.fail("unknown record type " + hexn(type));
+            return in.fail(hex_fault::unknown_type, type);
         if (n != sizes[type])
-            return in.fail("record type " + hexn(type) + " with count " + hexn(n) + ", not " +
-                           hexn(sizes[type]));
+            return in.fail(hex_fault::type_count, type, n, sizes[type]);
         if (!decode(s + 9, n, field, sum))
             return in.fail(bad_char(line, 9));
     }
@@ -74,6 +72,64 @@ bool read_intel(hex_in& in, std::string_view line)
         break;
     }
     return true;
+}
+
+// The writers of mds, mcs86 and intel32:
+//   : nn AAAA 00 D.. CC          two's complement
+// mcs86 and intel32 open the image and each 64 KiB page with an extended address record,
+// and intel32 ends, where an entry point is given, with a start linear address record:
+//   :04 0000 05 AAAAAAAA CC, then the end record
+namespace {
+
+template <fmt F>
+[[gnu::always_inline]] inline char* intel_record(char* p, const unsigned char* s, std::size_t n,
+                                                 std::uint32_t addr)
+{
+    const auto count = static_cast<std::uint32_t>(n);
+    std::uint32_t sum = head_sum<F>(addr, count);
+    *p++ = ':';
+    p = put4(put2(p, count), addr);
+    p = put2(p, 0);
+    p = put_data<F>(p, s, n, sum);
+    return put_eol(put2(p, 0 - sum));
+}
+
+}  // namespace
+
+bool write_mds(out_buffer& w, std::span<const piece> pieces, std::uint32_t base,
+               std::uint32_t& records)
+{
+    return write_records<mds, intel_record<mds>>(w, pieces, base, records);
+}
+
+bool write_mcs86(out_buffer& w, std::span<const piece> pieces, std::uint32_t base,
+                 std::uint32_t& records)
+{
+    return write_records<mcs86, intel_record<mcs86>>(w, pieces, base, records);
+}
+
+bool write_intel32(out_buffer& w, std::span<const piece> pieces, std::uint32_t base,
+                   std::uint32_t& records)
+{
+    return write_records<intel32, intel_record<intel32>>(w, pieces, base, records);
+}
+
+bool start_page(out_buffer& w, fmt f, std::size_t, std::string_view, std::uint32_t base)
+{
+    char* p = w.room();
+    if (p)
+        w.commit(page_record(p, f, base));
+    return p != nullptr;
+}
+
+char* end_intel32(char* p, fmt, std::uint32_t, std::optional<std::uint32_t> entry)
+{
+    if (entry) {
+        const std::uint32_t e = *entry;
+        const std::uint32_t sum = (e >> 24) + ((e >> 16) & 0xFF) + ((e >> 8) & 0xFF) + (e & 0xFF);
+        p = put_eol(put2(put8(put_text(p, ":04000005"), e), 0 - (4 + 5 + sum)));
+    }
+    return put_text(p, formats[intel32].end);
 }
 
 }  // namespace zb

@@ -110,12 +110,12 @@ std::string read_image(zb::loaded& in, const zb::options& opt, const zb::root_re
         if (e.error.f != zb::elf_fault::none)
             return zb::elf_message(name, e.error);
         img = std::move(e.img);
-    } else if (r.hex) {
+    } else if (r.hex != zb::none) {
         zb::hex_image h = zb::read_hex(in.bytes(), r.hex);
-        if (!h.what.empty())
-            return zb::hex_message(name, h.line, h.what);
+        if (h.error.f != zb::hex_fault::none)
+            return zb::hex_message(name, h.line, h.error);
         img = std::move(h.img);
-        img.kind = "hex text, " + std::string(zb::formats[static_cast<std::size_t>(h.format)].word) +
+        img.kind = "hex text, " + std::string(zb::formats[h.format].word) +
                    " records";
         in.data.reset();
         in.size = 0;
@@ -156,7 +156,7 @@ std::string add_inputs(zb::image& img, const zb::options& opt, std::vector<zb::l
         if (r.aif && r.next.fragment_offset != 0)
             return "Input " + name + " of -add is an AIF image with a chain of segments, each "
                    "written to a file of its own\n";
-        if (!a.at && !r.aif && !r.elf && !r.hex)
+        if (!a.at && !r.aif && !r.elf && r.hex == zb::none)
             return "Input " + name + " of -add gives no addresses: a plain binary goes in with "
                    "-addbin " + name + " ADDR\n";
         for (auto w : r.warnings)

@@ -1,9 +1,10 @@
-// MOS Technology records in:
+// MOS Technology records in and out:
 //   ; LL AAAA D.. SSSS      SSSS the 16-bit sum of LL, the address bytes and the data
 //   ; 00 NNNN NNNN          the end: the number of data records, twice
 #include <string>
 
 #include "hexread.h"
+#include "records.h"
 
 namespace zb {
 
@@ -14,11 +15,10 @@ bool read_mostech(hex_in& in, std::string_view line)
     if (line.size() < 3)
         return in.fail(bad_char_at(line, line.size()));
     const char* s = line.data();
-    const unsigned n = pair_at(s + 1);
-    if (n > 0xFF)
-        return in.fail(bad_char(line, 1));
-    if (line.size() != 11 + 2 * std::size_t{n})
-        return in.fail(wrong_count(n, 11 + 2 * std::size_t{n}, line.size()));
+    const auto count = count_at(in, line, 1, 11);
+    if (!count)
+        return false;
+    const unsigned n = *count;
     const auto addr = digits_at(s + 3, 4);
     const auto check = digits_at(s + 7 + 2 * n, 4);
     if (!addr)
@@ -27,9 +27,7 @@ bool read_mostech(hex_in& in, std::string_view line)
         return in.fail(bad_char(line, 7 + 2 * n));
     if (n == 0) {
         if (*addr != in.records || *check != in.records)
-            return in.fail("end record counts " + std::to_string(*addr) + " and " +
-                           std::to_string(*check) + " records, but " +
-                           std::to_string(in.records) + " came before it");
+            return in.fail(hex_fault::end_counts, *addr, *check, in.records);
         in.ended = true;
         return true;
     }
@@ -40,6 +38,35 @@ bool read_mostech(hex_in& in, std::string_view line)
         return in.fail(wrong_sum(*check, sum & 0xFFFF, 4));
     ++in.records;
     return true;
+}
+
+// The writer:
+//   ; nn AAAA D.. CCCC       16-bit sum of count, address and data bytes
+//   ;00 NNNN NNNN            the end, with the number of data records twice
+namespace {
+
+[[gnu::always_inline]] inline char* mostech_record(char* p, const unsigned char* s, std::size_t n,
+                                                   std::uint32_t addr)
+{
+    const auto count = static_cast<std::uint32_t>(n);
+    std::uint32_t sum = head_sum<mostech>(addr, count);
+    *p++ = ';';
+    p = put4(put2(p, count), addr);
+    p = put_data<mostech>(p, s, n, sum);
+    return put_eol(put4(p, sum));
+}
+
+}  // namespace
+
+bool write_mostech(out_buffer& w, std::span<const piece> pieces, std::uint32_t base,
+                   std::uint32_t& records)
+{
+    return write_records<mostech, mostech_record>(w, pieces, base, records);
+}
+
+char* end_mostech(char* p, fmt, std::uint32_t records, std::optional<std::uint32_t>)
+{
+    return put_eol(put4(put4(put_text(p, formats[mostech].end), records), records));
 }
 
 }  // namespace zb

@@ -1,4 +1,4 @@
-// Texas Instruments tagged object (SDSMAC) in: tagged fields, a record ended by F at the end
+// Texas Instruments tagged object (SDSMAC) in and out: tagged fields, a record ended by F at the end
 // of its line, the file by a line ":".
 //   0 LLLL NNNNNNNN         file header: byte count and an 8-character name
 //   K LLLL text             program name, LLLL characters from the K on
@@ -13,18 +13,11 @@
 #include <string>
 
 #include "hexread.h"
+#include "records.h"
 
 namespace zb {
 
 namespace {
-
-std::uint32_t char_sum(std::string_view s)
-{
-    std::uint32_t sum = 0;
-    for (const char c : s)
-        sum += static_cast<unsigned char>(c);
-    return sum;
-}
 
 bool zorbin_start(std::string_view line)
 {
@@ -59,37 +52,33 @@ bool read_sdsmac(hex_in& in, std::string_view line)
         sum += static_cast<unsigned char>(tag);
         if (tag == 'F') {
             if (k + 1 != size)
-                return in.fail("the F tag in column " + std::to_string(k + 1) +
-                               " does not end the line");
+                return in.fail(hex_fault::early_f, k + 1);
             if (!checked)
-                return in.fail("record without a checksum");
+                return in.fail(hex_fault::no_checksum);
             return true;
         }
         if (checked)
-            return in.fail("the checksum in column " + std::to_string(k - 4) +
-                           " is not followed by the F tag");
+            return in.fail(hex_fault::after_checksum, k - 4);
         // Every other tag has four digits after it, but the data byte (two) and the header
         // (four, then eight characters).
         const std::size_t width = tag == '*' ? 2 : 4;
         if (size - k - 1 < width || !digits_at(s + k + 1, width))
-            return in.fail(size - k - 1 < width ? "line ends inside the field in column " +
-                                                      std::to_string(k + 1)
+            return in.fail(size - k - 1 < width ? hex_error{hex_fault::short_field, k + 1}
                                                 : bad_char(line, k + 1));
         const std::uint32_t v = *digits_at(s + k + 1, width);
         const std::string_view digits = line.substr(k + 1, width);
         switch (tag) {
         case '0':
             if (size - k - 5 < 8)
-                return in.fail("line ends inside the file header in column " + std::to_string(k + 1));
+                return in.fail(hex_fault::short_header, k + 1);
             if (in.records > 0)
-                return in.fail("file header after data");
+                return in.fail(hex_fault::header_after_data);
             sum += char_sum(line.substr(k + 1, 12));
             k += 13;
             continue;
         case 'K':
             if (v < 5 || v > size - k)
-                return in.fail("program name of " + std::to_string(v) +
-                               " characters does not fit the line");
+                return in.fail(hex_fault::long_name, v);
             sum += char_sum(line.substr(k + 1, v - 1));
             k += v;
             continue;
@@ -125,7 +114,71 @@ bool read_sdsmac(hex_in& in, std::string_view line)
         sum += char_sum(digits);
         k += 1 + width;
     }
-    return in.fail("line does not end with the F tag");
+    return in.fail(hex_fault::no_f);
+}
+
+// The writer:
+//   9AAAA BWWWW.. 8CCCCF         CCCC = -(sum of character codes 9 .. 8)
+// after zorbin's start record: 0 <size> 7 <file name as upper-cased character codes> 8 <sum> F,
+// where the sum is the plain 16-bit sum of the character codes up to and including the 8.
+namespace {
+
+[[gnu::always_inline]] inline char* sdsmac_record(char* p, const unsigned char* s, std::size_t n,
+                                                  std::uint32_t addr)
+{
+    char* const start = p;
+    *p++ = '9';
+    p = put4(p, addr);
+    if (n == 16) {
+        char digits32[32];
+        hex_digits<16>(digits32, s);
+        for (int k = 0; k < 32; k += 4, p += 5) {
+            *p = 'B';
+            std::memcpy(p + 1, digits32 + k, 4);
+        }
+    } else {
+        for (std::size_t k = 0; k < n; k += 2) {
+            *p++ = 'B';
+            p = put2(put2(p, s[k]), k + 1 < n ? s[k + 1] : 0xFF);
+        }
+    }
+    *p++ = '8';
+    p = put4(p, 0 - char_sum(start, p));
+    *p++ = 'F';
+    return put_eol(p);
+}
+
+std::string sdsmac_start(std::size_t size, std::string_view filename)
+{
+    std::string line(6 + 2 * filename.size() + 8, '\0');
+    char* p = line.data();
+    *p++ = '0';
+    p = put4(p, static_cast<std::uint32_t>(size));
+    *p++ = '7';
+    for (const char ch : filename) {
+        unsigned char c = static_cast<unsigned char>(ch);
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<unsigned char>(c - 'a' + 'A');
+        p = put2(p, c);
+    }
+    *p++ = '8';
+    p = put4(p, char_sum(line.data(), p));
+    *p++ = 'F';
+    put_eol(p);
+    return line;
+}
+
+}  // namespace
+
+bool start_sdsmac(out_buffer& w, fmt, std::size_t size, std::string_view filename, std::uint32_t)
+{
+    return w.put(sdsmac_start(size, filename));
+}
+
+bool write_sdsmac(out_buffer& w, std::span<const piece> pieces, std::uint32_t base,
+                  std::uint32_t& records)
+{
+    return write_records<sdsmac, sdsmac_record>(w, pieces, base, records);
 }
 
 }  // namespace zb

@@ -1,9 +1,10 @@
-// Signetics absolute object records in:
+// Signetics absolute object records in and out:
 //   : AAAA LL HH D.. SS     HH rotate-and-XOR over the address bytes and LL, SS over the data
 //   : AAAA 00               the end, without checksums
 #include <string>
 
 #include "hexread.h"
+#include "records.h"
 
 namespace zb {
 
@@ -33,7 +34,7 @@ bool read_signetics(hex_in& in, std::string_view line)
         return in.fail(bad_char(line, 1));
     if (n == 0) {
         if (line.size() != 7)
-            return in.fail("end record of " + std::to_string(line.size()) + " characters, not 7");
+            return in.fail(hex_fault::end_size, line.size());
         in.ended = true;
         return true;
     }
@@ -48,15 +49,23 @@ bool read_signetics(hex_in& in, std::string_view line)
     const unsigned char fields[]{static_cast<unsigned char>(*addr >> 8),
                                  static_cast<unsigned char>(*addr), static_cast<unsigned char>(n)};
     if (const std::uint32_t want = rotate_xor(0, fields, 3); head != want)
-        return in.fail("address " + wrong_sum(head, want));
+        return in.fail(wrong_sum(head, want, 2, hex_fault::address_sum));
     std::uint32_t ignored = 0;
     const unsigned char* to = data_at(in, line, 9, *addr, n, 0xFFFF, ignored);
     if (!to)
         return false;
     if (const std::uint32_t want = rotate_xor(0, to, n); check != want)
-        return in.fail("data " + wrong_sum(check, want));
+        return in.fail(wrong_sum(check, want, 2, hex_fault::data_sum));
     ++in.records;
     return true;
+}
+
+// The writer:
+//   : AAAA nn HH D.. CC          rotate-and-XOR, head and data separately
+bool write_signetics(out_buffer& w, std::span<const piece> pieces, std::uint32_t base,
+                     std::uint32_t& records)
+{
+    return write_records<signetics, split_record<signetics, ':'>>(w, pieces, base, records);
 }
 
 }  // namespace zb

@@ -1,10 +1,11 @@
-// Tektronix hexadecimal records in:
+// Tektronix hexadecimal records in and out:
 //   / AAAA LL HH D.. SS     HH the 8-bit sum of the six digits of address and LL, SS of the
 //                           data's digits
 //   / AAAA 00 HH            the end; AAAA is the entry point
 #include <string>
 
 #include "hexread.h"
+#include "records.h"
 
 namespace zb {
 
@@ -36,7 +37,7 @@ bool read_tektronix(hex_in& in, std::string_view line)
     if (line.size() != want_size)
         return in.fail(wrong_count(n, want_size, line.size()));
     if (const std::uint32_t want = digit_sum(s + 1, 6); head != want)
-        return in.fail("address " + wrong_sum(head, want));
+        return in.fail(wrong_sum(head, want, 2, hex_fault::address_sum));
     if (n == 0) {
         in.entry = *addr;
         in.ended = true;
@@ -49,9 +50,17 @@ bool read_tektronix(hex_in& in, std::string_view line)
     if (!data_at(in, line, 9, *addr, n, 0xFFFF, ignored))
         return false;
     if (const std::uint32_t want = digit_sum(s + 9, 2 * n); check != want)
-        return in.fail("data " + wrong_sum(check, want));
+        return in.fail(wrong_sum(check, want, 2, hex_fault::data_sum));
     ++in.records;
     return true;
+}
+
+// The writer:
+//   / AAAA nn HH D.. CC          nibble sums, head and data separately
+bool write_tektronix(out_buffer& w, std::span<const piece> pieces, std::uint32_t base,
+                     std::uint32_t& records)
+{
+    return write_records<tektronix, split_record<tektronix, '/'>>(w, pieces, base, records);
 }
 
 }  // namespace zb
