@@ -70,16 +70,16 @@ bool read_ihf(hex_in&, std::string_view);
 bool write_cosmac(out_buffer&, std::span<const piece>, std::uint32_t, std::uint32_t&);
 bool write_fairbug(out_buffer&, std::span<const piece>, std::uint32_t, std::uint32_t&);
 bool write_mostech(out_buffer&, std::span<const piece>, std::uint32_t, std::uint32_t&);
-bool write_exorciser(out_buffer&, std::span<const piece>, std::uint32_t, std::uint32_t&);
-bool write_mds(out_buffer&, std::span<const piece>, std::uint32_t, std::uint32_t&);
 bool write_signetics(out_buffer&, std::span<const piece>, std::uint32_t, std::uint32_t&);
 bool write_tektronix(out_buffer&, std::span<const piece>, std::uint32_t, std::uint32_t&);
-bool write_exormacs(out_buffer&, std::span<const piece>, std::uint32_t, std::uint32_t&);
-bool write_mcs86(out_buffer&, std::span<const piece>, std::uint32_t, std::uint32_t&);
 bool write_sdsmac(out_buffer&, std::span<const piece>, std::uint32_t, std::uint32_t&);
-bool write_motorola32(out_buffer&, std::span<const piece>, std::uint32_t, std::uint32_t&);
-bool write_intel32(out_buffer&, std::span<const piece>, std::uint32_t, std::uint32_t&);
 bool write_ihf(out_buffer&, std::span<const piece>, std::uint32_t, std::uint32_t&);
+// One writer for the three formats of a family: mds, mcs86, intel32 (intel.cpp);
+// exorciser, exormacs, motorola32 (srec.cpp).
+template <fmt F>
+bool write_intel(out_buffer&, std::span<const piece>, std::uint32_t, std::uint32_t&);
+template <fmt F>
+bool write_srec(out_buffer&, std::span<const piece>, std::uint32_t, std::uint32_t&);
 
 bool start_cosmac(out_buffer&, fmt, std::size_t, std::string_view, std::uint32_t);
 bool start_fairbug(out_buffer&, fmt, std::size_t, std::string_view, std::uint32_t);
@@ -144,10 +144,10 @@ inline constexpr format_table formats{{{
      read_mostech, true, write_mostech, nullptr, end_mostech, 0, ""},  // mostech.cpp
     {"exorciser", "-EXORciser    Motorola EXORciser format (16 bit 'S' records)\n", 0xFFFF,
      0xFFFF, 16, "S9030000FC\r\n", sum_rule::ones8, page_rule::none, true,
-     read_srec, false, write_exorciser, nullptr, end_srec, 0xFFFF, ""},  // srec.cpp
+     read_srec, false, write_srec<exorciser>, nullptr, end_srec, 0xFFFF, ""},  // srec.cpp
     {"mds", "-MDS          Intel Intellec 8/MDS format\n", 0xFFFF, 0xFFFF, 16,
      ":00000001FF\r\n", sum_rule::twos8, page_rule::none, true,
-     read_intel, true, write_mds, nullptr, nullptr, 0, ""},  // intel.cpp
+     read_intel, true, write_intel<mds>, nullptr, nullptr, 0, ""},  // intel.cpp
     {"signetics", "-Signetics    Signetics Absolute Object format\n", 0xFFFF, 0xFFFF, 16,
      ":000000\r\n", sum_rule::rotate8, page_rule::none, true,
      read_signetics, true, write_signetics, nullptr, nullptr, 0, ""},  // signetics.cpp
@@ -156,19 +156,19 @@ inline constexpr format_table formats{{{
      read_tektronix, false, write_tektronix, nullptr, nullptr, 0, ""},  // tektronix.cpp
     {"exormacs", "-EXORmacs     Motorola EXORmacs format (24 bit 'S' records)\n", 0xFFFF,
      0xFFFF, 16, "S9030000FC\r\n", sum_rule::ones8, page_rule::none, true,
-     read_srec, false, write_exormacs, nullptr, end_srec, 0xFFFFFF, ""},  // srec.cpp
+     read_srec, false, write_srec<exormacs>, nullptr, end_srec, 0xFFFFFF, ""},  // srec.cpp
     {"mcs86", "-MCS86        Intel MCS-86 Hexadecimal format\n", 0xFFFFF, 0xFFFFF, 16,
      ":00000001FF\r\n", sum_rule::twos8, page_rule::segment, true,
-     read_intel, true, write_mcs86, start_page, nullptr, 0, ""},  // intel.cpp
+     read_intel, true, write_intel<mcs86>, start_page, nullptr, 0, ""},  // intel.cpp
     {"sdsmac", "-SDSMAC       Texas Instruments SDSMAC format\n", 0xFFFF, 0xFFFF, 16, ":\r\n",
      sum_rule::chars16, page_rule::none, true,
      read_sdsmac, true, write_sdsmac, start_sdsmac, nullptr, 0, ""},  // sdsmac.cpp
     {"motorola32", "-Motorola32   Motorola 32-Bit format (32 bit 'S' records)\n", 0xFFFFFFFF,
      past_4g, 16, "S70500000000FA\r\n", sum_rule::ones8, page_rule::none, true,
-     read_srec, false, write_motorola32, nullptr, end_srec, 0xFFFFFFFF, ""},  // srec.cpp
+     read_srec, false, write_srec<motorola32>, nullptr, end_srec, 0xFFFFFFFF, ""},  // srec.cpp
     {"intel32", "-Intel32      Intel Hex-32 format\n", 0xFFFFFFFF, past_4g, 16,
      ":00000001FF\r\n", sum_rule::twos8, page_rule::linear, true,
-     read_intel, true, write_intel32, start_page, end_intel32, 0xFFFFFFFF, ""},  // intel.cpp
+     read_intel, true, write_intel<intel32>, start_page, end_intel32, 0xFFFFFFFF, ""},  // intel.cpp
     {"ihf", "-IHF          Extended Intellec Hex format\n", 0x3FFFF, 0x3FFFF, 32,
      ":00 0000 01 FF\r\n", sum_rule::twos8, page_rule::none, true,
      read_ihf, true, write_ihf, nullptr, nullptr, 0, ""},  // ihf.cpp

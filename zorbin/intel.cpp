@@ -96,23 +96,16 @@ template <fmt F>
 
 }  // namespace
 
-bool write_mds(out_buffer& w, std::span<const piece> pieces, std::uint32_t base,
-               std::uint32_t& records)
-{
-    return write_records<mds, intel_record<mds>>(w, pieces, base, records);
-}
-
-bool write_mcs86(out_buffer& w, std::span<const piece> pieces, std::uint32_t base,
+template <fmt F>
+bool write_intel(out_buffer& w, std::span<const piece> pieces, std::uint32_t base,
                  std::uint32_t& records)
 {
-    return write_records<mcs86, intel_record<mcs86>>(w, pieces, base, records);
+    return write_records<F, intel_record<F>>(w, pieces, base, records);
 }
 
-bool write_intel32(out_buffer& w, std::span<const piece> pieces, std::uint32_t base,
-                   std::uint32_t& records)
-{
-    return write_records<intel32, intel_record<intel32>>(w, pieces, base, records);
-}
+template bool write_intel<mds>(out_buffer&, std::span<const piece>, std::uint32_t, std::uint32_t&);
+template bool write_intel<mcs86>(out_buffer&, std::span<const piece>, std::uint32_t, std::uint32_t&);
+template bool write_intel<intel32>(out_buffer&, std::span<const piece>, std::uint32_t, std::uint32_t&);
 
 bool start_page(out_buffer& w, fmt f, std::size_t, std::string_view, std::uint32_t base)
 {

@@ -106,23 +106,16 @@ template <fmt F>
 
 }  // namespace
 
-bool write_exorciser(out_buffer& w, std::span<const piece> pieces, std::uint32_t base,
-                     std::uint32_t& records)
+template <fmt F>
+bool write_srec(out_buffer& w, std::span<const piece> pieces, std::uint32_t base,
+                std::uint32_t& records)
 {
-    return write_records<exorciser, srec_record<exorciser>>(w, pieces, base, records);
+    return write_records<F, srec_record<F>>(w, pieces, base, records);
 }
 
-bool write_exormacs(out_buffer& w, std::span<const piece> pieces, std::uint32_t base,
-                    std::uint32_t& records)
-{
-    return write_records<exormacs, srec_record<exormacs>>(w, pieces, base, records);
-}
-
-bool write_motorola32(out_buffer& w, std::span<const piece> pieces, std::uint32_t base,
-                      std::uint32_t& records)
-{
-    return write_records<motorola32, srec_record<motorola32>>(w, pieces, base, records);
-}
+template bool write_srec<exorciser>(out_buffer&, std::span<const piece>, std::uint32_t, std::uint32_t&);
+template bool write_srec<exormacs>(out_buffer&, std::span<const piece>, std::uint32_t, std::uint32_t&);
+template bool write_srec<motorola32>(out_buffer&, std::span<const piece>, std::uint32_t, std::uint32_t&);
 
 char* end_srec(char* p, fmt f, std::uint32_t, std::optional<std::uint32_t> entry)
 {
