@@ -1,5 +1,6 @@
 // Hex record engine: exact output of every format, address limits, 64 KiB pages, sink failures.
 #include "engine.h"
+#include "formats.h"
 #include "harness.h"
 #include "hexdigits.h"
 
@@ -51,6 +52,16 @@ void check(const std::vector<golden>& cases)
 }
 
 const bytes three{1, 2, 3};
+
+// Every format's row names its reader and its record writer: the dispatch has no fallback.
+TEST(zorbin_engine, every_row_has_a_reader_and_a_writer)
+{
+    for (zb::fmt f : zb::hex_formats) {
+        SCOPED_TRACE(std::string(zb::formats[f].word));
+        EXPECT_NE(zb::formats[f].read, nullptr);
+        EXPECT_NE(zb::formats[f].write, nullptr);
+    }
+}
 
 TEST(zorbin_engine, worked_examples)
 {
