@@ -22,7 +22,6 @@ struct segment {
     std::uint32_t base = 0;
     std::optional<std::string> outfile;  // none: standard output
     std::string name;                    // the chain's segment name; empty for the root
-    std::vector<block> blocks;           // an ELF image, written whole in place of data
 };
 
 // Where the chain stands between segments.

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstdio>
 #include <optional>
 
 namespace zb {
@@ -66,13 +65,6 @@ struct reader {
         return off <= file.size() && n <= file.size() - off;
     }
 };
-
-std::string hex(std::uint64_t v)
-{
-    char b[24];
-    std::snprintf(b, sizeof b, "0x%llX", static_cast<unsigned long long>(v));
-    return b;
-}
 
 // A header table: count entries of entsize bytes from off.
 struct table {
@@ -169,7 +161,7 @@ elf_error load_segments(const reader& r, const layout& l, const table& ph, bool 
         out.pieces.push_back({r.file.subspan(static_cast<std::size_t>(off),
                                              static_cast<std::size_t>(n)),
                               k,
-                              {name, vaddr, paddr, off, n,
+                              {name, vaddr, paddr, off,
                                out.run_addresses ? std::string(by_run_address) : name}});
     }
     return {};
@@ -254,7 +246,7 @@ elf_error sections(const reader& r, const layout& l, const table& sh, const prog
             continue;
         const std::uint64_t off = r.at(e + l.sh_offset, l.word);
         const std::uint64_t run = r.at(e + l.sh_addr, l.word);
-        origin from{section_name(r, strtab, r.at(e + l.sh_name, 4), k), run, run, off, n,
+        origin from{section_name(r, strtab, r.at(e + l.sh_name, 4), k), run, run, off,
                     "no segment: run address"};
         if (prog.run_addresses)
             from.why = by_run_address;
@@ -379,16 +371,16 @@ std::string elf_what(const elf_error& e)
                std::to_string(e.b);
     case elf_fault::table_outside:
         return what + " headers (" + std::to_string(e.a) + " of " + std::to_string(e.b) +
-               " bytes at " + hex(e.c) + ") lie outside the file";
+               " bytes at " + hex_text(e.c) + ") lie outside the file";
     case elf_fault::data_outside:
-        return what + " " + std::to_string(e.a) + " data (" + hex(e.b) + " bytes at " + hex(e.c) +
+        return what + " " + std::to_string(e.a) + " data (" + hex_text(e.b) + " bytes at " + hex_text(e.c) +
                ") lies outside the file";
     case elf_fault::past_64_bits:
-        return what + " " + std::to_string(e.a) + " at load address " + hex(e.b) + " with " +
-               hex(e.c) + " bytes runs past 64 bits";
+        return what + " " + std::to_string(e.a) + " at load address " + hex_text(e.b) + " with " +
+               hex_text(e.c) + " bytes runs past 64 bits";
     case elf_fault::overlap:
         return what + "s " + std::to_string(e.a) + " and " + std::to_string(e.b) +
-               " overlap at load address " + hex(e.c);
+               " overlap at load address " + hex_text(e.c);
     case elf_fault::nothing:
         return "no loadable contents";
     }

@@ -228,7 +228,7 @@ hex_image read_hex(std::span<const unsigned char> file, fmt format)
     runs.reserve(in.runs.size());
     for (std::size_t k = 0; k < in.runs.size(); ++k) {
         const hex_run& h = in.runs[k];
-        origin o{"line " + std::to_string(h.line), h.addr, h.addr, h.at, h.n, "record address"};
+        origin o{"line " + std::to_string(h.line), h.addr, h.addr, h.at, "record address"};
         runs.push_back({{{in.buf + h.off, h.n}, std::move(o)}, k});
     }
     std::vector<hex_run> kept = std::move(in.runs);

@@ -1,6 +1,9 @@
 // The image's own few functions: its extent, its blocks, a move.
 #include "image.h"
 
+#include <algorithm>
+#include <cstdio>
+
 #include "platform.h"
 
 namespace zb {
@@ -13,6 +16,25 @@ std::uint64_t lowest(const image& img)
 std::uint64_t end_of(const image& img)
 {
     return img.parts.empty() ? 0 : img.parts.back().from.load + img.parts.back().data.size();
+}
+
+part slice(const part& p, std::uint64_t lo, std::uint64_t end)
+{
+    const std::uint64_t from = std::max(lo, p.from.load) - p.from.load;
+    const std::uint64_t to = std::min(end, end_of(p)) - p.from.load;
+    part q = p;
+    q.data = p.data.subspan(static_cast<std::size_t>(from), static_cast<std::size_t>(to - from));
+    q.from.load += from;
+    q.from.run += from;
+    q.from.offset += p.from.made ? 0 : from;
+    return q;
+}
+
+std::string hex_text(std::uint64_t v, int digits)
+{
+    char b[24];
+    std::snprintf(b, sizeof b, "0x%0*llX", digits, static_cast<unsigned long long>(v));
+    return b;
 }
 
 std::vector<block> blocks_of(const image& img)

@@ -19,7 +19,7 @@ struct origin {
     std::string name;        // a section's name, "segment N", "ROOT", "fill", "crc32" ...
     std::uint64_t run = 0;   // the address it runs at
     std::uint64_t load = 0;  // the address it is written at
-    std::uint64_t offset = 0, size = 0;  // its bytes in the input file
+    std::uint64_t offset = 0;  // where its bytes lie in the input file
     std::string why;         // what decided the load address: "segment N", ...
     bool made = false;       // made by an operation, not read from the input
     std::size_t input = 0;   // 0 the main input, k the k-th of -add and -addbin
@@ -59,6 +59,15 @@ std::vector<block> blocks_of(const image& img);
 // (unless it is 0, which is none) keeping its distance. An address that would pass 64 bits
 // becomes the highest one, past every limit.
 void rebase(image& img, std::uint32_t base);
+
+// One past the last address of p.
+inline std::uint64_t end_of(const part& p) { return p.from.load + p.data.size(); }
+
+// The bytes of p that lie in [lo, end), which must meet it, with their origin moved along.
+part slice(const part& p, std::uint64_t lo, std::uint64_t end);
+
+// "0x" and v in upper-case hex digits, at least digits of them.
+std::string hex_text(std::uint64_t v, int digits = 0);
 
 // A buffer of n bytes of value v, owned by the image.
 std::span<unsigned char> make_bytes(image& img, std::size_t n, unsigned char v);

@@ -2,7 +2,6 @@
 #include "info.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <vector>
 
 namespace zb {
@@ -10,13 +9,6 @@ namespace zb {
 namespace {
 
 using row = std::vector<std::string>;
-
-std::string hex(std::uint64_t v, int digits)
-{
-    char b[24];
-    std::snprintf(b, sizeof b, "0x%0*llX", digits, static_cast<unsigned long long>(v));
-    return b;
-}
 
 // Columns two blanks apart; the ones named in right are aligned to the right (numbers).
 std::string table(const std::vector<row>& rows, std::span<const bool> right)
@@ -51,20 +43,22 @@ std::string info_report(const info_input& in)
     const int digits = highest > 0xFFFFFFFF ? 16 : 8;
 
     std::string out = std::string(in.name) + ": " + std::string(in.kind) + ", entry point " +
-                      (in.entry ? hex(*in.entry, digits) : std::string("none")) + "\n";
+                      (in.entry ? hex_text(*in.entry, digits) : std::string("none")) + "\n";
     for (const input_named& a : in.added)
         out += a.name + ": " + a.kind + ", added\n";
     const bool several = !in.added.empty();
-    auto input_of = [&](const origin& o) {
-        return o.made || o.input == 0 ? std::string(o.made ? "-" : in.name) : in.added[o.input - 1].name;
+    auto input_of = [&](const origin& o) -> std::string {
+        if (o.made)
+            return "-";
+        return o.input == 0 ? std::string(in.name) : in.added[o.input - 1].name;
     };
 
     std::vector<row> blocks{{"block", "first", "last", "bytes"}};
     for (std::size_t k = 0; k < in.blocks.size(); ++k) {
         const block& b = in.blocks[k];
         const std::uint64_t n = b.size();
-        blocks.push_back({std::to_string(k + 1), hex(b.base, digits),
-                          hex(b.base + n - (n > 0 ? 1 : 0), digits), std::to_string(n)});
+        blocks.push_back({std::to_string(k + 1), hex_text(b.base, digits),
+                          hex_text(b.base + n - (n > 0 ? 1 : 0), digits), std::to_string(n)});
     }
     constexpr bool block_right[]{true, false, false, true};
     out += table(blocks, block_right);
@@ -79,8 +73,8 @@ std::string info_report(const info_input& in)
         while (o.made && k + 1 < in.parts.size() && in.parts[k + 1].from.made &&
                in.parts[k + 1].from.name == o.name && in.parts[k + 1].from.load == o.load + n)
             n += in.parts[++k].data.size();
-        pieces.push_back({o.name, hex(o.run, digits), hex(o.load, digits),
-                          o.made ? std::string("-") : hex(o.offset, digits), std::to_string(n),
+        pieces.push_back({o.name, hex_text(o.run, digits), hex_text(o.load, digits),
+                          o.made ? std::string("-") : hex_text(o.offset, digits), std::to_string(n),
                           o.why});
         if (several)
             pieces.back().insert(pieces.back().begin() + 1, input_of(o));

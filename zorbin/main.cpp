@@ -5,6 +5,7 @@
 // exception: one file per segment, as it always was.
 // Exit status 0 after a complete run or -help, 1 on any error.
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,11 +29,9 @@ int fail(const std::string& message)
 
 int print(const std::string& text) { return zb::say(fw::std_out, text) ? 0 : 1; }
 
-std::string hex8(std::uint64_t v)
+std::string aif_kind(const zb::root_result& r)
 {
-    char b[24];
-    std::snprintf(b, sizeof b, "0x%08llX", static_cast<unsigned long long>(v));
-    return b;
+    return r.next.byte_reversing ? "AIF image, byte-reversed header words" : "AIF image";
 }
 
 // The root segment of an AIF image without a chain, or a plain binary, as an image.
@@ -41,11 +40,9 @@ zb::image segment_image(std::span<const unsigned char> file, const zb::options& 
 {
     const zb::segment& s = r.root;
     zb::image img;
-    img.kind = !r.aif ? "plain binary"
-               : r.next.byte_reversing ? "AIF image, byte-reversed header words"
-                                       : "AIF image";
+    img.kind = r.aif ? aif_kind(r) : "plain binary";
     const auto offset = static_cast<std::uint64_t>(s.data.data() - file.data());
-    img.parts.push_back({s.data, {r.aif ? "ROOT" : "file", s.base, s.base, offset, s.data.size(),
+    img.parts.push_back({s.data, {r.aif ? "ROOT" : "file", s.base, s.base, offset,
                                   opt.baseflag ? "-base" : r.aif ? "image base" : "plain binary at 0"}});
     return img;
 }
@@ -76,7 +73,7 @@ int write_chain(std::span<const unsigned char> file, const zb::options& opt, zb:
             blocks.push_back(j.blocks.front());
             const auto offset = static_cast<std::uint64_t>(seg.data.data() - file.data());
             parts.push_back({seg.data, {root ? "ROOT" : seg.name, seg.base, seg.base, offset,
-                                        seg.data.size(), why + ", to " + *seg.outfile}});
+                                        why + ", to " + *seg.outfile}});
         } else if (zb::io_error e = zb::write_job(j, opt, in.id, done); e.f != zb::io_fault::none) {
             return fail(zb::io_message(e, opt));
         }
@@ -85,24 +82,20 @@ int write_chain(std::span<const unsigned char> file, const zb::options& opt, zb:
         const std::uint32_t at = r.next.fragment_offset;
         if (zb::fault f = zb::next_segment(file, r.next, seg); f != zb::fault::none)
             return fail(zb::fault_message(f, name, at, seg.name, r.next.other));
-        char where[40];
-        std::snprintf(where, sizeof where, "segment header at 0x%X", static_cast<unsigned>(at));
-        why = where;
+        why = "segment header at " + zb::hex_text(at);
     }
     if (!opt.info)
         return 0;
     const std::optional<std::uint64_t> entry =
         opt.entryflag ? std::optional<std::uint64_t>(opt.entry) : std::nullopt;
-    return print(zb::info_report({name, r.next.byte_reversing ? "AIF image, byte-reversed header words"
-                                                              : "AIF image",
-                                  blocks, parts, entry, {}, {}}));
+    return print(zb::info_report({name, aif_kind(r), blocks, parts, entry, {}, {}}));
 }
 
 // The image of one input that is not an AIF image with a chain: ELF, hex text, the root of an
-// AIF image, or a plain binary. "" or the message that stops the run. The image of hex text
+// AIF image, or a plain binary; the message that stops the run, if any. The image of hex text
 // holds its own bytes, so the file's buffer goes.
-std::string read_image(zb::loaded& in, const zb::options& opt, const zb::root_result& r,
-                       zb::image& img)
+std::optional<std::string> read_image(zb::loaded& in, const zb::options& opt,
+                                      const zb::root_result& r, zb::image& img)
 {
     const std::string name(zb::infile_name(opt));
     if (r.elf) {
@@ -128,8 +121,9 @@ std::string read_image(zb::loaded& in, const zb::options& opt, const zb::root_re
 // -add and -addbin: each input read as the main one is (but a plain binary only with its
 // address, and an AIF image only without a chain), then every part of every input joined into
 // the one image; a byte given twice must be the same byte.
-std::string add_inputs(zb::image& img, const zb::options& opt, std::vector<zb::loaded>& files,
-                       std::vector<zb::input_named>& inputs)
+std::optional<std::string> add_inputs(zb::image& img, const zb::options& opt,
+                                      std::vector<zb::loaded>& files,
+                                      std::vector<zb::input_named>& inputs)
 {
     if (opt.adds.empty())
         return {};
@@ -162,7 +156,7 @@ std::string add_inputs(zb::image& img, const zb::options& opt, std::vector<zb::l
         for (auto w : r.warnings)
             zb::say(fw::std_err, w);
         zb::image more;
-        if (std::string msg = read_image(files[k], o, r, more); !msg.empty())
+        if (auto msg = read_image(files[k], o, r, more))
             return msg;
         if (a.at)
             more.parts.front().from.why = "-addbin";
@@ -179,8 +173,8 @@ std::string add_inputs(zb::image& img, const zb::options& opt, std::vector<zb::l
     zb::clash c;
     if (!zb::join_parts(std::move(all), img.parts, c)) {
         char b[64];
-        std::snprintf(b, sizeof b, " differ at %s (0x%02X vs 0x%02X)\n", hex8(c.addr).c_str(),
-                      c.a, c.b);
+        std::snprintf(b, sizeof b, " differ at %s (0x%02X vs 0x%02X)\n",
+                      zb::hex_text(c.addr, 8).c_str(), c.a, c.b);
         return inputs[c.first].name + " and " + inputs[c.second].name + b;
     }
     return {};
@@ -188,8 +182,8 @@ std::string add_inputs(zb::image& img, const zb::options& opt, std::vector<zb::l
 
 // The output must be none of the inputs -add and -addbin read (the main input write_job
 // checks itself).
-std::string not_an_input(const zb::job& j, const zb::options& opt,
-                         const std::vector<zb::loaded>& added)
+std::optional<std::string> not_an_input(const zb::job& j, const zb::options& opt,
+                                        const std::vector<zb::loaded>& added)
 {
     fw::file_id id;
     if (!j.outfile || !fw::id_of(*j.outfile, id))
@@ -203,8 +197,8 @@ std::string not_an_input(const zb::job& j, const zb::options& opt,
     return {};
 }
 
-// -range, -fill, -crc in that order; "" or the message that stops the run.
-std::string finish(zb::image& img, const zb::options& opt)
+// -range, -fill, -crc in that order; the message that stops the run, if any.
+std::optional<std::string> finish(zb::image& img, const zb::options& opt)
 {
     const std::string name(zb::infile_name(opt));
     if (opt.range) {
@@ -214,7 +208,7 @@ std::string finish(zb::image& img, const zb::options& opt)
         if (d.bytes > 0)
             zb::say(fw::std_err, "warning: -range drops " + std::to_string(d.bytes) +
                                      " bytes of " + name + " outside it, the first at " +
-                                     hex8(d.first) + "\n");
+                                     zb::hex_text(d.first, 8) + "\n");
     }
     if (opt.fill)
         zb::apply_fill(img, *opt.fill, opt.range);
@@ -259,31 +253,31 @@ int main(int, char** argv)
         return write_chain(file, opt, r, in);
 
     zb::image img;
-    if (std::string msg = read_image(in, opt, r, img); !msg.empty())
-        return fail(msg);
+    if (auto msg = read_image(in, opt, r, img))
+        return fail(*msg);
     if (opt.baseflag)
         zb::rebase(img, opt.base);
     if (opt.entryflag)
         img.entry = opt.entry;
     std::vector<zb::loaded> added(opt.adds.size());
     std::vector<zb::input_named> inputs{{name, img.kind}};
-    if (std::string msg = add_inputs(img, opt, added, inputs); !msg.empty())
-        return fail(msg);
-    if (std::string msg = finish(img, opt); !msg.empty())
-        return fail(msg);
+    if (auto msg = add_inputs(img, opt, added, inputs))
+        return fail(*msg);
+    if (auto msg = finish(img, opt))
+        return fail(*msg);
 
     zb::job j{r.root.outfile, {}, zb::blocks_of(img), img.entry, &img, {}};
     if (opt.format == zb::raw) {
         if (zb::op_error e = zb::raw_span(img, opt.range, j.raw_span); e.f != zb::op_fault::none)
             return fail(zb::op_message(e, name));
-        img.notes.push_back("raw    from " + hex8(j.raw_span.lo) + ", " +
+        img.notes.push_back("raw    from " + zb::hex_text(j.raw_span.lo, 8) + ", " +
                             std::to_string(j.raw_span.end - j.raw_span.lo) + " bytes");
     }
     if (opt.info)
         return print(zb::info_report({name, img.kind, j.blocks, img.parts, img.entry, img.notes,
                                       {inputs.begin() + 1, inputs.end()}}));
-    if (std::string msg = not_an_input(j, opt, added); !msg.empty())
-        return fail(msg);
+    if (auto msg = not_an_input(j, opt, added))
+        return fail(*msg);
     zb::written_files done;
     if (zb::io_error e = zb::write_job(j, opt, in.id, done); e.f != zb::io_fault::none)
         return fail(zb::io_message(e, opt));

@@ -18,18 +18,16 @@ bool join_parts(std::vector<sourced> in, std::vector<part>& out, clash& c)
     owner.reserve(in.size());
     for (sourced& s : in) {
         part& p = s.p;
-        const std::uint64_t last_end =
-            out.empty() ? 0 : out.back().from.load + out.back().data.size();
+        const std::uint64_t last_end = out.empty() ? 0 : end_of(out.back());
         // Every part before lies wholly below this one's start, or the parts before cover
         // every address from it up to last_end: a part starts where the one before it was cut
         // off, or at its own start, which is no higher than this one's.
         if (!out.empty() && p.from.load < last_end) {
-            const std::uint64_t end = std::min<std::uint64_t>(last_end, p.from.load + p.data.size());
-            auto k = std::partition_point(out.begin(), out.end(), [&](const part& q) {
-                return q.from.load + q.data.size() <= p.from.load;
-            });
+            const std::uint64_t end = std::min(last_end, end_of(p));
+            auto k = std::partition_point(out.begin(), out.end(),
+                                          [&](const part& q) { return end_of(q) <= p.from.load; });
             for (std::uint64_t at = p.from.load; at < end; ++k) {
-                const std::uint64_t upto = std::min<std::uint64_t>(end, k->from.load + k->data.size());
+                const std::uint64_t upto = std::min(end, end_of(*k));
                 const auto* x = k->data.data() + (at - k->from.load);
                 const auto* y = p.data.data() + (at - p.from.load);
                 const auto diff = std::mismatch(x, x + (upto - at), y).first - x;
@@ -45,15 +43,9 @@ bool join_parts(std::vector<sourced> in, std::vector<part>& out, clash& c)
                 }
                 at = upto;
             }
-            const std::uint64_t shared = end - p.from.load;
-            if (shared == p.data.size())
-                continue;
-            const auto skip = static_cast<std::size_t>(shared);
-            p.data = p.data.subspan(skip);
-            p.from.load += skip;
-            p.from.run += skip;
-            p.from.offset += p.from.made ? 0 : skip;
-            p.from.size = p.data.size();
+            if (end == end_of(p))
+                continue;  // all of it given before
+            p = slice(p, end, end_of(p));
         }
         out.push_back(std::move(p));
         owner.push_back(s.source);

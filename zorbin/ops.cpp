@@ -2,41 +2,10 @@
 #include "ops.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace zb {
 
 namespace {
-
-std::string hex(std::uint64_t v)
-{
-    char b[24];
-    std::snprintf(b, sizeof b, "0x%llX", static_cast<unsigned long long>(v));
-    return b;
-}
-
-std::string hex8(std::uint64_t v)
-{
-    char b[24];
-    std::snprintf(b, sizeof b, "0x%08llX", static_cast<unsigned long long>(v));
-    return b;
-}
-
-std::uint64_t end_of(const part& p) { return p.from.load + p.data.size(); }
-
-// The bytes of p that lie in [lo, end), which must meet it.
-part cut_to(const part& p, std::uint64_t lo, std::uint64_t end)
-{
-    const std::uint64_t from = std::max(lo, p.from.load) - p.from.load;
-    const std::uint64_t to = std::min(end, end_of(p)) - p.from.load;
-    part q = p;
-    q.data = p.data.subspan(static_cast<std::size_t>(from), static_cast<std::size_t>(to - from));
-    q.from.load += from;
-    q.from.run += from;
-    q.from.offset += p.from.made ? 0 : from;
-    q.from.size = to - from;
-    return q;
-}
 
 op_error err(op_fault f, std::uint64_t a = 0, std::uint64_t b = 0, std::uint64_t c = 0)
 {
@@ -48,9 +17,9 @@ op_error err(op_fault f, std::uint64_t a = 0, std::uint64_t b = 0, std::uint64_t
     return e;
 }
 
-origin made_here(std::string name, std::uint64_t at, std::uint64_t n, std::string why)
+origin made_here(std::string name, std::uint64_t at, std::string why)
 {
-    return {std::move(name), at, at, 0, n, std::move(why), true};
+    return {std::move(name), at, at, 0, std::move(why), true};
 }
 
 // Fill parts for [lo, end) out of one buffer of v, at most a chunk long, shared by them all.
@@ -61,7 +30,7 @@ void fill_gap(std::vector<part>& out, std::span<const unsigned char> chunk, std:
 {
     for (std::uint64_t at = lo; at < end;) {
         const std::uint64_t n = std::min<std::uint64_t>(end - at, chunk.size());
-        out.push_back({chunk.first(static_cast<std::size_t>(n)), made_here("fill", at, n, why)});
+        out.push_back({chunk.first(static_cast<std::size_t>(n)), made_here("fill", at, why)});
         at += n;
     }
 }
@@ -75,29 +44,29 @@ std::string op_message(const op_error& e, std::string_view infile)
     case op_fault::none:
         break;
     case op_fault::range_empty:
-        return "Nothing of " + in + " lies in the range " + hex(e.a) + " to " + hex(e.b - 1) +
+        return "Nothing of " + in + " lies in the range " + hex_text(e.a) + " to " + hex_text(e.b - 1) +
                " of -range\n";
     case op_fault::crc_empty:
-        return "The CRC field at " + hex(e.a) + " is the lowest address of " + in +
+        return "The CRC field at " + hex_text(e.a) + " is the lowest address of " + in +
                ": nothing to cover; give -crcrange lo size\n";
     case op_fault::crc_below:
-        return "The CRC field at " + hex(e.a) + " lies below " + in + ", which starts at " +
-               hex(e.b) + "; give -crcrange lo size\n";
+        return "The CRC field at " + hex_text(e.a) + " lies below " + in + ", which starts at " +
+               hex_text(e.b) + "; give -crcrange lo size\n";
     case op_fault::crc_gap:
-        return "The CRC range " + hex(e.a) + " to " + hex(e.b - 1) + " of " + in +
-               " has no data at " + hex(e.c) + "; fill the gaps with -fill\n";
+        return "The CRC range " + hex_text(e.a) + " to " + hex_text(e.b - 1) + " of " + in +
+               " has no data at " + hex_text(e.c) + "; fill the gaps with -fill\n";
     case op_fault::crc_overlap:
-        return "The CRC field at " + hex(e.c) + " lies inside the range it covers, " + hex(e.a) +
-               " to " + hex(e.b - 1) + "\n";
+        return "The CRC field at " + hex_text(e.c) + " lies inside the range it covers, " + hex_text(e.a) +
+               " to " + hex_text(e.b - 1) + "\n";
     case op_fault::crc_misaligned:
-        return "The stm32 CRC range " + hex(e.a) + " to " + hex(e.b - 1) +
+        return "The stm32 CRC range " + hex_text(e.a) + " to " + hex_text(e.b - 1) +
                " must start and end on a multiple of 4\n";
     case op_fault::crc_past_4g:
-        return "The CRC field at " + hex(e.a) + " runs past 4 GiB\n";
+        return "The CRC field at " + hex_text(e.a) + " runs past 4 GiB\n";
     case op_fault::raw_too_wide:
         return "Raw image of " + in + " would be " + std::to_string(e.a) +
                " bytes, more than 16 MiB: the widest gap, " + std::to_string(e.b) +
-               " bytes, lies before " + e.name + " at " + hex(e.c) +
+               " bytes, lies before " + e.name + " at " + hex_text(e.c) +
                "; give -range lo size for the part to write\n";
     }
     return {};
@@ -118,12 +87,12 @@ op_error apply_range(image& img, span_of r, dropped& out)
             out.bytes += (end - lo) - inside;
         }
         if (end > r.lo && lo < r.end && end > lo)
-            kept.push_back(cut_to(p, r.lo, r.end));
+            kept.push_back(slice(p, r.lo, r.end));
     }
     if (kept.empty())
         return err(op_fault::range_empty, r.lo, r.end);
     img.parts = std::move(kept);
-    img.notes.push_back("range  " + hex8(r.lo) + " to " + hex8(r.end - 1) + ", " +
+    img.notes.push_back("range  " + hex_text(r.lo, 8) + " to " + hex_text(r.end - 1, 8) + ", " +
                         std::to_string(out.bytes) + " bytes dropped");
     return {};
 }
@@ -139,12 +108,12 @@ void apply_fill(image& img, unsigned char v, std::optional<span_of> r)
     }
     widest = std::max(widest, end - next);
     if (widest == 0) {
-        img.notes.push_back("fill   " + hex(v) + ", no gaps");
+        img.notes.push_back("fill   " + hex_text(v) + ", no gaps");
         return;
     }
     const std::span<const unsigned char> chunk =
         make_bytes(img, static_cast<std::size_t>(std::min(widest, fill_chunk)), v);
-    const std::string why = "-fill " + hex(v);
+    const std::string why = "-fill " + hex_text(v);
     std::vector<part> out;
     out.reserve(img.parts.size() * 2 + 1);
     next = lo;
@@ -162,7 +131,7 @@ void apply_fill(image& img, unsigned char v, std::optional<span_of> r)
     }
     gap(end);
     img.parts = std::move(out);
-    img.notes.push_back("fill   " + hex(v) + ", " + std::to_string(gaps) + " gaps, " +
+    img.notes.push_back("fill   " + hex_text(v) + ", " + std::to_string(gaps) + " gaps, " +
                         std::to_string(bytes) + " bytes");
 }
 
@@ -198,7 +167,7 @@ op_error apply_crc(image& img, const crc_request& req)
             continue;
         if (p->from.load > next)
             return err(op_fault::crc_gap, c.lo, c.end, next);
-        crc_add(s, cut_to(*p, next, c.end).data);
+        crc_add(s, slice(*p, next, c.end).data);
         next = std::min(end_of(*p), c.end);
     }
     if (next < c.end)
@@ -208,38 +177,25 @@ op_error apply_crc(image& img, const crc_request& req)
     std::span<unsigned char> field = make_bytes(img, row.width, 0);
     for (std::size_t k = 0; k < row.width; ++k)
         field[row.big ? row.width - 1 - k : k] = static_cast<unsigned char>(value >> (8 * k));
-    // The field takes the place of what lies there (a placeholder the linker reserved).
+    // The field takes the place of what lies there (a placeholder the linker reserved):
+    // the parts below it, cut at it, then the field, then the parts above it, cut after it.
     std::vector<part> out;
     out.reserve(img.parts.size() + 2);
     std::uint64_t replaced = 0;
-    bool placed = false;
     for (const part& p : img.parts) {
-        if (!placed && p.from.load >= field_end) {
-            out.push_back({field, made_here(std::string(row.word), at, row.width, "-crc")});
-            placed = true;
-        }
-        if (end_of(p) <= at || p.from.load >= field_end) {
-            out.push_back(p);
-            continue;
-        }
-        replaced += std::min(end_of(p), field_end) - std::max(p.from.load, at);
         if (p.from.load < at)
-            out.push_back(cut_to(p, p.from.load, at));
-        if (!placed) {
-            out.push_back({field, made_here(std::string(row.word), at, row.width, "-crc")});
-            placed = true;
-        }
-        if (end_of(p) > field_end)
-            out.push_back(cut_to(p, field_end, end_of(p)));
+            out.push_back(end_of(p) > at ? slice(p, p.from.load, at) : p);
+        if (p.from.load < field_end && end_of(p) > at)
+            replaced += std::min(end_of(p), field_end) - std::max(p.from.load, at);
     }
-    if (!placed)
-        out.push_back({field, made_here(std::string(row.word), at, row.width, "-crc")});
+    out.push_back({field, made_here(std::string(row.word), at, "-crc")});
+    for (const part& p : img.parts)
+        if (end_of(p) > field_end)
+            out.push_back(p.from.load < field_end ? slice(p, field_end, end_of(p)) : p);
     img.parts = std::move(out);
-    char value_text[16];
-    std::snprintf(value_text, sizeof value_text, row.width == 2 ? "0x%04X" : "0x%08X", value);
-    img.notes.push_back("crc    " + std::string(row.word) + " over " + hex8(c.lo) + " to " +
-                        hex8(c.end - 1) + " = " + value_text + ", stored " +
-                        (row.big ? "big" : "little") + "-endian at " + hex8(at) +
+    img.notes.push_back("crc    " + std::string(row.word) + " over " + hex_text(c.lo, 8) + " to " +
+                        hex_text(c.end - 1, 8) + " = " + hex_text(value, static_cast<int>(2 * row.width)) + ", stored " +
+                        (row.big ? "big" : "little") + "-endian at " + hex_text(at, 8) +
                         (replaced ? ", in place of " + std::to_string(replaced) + " bytes"
                                   : std::string()));
     return {};
