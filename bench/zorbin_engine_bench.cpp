@@ -1,5 +1,5 @@
 // Hex record engine throughput: 64 MiB of random bytes into memory, every format, MB/s of input.
-#include "engine.h"
+#include "write/engine.h"
 
 #include <chrono>
 #include <cstdio>

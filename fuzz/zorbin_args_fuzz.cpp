@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "check.h"
-#include "driver.h"
+#include "cli.h"
 
 namespace {
 

@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "check.h"
-#include "elf.h"
-#include "engine.h"
+#include "read/elf.h"
+#include "write/engine.h"
 
 namespace {
 

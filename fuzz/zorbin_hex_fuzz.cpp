@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "check.h"
-#include "engine.h"
-#include "hexin.h"
+#include "write/engine.h"
+#include "read/hexin.h"
 
 namespace {
 

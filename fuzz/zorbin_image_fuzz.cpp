@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "check.h"
-#include "engine.h"
+#include "write/engine.h"
 #include "fileio.h"
-#include "aif.h"
+#include "read/aif.h"
 
 namespace {
 

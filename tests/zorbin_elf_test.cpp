@@ -1,7 +1,7 @@
 // zorbin on ELF input: recognition, the load-address rule, the multi-block layout of every
 // format, -base, limits, hostile headers, and real linker output read back by srec_cat and
 // compared with objcopy's S-records.
-#include "elf.h"
+#include "read/elf.h"
 #include "harness.h"
 
 #include <map>

@@ -1,6 +1,6 @@
 // Hex record engine against an independent reader: srec_cat reads every format it knows back,
 // for seeded random sizes and bases across each format's address range.
-#include "engine.h"
+#include "write/engine.h"
 #include "harness.h"
 
 #include <cstdint>

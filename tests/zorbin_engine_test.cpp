@@ -1,8 +1,8 @@
 // Hex record engine: exact output of every format, address limits, 64 KiB pages, sink failures.
-#include "engine.h"
-#include "formats.h"
+#include "write/engine.h"
+#include "formats/formats.h"
 #include "harness.h"
-#include "hexdigits.h"
+#include "formats/hexdigits.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // zorbin's finishing operations, -range, -fill, -crc and -raw, each row compared with what
 // srec_cat or objcopy makes of the same request, and every refusal checked to leave no file.
-#include "crc.h"
+#include "image/crc.h"
 #include "harness.h"
 
 #include <random>

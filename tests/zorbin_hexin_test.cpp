@@ -1,9 +1,9 @@
 // zorbin reading hex text: every format back from zorbin's own writer, from srec_cat's and
 // objcopy's; inputs joined by -add and -addbin against srec_cat's join; one table of broken
 // files per reader family.
-#include "engine.h"
+#include "write/engine.h"
 #include "harness.h"
-#include "hexin.h"
+#include "read/hexin.h"
 
 #include <random>
 

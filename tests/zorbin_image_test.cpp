@@ -2,7 +2,7 @@
 // output files, and images that are corrupt or name files they may not write.
 
 #include "harness.h"
-#include "aif.h"
+#include "read/aif.h"
 
 #include <cstdio>
 #include <map>

@@ -9,15 +9,17 @@
 #include <string>
 #include <vector>
 
-#include "aif.h"
-#include "driver.h"
-#include "elf.h"
-#include "hexin.h"
-#include "image.h"
-#include "info.h"
-#include "merge.h"
-#include "ops.h"
+#include "cli.h"
+#include "image/image.h"
+#include "image/merge.h"
+#include "image/ops.h"
 #include "platform.h"
+#include "read/aif.h"
+#include "read/elf.h"
+#include "read/hexin.h"
+#include "read/load.h"
+#include "write/info.h"
+#include "write/output.h"
 
 namespace {
 
@@ -28,6 +30,16 @@ int fail(const std::string& message)
 }
 
 int print(const std::string& text) { return zb::say(fw::std_out, text) ? 0 : 1; }
+
+zb::out_args out_of(const zb::options& opt)
+{
+    return {opt.format, opt.fill.value_or(0xFF), zb::infile_name(opt)};
+}
+
+std::string io_message(const zb::io_error& e, const zb::options& opt)
+{
+    return zb::io_message(e, zb::infile_name(opt), opt.format);
+}
 
 std::string aif_kind(const zb::root_result& r)
 {
@@ -74,8 +86,8 @@ int write_chain(std::span<const unsigned char> file, const zb::options& opt, zb:
             const auto offset = static_cast<std::uint64_t>(seg.data.data() - file.data());
             parts.push_back({seg.data, {root ? "ROOT" : seg.name, seg.base, seg.base, offset,
                                         why + ", to " + *seg.outfile}});
-        } else if (zb::io_error e = zb::write_job(j, opt, in.id, done); e.f != zb::io_fault::none) {
-            return fail(zb::io_message(e, opt));
+        } else if (zb::io_error e = zb::write_job(j, out_of(opt), in.id, done); e.f != zb::io_fault::none) {
+            return fail(io_message(e, opt));
         }
         if (r.next.fragment_offset == 0)
             break;
@@ -138,8 +150,8 @@ std::optional<std::string> add_inputs(zb::image& img, const zb::options& opt,
         o.baseflag = a.at.has_value();
         o.base = a.at.value_or(0);
         o.outfile = nullptr;
-        if (zb::io_error e = zb::load(o, files[k]); e.f != zb::io_fault::none)
-            return zb::io_message(e, o);
+        if (zb::io_error e = zb::load(o.infile, files[k]); e.f != zb::io_fault::none)
+            return io_message(e, o);
         zb::root_result r = zb::read_root(files[k].bytes(), {.binaryflag = o.binaryflag,
                                                              .baseflag = o.baseflag,
                                                              .base = o.base,
@@ -192,7 +204,7 @@ std::optional<std::string> not_an_input(const zb::job& j, const zb::options& opt
         if (added[k].id == id) {
             zb::options o = opt;
             o.infile = opt.adds[k].file;
-            return zb::io_message({zb::io_fault::output_is_input, *j.outfile}, o);
+            return io_message({zb::io_fault::output_is_input, *j.outfile}, o);
         }
     return {};
 }
@@ -237,8 +249,8 @@ int main(int, char** argv)
     }
 
     zb::loaded in;
-    if (zb::io_error e = zb::load(opt, in); e.f != zb::io_fault::none)
-        return fail(zb::io_message(e, opt));
+    if (zb::io_error e = zb::load(opt.infile, in); e.f != zb::io_fault::none)
+        return fail(io_message(e, opt));
     auto file = in.bytes();
     const std::string name(zb::infile_name(opt));
     zb::root_result r = zb::read_root(file, {.binaryflag = opt.binaryflag,
@@ -279,7 +291,7 @@ int main(int, char** argv)
     if (auto msg = not_an_input(j, opt, added))
         return fail(*msg);
     zb::written_files done;
-    if (zb::io_error e = zb::write_job(j, opt, in.id, done); e.f != zb::io_fault::none)
-        return fail(zb::io_message(e, opt));
+    if (zb::io_error e = zb::write_job(j, out_of(opt), in.id, done); e.f != zb::io_fault::none)
+        return fail(io_message(e, opt));
     return 0;
 }

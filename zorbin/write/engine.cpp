@@ -1,0 +1,130 @@
+// Hex record engine: blocks of image bytes at their addresses, written as one complete file in
+// any of the thirteen hex object formats, each with the record layout of its own file.
+#include "write/engine.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "formats/records.h"
+
+namespace zb {
+namespace {
+
+// Start-of-output text, after the limit check has passed.
+bool print_header(out_buffer& w, std::size_t size, fmt format, std::string_view filename,
+                  std::uint32_t base)
+{
+    const format_row& f = formats[format];
+    return !f.start || f.start(w, format, size, filename, base);
+}
+
+bool print_trailer(out_buffer& w, std::uint32_t records, fmt format,
+                   std::optional<std::uint64_t> entry)
+{
+    const format_row& f = formats[format];
+    if (!f.finish)
+        return w.put(f.end);
+    char* p = w.room();
+    if (!p)
+        return false;
+    std::optional<std::uint32_t> e;
+    if (entry && f.entry_max)
+        e = static_cast<std::uint32_t>(*entry);
+    w.commit(f.finish(p, format, records, e));
+    return true;
+}
+
+bool append(void* ctx, const char* data, std::size_t n)
+{
+    static_cast<std::string*>(ctx)->append(data, n);
+    return true;
+}
+
+bool fits(const format_row& f, std::uint64_t base, std::uint64_t size)
+{
+    return base <= f.limit && size <= f.end_max - base;
+}
+
+// An image for a format whose records carry no address: one block from the lowest address to
+// one past the highest, what lies between the blocks erased flash (FF). The limit check has
+// passed, so it holds at most 64 KiB.
+std::vector<unsigned char> fill_gaps(std::span<const block> blocks, std::uint64_t lo,
+                                     std::uint64_t hi)
+{
+    std::vector<unsigned char> image(static_cast<std::size_t>(hi - lo), 0xFF);
+    for (const block& b : blocks) {
+        auto at = static_cast<std::size_t>(b.base - lo);
+        for (const piece& p : b.pieces) {
+            std::copy(p.begin(), p.end(), image.begin() + static_cast<std::ptrdiff_t>(at));
+            at += p.size();
+        }
+    }
+    return image;
+}
+
+}  // namespace
+
+std::uint32_t format_limit(fmt format)
+{
+    const format_row* f = row_of(format);
+    return f ? f->limit : 0;
+}
+
+hex_result bin2hex(std::span<const unsigned char> buff, fmt format, std::string_view filename,
+                   std::uint32_t file_base, const sink& out)
+{
+    const block whole{file_base, {buff}};
+    return write_image({&whole, 1}, format, filename, out);
+}
+
+std::uint64_t entry_limit(fmt format)
+{
+    const format_row* f = row_of(format);
+    return f ? f->entry_max : 0;
+}
+
+hex_result write_image(std::span<const block> blocks, fmt format, std::string_view filename,
+                       const sink& out, std::optional<std::uint64_t> entry)
+{
+    const format_row* row = row_of(format);
+    if (!row)
+        return hex_result::too_big;
+    const format_row& f = *row;
+    if (entry && *entry > f.entry_max && f.entry_max != 0)
+        return hex_result::entry_too_big;
+    const std::uint64_t first = blocks.empty() ? 0 : blocks.front().base;
+    std::uint64_t lo = first, hi = first;
+    for (const block& b : blocks) {
+        const std::uint64_t size = b.size();
+        if (!fits(f, b.base, size))
+            return hex_result::too_big;
+        lo = std::min(lo, b.base);
+        hi = std::max(hi, b.base + size);
+    }
+    if (!f.addressed && blocks.size() > 1) {
+        const std::vector<unsigned char> image = fill_gaps(blocks, lo, hi);
+        const block whole{lo, {image}};
+        return write_image({&whole, 1}, format, filename, out, entry);
+    }
+
+    out_buffer w{out};
+    std::uint32_t records = 0;
+    bool ok = print_header(w, static_cast<std::size_t>(hi - lo), format, filename,
+                           static_cast<std::uint32_t>(first));
+    for (std::size_t k = 0; ok && k < blocks.size(); ++k) {
+        const auto base = static_cast<std::uint32_t>(blocks[k].base);
+        if (k > 0 && f.page != page_rule::none) {
+            char* p = w.room();
+            ok = p != nullptr;
+            if (ok)
+                w.commit(page_record(p, format, base));
+        }
+        ok = ok && f.write(w, blocks[k].pieces, base, records);
+    }
+    ok = ok && print_trailer(w, records, format, entry) && w.flush();
+    return ok ? hex_result::ok : hex_result::write_error;
+}
+
+sink string_sink(std::string& s) { return {&s, append}; }
+
+}  // namespace zb
