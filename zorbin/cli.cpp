@@ -136,6 +136,15 @@ option_result image_option(std::string_view word, const char* const*& a, options
         opt.adds.push_back(in);
         return {true, std::nullopt};
     }
+    if (cistrcmp(word, "input") == 0) {
+        if (!a[1])
+            return {true, "No argument on -input option\n"};
+        auto k = kind_of_word(*++a);
+        if (!k)
+            return {true, "Bad kind on -input option, use elf, aif, bin or a format word\n"};
+        opt.input = *k;
+        return {true, std::nullopt};
+    }
     if (cistrcmp(word, "range") == 0)
         return {true, range_args(a, "range", opt.range)};
     if (cistrcmp(word, "crcrange") == 0)

@@ -9,6 +9,7 @@
 
 #include "formats/formats.h"
 #include "image/ops.h"
+#include "read/input.h"
 
 namespace zb {
 
@@ -25,6 +26,7 @@ struct options {
     std::uint32_t base = 0;
     bool baseflag = false;
     bool binaryflag = false;
+    input_kind input;         // -input WORD: what the main input is, when detection cannot tell
     std::uint32_t entry = 0;  // -entry: the end record's entry point, whatever the input says
     bool entryflag = false;
     bool info = false;        // -info: report what would be written, write nothing
