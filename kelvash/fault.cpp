@@ -23,6 +23,13 @@ struct fault_text {
 constexpr fault_text fault_texts[] = {
     {fault::in_error, subject::input, "%e"},
     {fault::in_empty, subject::input, "File is empty"},
+    {fault::in_elf, subject::program,
+     "%i is an ELF file, not an AIF image or S-records: convert it with zorbin -motorola32 first",
+     true},
+    {fault::in_intel, subject::program,
+     "%i is Intel hex text, not an AIF image or S-records: convert it with zorbin -motorola32 "
+     "first",
+     true},
     {fault::syntax, subject::program, "Syntax error in file", true},
     {fault::in_eof, subject::input, "End of file before an end record"},
     {fault::too_big, subject::input, "%e"},

@@ -11,6 +11,8 @@ enum class fault {
     ok,
     in_error,           // the input cannot be opened or read: err says why
     in_empty,           // the input has not one byte to tell S-records from AIF
+    in_elf,             // the input is an ELF file, which the kernel cannot load
+    in_intel,           // the input is Intel hex text, which the kernel cannot load
     syntax,             // a line that is no S-record
     in_eof,             // the input ends before an end record
     too_big,            // an AIF image larger than the header's 32 bits can state (EFBIG)

@@ -400,7 +400,37 @@ std::string words(char option, std::uint32_t bits)
     return w;
 }
 
+// A line that zorbin's Intel reader takes as a record: ':', count, offset, type, the count's
+// data bytes, and a checksum that brings the sum of them all to 0 modulo 256; the types after
+// 00 (data) up to 05 with the count their value needs.
+bool intel_record(std::string_view line)
+{
+    if (line.size() < 11 || line.size() % 2 == 0 || line[0] != ':')
+        return false;
+    std::uint64_t sum = 0;  // a character that is no digit sets a bit above the low 32
+    for (std::size_t i = 1; i < line.size(); i += 2)
+        sum += hex_bits<2>(line.data() + i);
+    constexpr std::uint64_t sizes[] = {0, 0, 2, 4, 2, 4};
+    std::uint64_t count = hex_bits<2>(line.data() + 1), type = hex_bits<2>(line.data() + 7);
+    return sum >> 32 == 0 && (sum & 0xFF) == 0 && line.size() == 11 + 2 * count && type <= 5 &&
+           (type == 0 || count == sizes[type]);
+}
+
 }  // namespace
+
+fault foreign_input(std::string_view head)
+{
+    if (head.starts_with("\x7f" "ELF"))
+        return fault::in_elf;
+    // The first line as zorbin reads hex text: up to LF, without a CR before it, nor a 0x1A
+    // that ends the file.
+    std::string_view line = head.substr(0, head.find('\n'));
+    if (line.size() == head.size() && line.ends_with('\x1A'))
+        line.remove_suffix(1);
+    if (line.ends_with('\r'))
+        line.remove_suffix(1);
+    return intel_record(line) ? fault::in_intel : fault::ok;
+}
 
 std::string load_header(input_kind k, const task& t, const section& sec)
 {

@@ -30,6 +30,15 @@ struct section {
 
 enum class input_kind { srec, aif };
 
+// The input's first bytes that tell an ELF file or Intel hex text: as many as the longest
+// Intel record takes, 255 data bytes, with its CR LF.
+inline constexpr std::size_t head_max = 1 + 2 * (1 + 2 + 1 + 255 + 1) + 2;
+
+// in_elf or in_intel when head, the start of an input (at most head_max bytes, all of it when
+// shorter), begins with the ELF magic number or with a line that is an Intel record as zorbin
+// reads it: the AIF writer would copy either as an image the kernel cannot run. Else ok.
+fault foreign_input(std::string_view head);
+
 // The header for t with entry point and stack sizes already resolved.
 std::string load_header(input_kind k, const task& t, const section& sec);
 

@@ -56,6 +56,19 @@ kv::failure first_byte(int in, char& first)
     return {n == 0 ? kv::fault::in_empty : kv::fault::ok};
 }
 
+// An ELF file or Intel hex text, which would go through as an AIF image the kernel cannot run.
+// Only a regular file is looked at here, without moving its position: what else the input
+// may be is reported as ever, after the load file is opened.
+kv::fault foreign(int in)
+{
+    fw::file_info fi;
+    if (fw::info(in, fi) != 0 || fi.type != fw::kind::regular)
+        return kv::fault::ok;
+    char head[kv::head_max];
+    long long n = fw::pread(in, head, sizeof head, 0);
+    return n > 0 ? kv::foreign_input({head, static_cast<std::size_t>(n)}) : kv::fault::ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -99,6 +112,10 @@ int main(int argc, char** argv)
 
     // The load file must not take the place of a file this run reads.
     if (kv::fault f = same_file(in, t, run); f != kv::fault::ok)
+        return stop({f});
+
+    // Refused before the load file is opened, so that an old one stays as it was.
+    if (kv::fault f = foreign(in); f != kv::fault::ok)
         return stop({f});
 
     // Written beside the target and put in place only after a complete run. Opened before the

@@ -1,6 +1,7 @@
 // kelvash load files end to end: headers for S-record input (records made by objcopy and by
 // hand), the 82-character line pieces, AIF input, the reports, and the failures of input and
 // output, with the exact bytes of every file written.
+#include <cctype>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -254,6 +255,75 @@ TEST_F(kelvash_load, aif_input_is_copied_whole)
         h.tag = "_AIFA";
         h.size = 1;
         expect_load_file(tiny, {"-a"}, h);
+    }
+}
+
+// An ELF file or Intel hex text would go through as an AIF image the kernel cannot run: it is
+// refused before the load file is opened, and what zorbin makes of it is taken. Hex text that
+// zorbin does not read as Intel records, and a file too short for the ELF magic, are AIF.
+TEST_F(kelvash_load, elf_and_intel_hex_are_refused_and_look_alikes_are_aif)
+{
+    REQUIRE_TOOL("srec_cat");
+    auto sc = th::run_argv(th::which("srec_cat"), {"srec_cat", th::sample("task.srec"), "-o",
+                                                   path("made.hex"), "-intel"});
+    ASSERT_EQ(sc.status, 0) << sc.err;
+    const std::string hex = get("made.hex");
+    std::string crlf, lower;
+    for (char c : hex) {
+        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+        lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    // 255 data bytes with CR LF: the longest first line there is.
+    const std::string record255 = ":FF000000" + std::string(510, '0') + "01";
+    const std::string elf = "is an ELF file", intel = "is Intel hex text";
+    struct {
+        const char* what;
+        std::string input;
+        std::string refused;  // empty: copied as an AIF image
+    } cases[] = {
+        {"ELF executable", th::read_file(th::sample("app.elf")), elf},
+        {"Intel hex by srec_cat", hex, intel},
+        {"the same with CR LF", crlf, intel},
+        {"the same in lower case", lower, intel},
+        {"the longest record", record255 + "\r\n:00000001FF\r\n", intel},
+        {"an end record with no line end", ":00000001FF", intel},
+        {"an end record and 0x1A", ":00000001FF\x1A", intel},
+        {"ELF magic cut short", "\x7f" "EL", ""},
+        {"wrong checksum", ":0000000100\n", ""},
+        {"a count the line does not hold", ":01000000FF\n", ""},
+        {"record type 06", ":00000006FA\n", ""},
+        {"type 04 without its value", ":00000004FC\n", ""},
+        {"a letter that is no hex digit", ":01000000g0FF\n", ""},
+        {"the longest record and a CR alone", record255 + "\r:00000001FF\r\n", ""},
+        {"a blank line first", "\n" + hex, ""},
+        {"a byte order mark first", "\xEF\xBB\xBF" + hex, ""},
+        {"0x1A before the line end", ":00000001FF\x1A\n", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        put("out.ld", "previous");
+        if (c.refused.empty()) {
+            header h;
+            h.tag = "_AIFA";
+            h.size = static_cast<std::uint32_t>(c.input.size());
+            expect_load_file(c.input, {"-a"}, h);
+            continue;
+        }
+        put("task.x", c.input);
+        for (const char* out : {"out.ld", "new.ld"}) {
+            auto r = run({"-a", "-o", out, "task.x"});
+            EXPECT_EQ(r.err, msg("task.x " + c.refused + ", not an AIF image or S-records: "
+                                 "convert it with zorbin -motorola32 first"));
+            EXPECT_EQ(r.out, "");
+            EXPECT_EQ(r.status, 1);
+        }
+        EXPECT_EQ(get("out.ld"), "previous");
+        EXPECT_EQ(others({"task.x", "out.ld", "task.s", "made.hex"}), std::vector<std::string>{});
+        // The advice holds: zorbin turns it into S-records that go through.
+        auto z = th::run("zorbin", {"-motorola32", "task.x", "task.s"}, in_dir());
+        ASSERT_EQ(z.status, 0) << z.err;
+        EXPECT_EQ(run({"-a", "task.s"}).status, 0);
+        EXPECT_EQ(get("out.ld").substr(0, 5), "SRECA");
     }
 }
 
