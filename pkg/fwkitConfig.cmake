@@ -10,8 +10,10 @@ cmake_policy(VERSION 3.20)
 include(${CMAKE_CURRENT_LIST_DIR}/fwkitTargets.cmake)
 
 # zorbin's output formats by the option word that selects each; raw is the image's plain bytes.
-set(FWKIT_IMAGE_FORMATS cosmac fairbug mostech exorciser mds ihf signetics tektronix exormacs
-    mcs86 sdsmac motorola32 intel32 raw)
+# fwkit_image reads its own copy, whatever becomes of the variable in the calling scope.
+set_property(GLOBAL PROPERTY FWKIT_IMAGE_FORMATS cosmac fairbug mostech exorciser mds ihf
+             signetics tektronix exormacs mcs86 sdsmac motorola32 intel32 raw)
+get_property(FWKIT_IMAGE_FORMATS GLOBAL PROPERTY FWKIT_IMAGE_FORMATS)
 
 # Converts the executable TARGET links into OUTPUT (relative: to the current binary directory)
 # whenever that file is linked anew, or OUTPUT is missing, or zorbin changes; OUTPUT is one of
@@ -25,12 +27,20 @@ function(fwkit_image)
     message(FATAL_ERROR "fwkit_image: unexpected argument(s) '${extra}'; usage: ${usage}")
   endif()
   foreach(key IN ITEMS TARGET OUTPUT FORMAT OPTIONS)
-    if(key IN_LIST arg_KEYWORDS_MISSING_VALUES)
+    # An empty string after a keyword leaves its variable undefined, as no value does.
+    if(key IN_LIST arg_KEYWORDS_MISSING_VALUES OR (key IN_LIST ARGN AND NOT DEFINED arg_${key}
+                                                   AND NOT key STREQUAL "OPTIONS"))
       message(FATAL_ERROR "fwkit_image: ${key} is given no value; usage: ${usage}")
     elseif(NOT key STREQUAL "OPTIONS" AND NOT DEFINED arg_${key})
       message(FATAL_ERROR "fwkit_image: ${key} is missing; usage: ${usage}")
     endif()
   endforeach()
+
+  # Imported targets are seen only in the directory that found them and below.
+  if(NOT TARGET fwkit::zorbin)
+    message(FATAL_ERROR "fwkit_image: fwkit::zorbin is not seen here; call find_package(fwkit) "
+                        "in this directory or one above it")
+  endif()
 
   set(exe ${arg_TARGET})
   if(NOT TARGET ${exe})
@@ -50,8 +60,9 @@ function(fwkit_image)
   if(word MATCHES "^-(.*)$")
     set(word "${CMAKE_MATCH_1}")
   endif()
-  list(JOIN FWKIT_IMAGE_FORMATS " " known)
-  if(NOT word IN_LIST FWKIT_IMAGE_FORMATS)
+  get_property(formats GLOBAL PROPERTY FWKIT_IMAGE_FORMATS)
+  list(JOIN formats " " known)
+  if(NOT word IN_LIST formats)
     message(FATAL_ERROR "fwkit_image: FORMAT '${arg_FORMAT}' is not a zorbin format; one of: ${known}")
   endif()
 
@@ -65,7 +76,7 @@ function(fwkit_image)
     list(GET arg_OPTIONS ${i} opt)
     math(EXPR i "${i} + 1")
     string(TOLOWER "${opt}" lower)
-    if(lower MATCHES "^-(.*)$" AND CMAKE_MATCH_1 IN_LIST FWKIT_IMAGE_FORMATS)
+    if(lower MATCHES "^-(.*)$" AND CMAKE_MATCH_1 IN_LIST formats)
       message(FATAL_ERROR "fwkit_image: OPTIONS hold the format word '${opt}'; give the format as FORMAT")
     elseif(lower STREQUAL "-info" OR lower STREQUAL "-help")
       message(FATAL_ERROR "fwkit_image: OPTIONS hold '${opt}', which writes no image")

@@ -81,18 +81,17 @@ protected:
         return src;
     }
 
-    // Configured as a firmware project: the toolchain file, the kit's prefix, and an emulator
-    // for the target's programs, which a toolchain may name and under which the kit's host
-    // programs must never run (it does not exist: a step run under it fails).
-    th::result configure(const fs::path& src, const std::string& generator,
-                         const std::vector<std::string>& more = {})
+    // Configured as a firmware project: the toolchain file found beside CMakeLists.txt as the
+    // guide names it, the kit's prefix, and an emulator for the target's programs, which a
+    // toolchain may name and under which the kit's host programs must never run (it does not
+    // exist: a step run under it fails).
+    th::result configure(const fs::path& src, const std::string& generator)
     {
         std::vector<std::string> args{"-S", src.string(), "-B", (src.parent_path() / "b").string(),
                                       "-G", generator,
-                                      "-DCMAKE_TOOLCHAIN_FILE=" + (src / "arm-none-eabi.cmake").string(),
+                                      "--toolchain", "arm-none-eabi.cmake",
                                       "-DCMAKE_PREFIX_PATH=" + prefix.string(),
                                       "-DCMAKE_CROSSCOMPILING_EMULATOR=" + path("no-such-emulator")};
-        args.insert(args.end(), more.begin(), more.end());
         return cmake(args);
     }
 
@@ -108,16 +107,14 @@ protected:
     }
 
     // What zorbin itself writes for these arguments, run where fwkit_image runs it.
-    std::string zorbin(const fs::path& cwd, std::vector<std::string> args)
+    std::string zorbin(const fs::path& cwd, const std::vector<std::string>& args)
     {
-        args.push_back(path("reference"));
+        std::vector<std::string> argv{"zorbin"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        argv.push_back(path("reference"));
         th::options o;
         o.cwd = cwd.string();
-        auto r = th::run_argv((prefix / "bin" / "zorbin").string(), [&] {
-            std::vector<std::string> argv{"zorbin"};
-            argv.insert(argv.end(), args.begin(), args.end());
-            return argv;
-        }(), o);
+        auto r = th::run_argv((prefix / "bin" / "zorbin").string(), argv, o);
         EXPECT_EQ(r.status, 0) << r.out << r.err;
         return th::read_file(path("reference"));
     }
@@ -293,6 +290,7 @@ const refusal_row refusals[] = {
     {"fwkit_image(OUTPUT a.hex FORMAT intel32)", "fwkit_image: TARGET is missing; usage: fwkit_image(TARGET <executable> OUTPUT <file> FORMAT <word> [OPTIONS <argument>...])"},
     {"fwkit_image(TARGET OUTPUT a.hex FORMAT intel32)", "fwkit_image: TARGET is given no value"},
     {"fwkit_image(TARGET app FORMAT intel32)", "fwkit_image: OUTPUT is missing"},
+    {"fwkit_image(TARGET app OUTPUT \"\" FORMAT intel32)", "fwkit_image: OUTPUT is given no value"},
     {"fwkit_image(TARGET app OUTPUT a.hex)", "fwkit_image: FORMAT is missing"},
     {"fwkit_image(TARGET app OUTPUT a.hex FORMAT)", "fwkit_image: FORMAT is given no value"},
     {"fwkit_image(TARGET app OUTPUT a.hex FORMAT intel32 OPTIONS)", "fwkit_image: OPTIONS is given no value"},
