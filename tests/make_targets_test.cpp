@@ -43,7 +43,7 @@ TEST_F(make_targets, linux_only_uninstall_removes_what_install_put_in_place)
     for (auto& e : fs::recursive_directory_iterator(prefix))
         if (!e.is_directory() || e.is_symlink())
             installed.push_back(e.path().string());
-    EXPECT_GE(installed.size(), 10u) << "programs, pages, completion";
+    EXPECT_GE(installed.size(), 10u) << "programs, pages, completion, CMake package";
     r = th::run_argv(th::which("make"), {"make", "-s", "-C", FWKIT_SOURCE_DIR, "uninstall",
                                          "BUILD=" + build_dir.string()});
     EXPECT_EQ(r.status, 0) << r.out << r.err;
@@ -53,7 +53,8 @@ TEST_F(make_targets, linux_only_uninstall_removes_what_install_put_in_place)
         fs::remove(manifest);
     for (auto& e : fs::recursive_directory_iterator(prefix))
         EXPECT_TRUE(e.is_directory() && !e.is_symlink()) << e.path() << " is left";
-    EXPECT_FALSE(fs::exists(fs::path(prefix) / "libexec" / "fwkit")) << "the kit's own directory is left";
+    for (const char* own : {"libexec/fwkit", "lib/cmake/fwkit"})
+        EXPECT_FALSE(fs::exists(fs::path(prefix) / own)) << "the kit's own " << own << " is left";
 }
 
 }  // namespace

@@ -34,7 +34,9 @@ for want in "./usr/bin/zorbin" "./usr/bin/Zorbin -> zorbin" "./usr/bin/kelvash" 
             "./usr/share/man/man1/Zorbin.1.gz -> zorbin.1.gz" "./usr/share/man/man1/kelvash.1.gz" \
             "./usr/share/man/man1/orvane.1.gz" "./usr/share/man/man1/fwkit-echo.1.gz" \
             "./usr/share/doc/fwkit/copyright" "./usr/share/doc/fwkit/changelog.gz" \
-            "$comp/zorbin" "$comp/Zorbin -> zorbin" "$comp/kelvash -> zorbin" "$comp/orvane -> zorbin"; do
+            "$comp/zorbin" "$comp/Zorbin -> zorbin" "$comp/kelvash -> zorbin" "$comp/orvane -> zorbin" \
+            "./usr/lib/cmake/fwkit/fwkitConfig.cmake" "./usr/lib/cmake/fwkit/fwkitConfigVersion.cmake" \
+            "./usr/lib/cmake/fwkit/fwkitTargets.cmake"; do
   grep -qxF "$want" <<< "$listing" || fail "package lacks $want"
 done
 ! grep -q '^\./usr/bin/echo$' <<< "$listing" || fail "echo must not be installed on PATH"
@@ -44,6 +46,20 @@ file -L "$root/usr/bin/zorbin" | grep -q 'ELF.*, stripped' || fail "zorbin is no
 
 pkg=$root/usr/bin
 tree=$build/bin
+
+# find_package(fwkit) from the unpacked tree: the programs beside it, not those of /usr.
+mkdir "$work/probe"
+cat > "$work/probe/CMakeLists.txt" <<'END'
+cmake_minimum_required(VERSION 3.25)
+project(probe LANGUAGES NONE)
+find_package(fwkit 1 REQUIRED)
+file(GENERATE OUTPUT found.txt CONTENT
+  "$<TARGET_FILE:fwkit::zorbin>\n$<TARGET_FILE:fwkit::kelvash>\n$<TARGET_FILE:fwkit::orvane>\n")
+END
+cmake -S "$work/probe" -B "$work/probe/b" -DCMAKE_PREFIX_PATH="$root/usr" > "$work/probe.log" 2>&1 ||
+  { cat "$work/probe.log"; fail "find_package(fwkit) finds no package in it"; }
+printf '%s\n' "$pkg/zorbin" "$pkg/kelvash" "$pkg/orvane" | cmp -s - "$work/probe/b/found.txt" ||
+  { cat "$work/probe/b/found.txt"; fail "its CMake package points elsewhere"; }
 
 # expect WHAT STATUS COMMAND...: runs COMMAND, keeps its output in $work/out and $work/err.
 expect() {

@@ -25,10 +25,13 @@ trap 'wine_stop; rm -rf "$work"' EXIT
 top=$work/$(basename "$zip" .zip)
 
 # The listing: the four programs side by side, the README for Windows and the guide, the
-# manual pages as text.
+# manual pages as text, the CMake package (its targets file named for the build type).
+config=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$win/CMakeCache.txt" | tr A-Z a-z)
 listing=$(cd "$top" && find . -type f | sort | tr '\n' ' ')
 want=$( (printf '%s\n' ./README.txt ./doc/fwkit-echo.txt ./doc/kelvash.txt ./doc/orvane.txt \
-           ./doc/zorbin.txt ./echo.exe ./kelvash.exe ./orvane.exe ./zorbin.exe
+           ./doc/zorbin.txt ./echo.exe ./kelvash.exe ./orvane.exe ./zorbin.exe \
+           ./cmake/fwkitConfig.cmake ./cmake/fwkitConfigVersion.cmake ./cmake/fwkitTargets.cmake \
+           "./cmake/fwkitTargets-$config.cmake"
          cd "$src" && find ./docs -name '*.md') | sort | tr '\n' ' ')
 [ "$listing" = "$want" ] || fail "zip holds: $listing"
 # Linked statically: the programs need no DLL but the system's own.
@@ -39,6 +42,23 @@ grep -q $'^  zorbin.exe ' "$top/README.txt" && grep -q $'\r$' "$top/README.txt" 
 ! grep -qE 'build/|build-win|make demo|dpkg' "$top/README.txt" || fail "README.txt names the build tree"
 grep -q "ZORBIN(1)" "$top/doc/zorbin.txt" && grep -q $'\r$' "$top/doc/zorbin.txt" ||
   fail "doc/zorbin.txt is no rendered page with CR LF line ends"
+
+# find_package(fwkit) with the unpacked folder as its prefix: the programs where the zip put
+# them, wherever it is unpacked.
+mkdir "$work/probe"
+cat > "$work/probe/CMakeLists.txt" <<'END'
+cmake_minimum_required(VERSION 3.25)
+project(probe LANGUAGES NONE)
+find_package(fwkit 1 REQUIRED)
+file(GENERATE OUTPUT found.txt CONTENT
+  "$<TARGET_FILE:fwkit::zorbin>\n$<TARGET_FILE:fwkit::kelvash>\n$<TARGET_FILE:fwkit::orvane>\n")
+END
+cmake -S "$work/probe" -B "$work/probe/b" -DCMAKE_PREFIX_PATH="$top" > "$work/probe.log" 2>&1 ||
+  { cat "$work/probe.log"; fail "find_package(fwkit) finds no package in the zip"; }
+# (The programs' install destination is ".", which the paths keep: "<prefix>/./zorbin.exe".)
+sed 's|/\./|/|' "$work/probe/b/found.txt" > "$work/probe/found.txt"
+printf '%s\n' "$top/zorbin.exe" "$top/kelvash.exe" "$top/orvane.exe" | cmp -s - "$work/probe/found.txt" ||
+  { cat "$work/probe/b/found.txt"; fail "the zip's CMake package points elsewhere"; }
 
 # expect WHAT STATUS COMMAND...: runs COMMAND, keeps its output in $work/out and $work/err.
 expect() {
