@@ -101,7 +101,9 @@ int write_chain(std::span<const unsigned char> file, const zb::options& opt, zb:
         }
         why = "segment header at " + zb::hex_text(at);
     }
-    if (opt.info && !broken) {
+    if (opt.info) {
+        if (broken)
+            return fail(*broken);
         std::vector<zb::block> blocks;
         for (const zb::job& j : out.jobs)
             blocks.push_back(j.blocks.front());
@@ -109,9 +111,8 @@ int write_chain(std::span<const unsigned char> file, const zb::options& opt, zb:
             opt.entryflag ? std::optional<std::uint64_t>(opt.entry) : std::nullopt;
         return print(zb::info_report({name, aif_kind(r), blocks, parts, entry, {}, {}}));
     }
-    if (!opt.info)
-        if (zb::io_error e = zb::write_outputs(out, out_of(opt), in.id); e.f != zb::io_fault::none)
-            return fail(io_message(e, opt));
+    if (zb::io_error e = zb::write_outputs(out, out_of(opt), in.id); e.f != zb::io_fault::none)
+        return fail(io_message(e, opt));
     return broken ? fail(*broken) : 0;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <set>
 #include <utility>
 
 #include "platform.h"
