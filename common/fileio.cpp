@@ -202,14 +202,24 @@ int out_open(outfile& f, const std::string& path)
 
 int out_commit(outfile& f)
 {
+    if (int e = out_close(f); e != 0)
+        return e;
+    return out_place(f);
+}
+
+int out_close(outfile& f)
+{
     int e = f.fd >= 0 ? sys::close_file(f.fd) : 0;
     f.fd = -1;
-    if (f.tmp.empty())
-        return e;
-    if (e != 0) {
+    if (e != 0)
         remove_tmp(f);
-        return e;
-    }
+    return e;
+}
+
+int out_place(outfile& f)
+{
+    if (f.tmp.empty())
+        return 0;
     // A refused replacement (a sticky directory, a file mounted on its own, another program
     // that holds the old file open without sharing its deletion) leaves the old file where it
     // is; it still receives the output, as a plain write would give it.

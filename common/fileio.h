@@ -80,6 +80,14 @@ int out_open(outfile& f, const std::string& path);
 // in place.
 int out_commit(outfile& f);
 
+// out_commit in its two steps, for a run whose outputs go in place together: out_close ends
+// the writing (0 or the errno of a write the close has found failing; then the temporary file
+// is removed), out_place puts the complete output in place (0 or the errno, as out_commit
+// says). Until out_place the old file is untouched, and out_abort still removes the temporary
+// file. A direct output has nothing to place: it was written as it went.
+int out_close(outfile& f);
+int out_place(outfile& f);
+
 // Closes f and removes the temporary file; the old file (if any) keeps its content.
 void out_abort(outfile& f);
 

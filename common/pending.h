@@ -17,9 +17,10 @@ struct pending_files {
         Char path[N];
         volatile std::sig_atomic_t live;
     };
-    slot slots[4];
+    // A run whose outputs go in place together holds a temporary file for each of them.
+    slot slots[16];
 
-    // A path too long for a slot, or one past the fourth, goes unremembered.
+    // A path too long for a slot, or one past the last slot, goes unremembered.
     void watch(std::basic_string_view<Char> path, int dir = -1)
     {
         for (auto& s : slots) {

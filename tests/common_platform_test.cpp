@@ -121,21 +121,32 @@ TEST_F(platform, one_file_under_any_name_has_one_identity)
 
 TEST_F(platform, output_files_are_complete_or_untouched)
 {
-    th::write_file(path("out"), "old");
     fw::outfile f;
-    for (bool commit : {false, true}) {
-        SCOPED_TRACE(commit ? "committed" : "aborted");
+    // In one step, or in two (closed, then put in place or given up), as a run with several
+    // outputs does.
+    enum { drop, commit, close_drop, close_place };
+    for (int how : {drop, commit, close_drop, close_place}) {
+        SCOPED_TRACE(how);
+        th::write_file(path("out"), "old");
         ASSERT_EQ(fw::out_open(f, path("out")), 0);
         ASSERT_EQ(fw::write_all(f.fd, "xxABCD"), 0);
         // A header written last at the start, as kelvash does, then more behind the rest.
         ASSERT_EQ(fw::pwrite_all(f.fd, "yy", 0), 0);
         ASSERT_EQ(fw::write_all(f.fd, "Z"), 0);
         EXPECT_EQ(th::read_file(path("out")), "old") << "the target changed before the end";
-        if (commit)
+        if (how == close_drop || how == close_place) {
+            EXPECT_EQ(fw::out_close(f), 0);
+            EXPECT_EQ(th::read_file(path("out")), "old") << "the target changed when closed";
+            EXPECT_EQ(entries(dir), 2) << "the complete output waits beside its target";
+        }
+        if (how == commit)
             EXPECT_EQ(fw::out_commit(f), 0);
+        else if (how == close_place)
+            EXPECT_EQ(fw::out_place(f), 0);
         else
             fw::out_abort(f);
-        EXPECT_EQ(th::read_file(path("out")), commit ? "yyABCDZ" : "old");
+        const bool placed = how == commit || how == close_place;
+        EXPECT_EQ(th::read_file(path("out")), placed ? "yyABCDZ" : "old");
         EXPECT_EQ(entries(dir), 1) << "temporary file left behind";
     }
 

@@ -410,6 +410,9 @@ TEST_F(zorbin_elf, every_block_within_the_limit)
     high.section_at(0x100, "\x01");
     high.section_at(0x100000000, "\x02");  // past 4 GiB: a limit, not a broken file
     th::write_file(path("high.elf"), high.bytes());
+    std::string far = high.bytes();
+    far[24 + 4] = '\1';  // e_entry 0x100000000, past every end record's field as well
+    th::write_file(path("far.elf"), far);
     elf_maker wide16{};
     wide16.section_at(0x100, "\x01");
     wide16.section_at(0xFFFF, "\x02");  // ends at 0x10000
@@ -418,6 +421,7 @@ TEST_F(zorbin_elf, every_block_within_the_limit)
     const std::string max16 = "Base and/or size too big for this format, max = 0xFFFF\r\n";
     const limit_case cases[] = {
         {"ELF64 address past 4 GiB", {"-motorola32", "high.elf", "out.hex"}, max32, 1},
+        {"and its entry point too", {"-motorola32", "far.elf", "out.hex"}, max32, 1},
         {"-base keeps the distance, so 0x200 pushes it past",
          {"-intel32", "-base", "0x200", "high.elf", "out.hex"}, max32, 1},
         {"second block ends one past 0xFFFF", {"-mds", "wide16.elf", "out.hex"}, max16, 1},

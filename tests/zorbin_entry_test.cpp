@@ -83,13 +83,25 @@ TEST_F(zorbin_entry, end_records_carry_the_entry_point)
     EXPECT_TRUE(th::read_file(path("VECTORS.hex")).ends_with("S70500000000FA\r\n"));
 }
 
+// The data's limit comes first: an entry point moved out of its field along with data moved
+// out of the format's range is named by the data's message, as every input is that does not fit.
 TEST_F(zorbin_entry, an_entry_point_past_its_field_writes_nothing)
 {
     struct row {
         std::vector<std::string> args;
         std::string out;
     };
+    const std::string max32 = "Base and/or size too big for this format, max = 0xFFFFFFFF\r\n";
+    const std::string max16 = "Base and/or size too big for this format, max = 0xFFFF\r\n";
     const row rows[] = {
+        {{"-motorola32", "-base", "0xFFFFFFF0", "app.elf", "out.hex"}, max32},  // entry 0x100000000
+        {{"-intel32", "-base", "0xFFFFFFF0", "app.elf", "out.hex"}, max32},
+        {{"-exorciser", "-base", "0xFFF0", "app.elf", "out.hex"}, max16},  // entry 0x10000
+        {{"-exorciser", "-base", "0xFFFF", "-entry", "0x10000", "-bin", "plain.bin", "out.hex"},
+         max16},
+        {{"-exorciser", "-base", "0xFFF0", "-entry", "0x10000", "app.aif", "out.hex"}, max16},
+        {{"-exorciser", "-entry", "0x10000", "-bin", "plain.bin", "out.hex"},
+         "Entry point 0x10000 too big for the end record of -exorciser, max = 0xFFFF\r\n"},
         {{"-exorciser", "-base", "0", "-entry", "0x10000", "app.elf", "out.hex"},
          "Entry point 0x10000 too big for the end record of -exorciser, max = 0xFFFF\r\n"},
         {{"-exormacs", "-base", "0", "app.elf", "out.hex"},  // e_entry moved to 0x10

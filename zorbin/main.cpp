@@ -59,7 +59,15 @@ zb::image segment_image(std::span<const unsigned char> file, const zb::options& 
     return img;
 }
 
-// An AIF image with a chain: each segment to a file of its own, checked just before it is
+// The output of an AIF segment.
+zb::job job_of(const zb::segment& seg)
+{
+    zb::job j{seg.outfile, seg.name, {}, {}, nullptr, {}};
+    j.blocks.push_back({seg.base, {seg.data}});
+    return j;
+}
+
+// An AIF image with a chain: each segment to a file of its own, put in place as soon as it is
 // written, so a fault further down the chain stops the run there and the files of the
 // segments before it stay complete. -entry goes to the root's file.
 int write_chain(std::span<const unsigned char> file, const zb::options& opt, zb::root_result& r,
@@ -72,35 +80,40 @@ int write_chain(std::span<const unsigned char> file, const zb::options& opt, zb:
     if (opt.whole_image())
         return fail("Options -range, -fill, -crc and -raw need one image: " + name +
                     " has a chain of segments, each written to a file of its own\n");
-    std::vector<zb::block> blocks;
+    zb::outputs out{.jobs = {}, .how = zb::placing::in_turn};
     std::vector<zb::part> parts;
-    zb::written_files done;
+    std::optional<std::string> broken;  // told after the segments before it are written
     zb::segment seg = r.root;
     std::string why = opt.baseflag ? "-base" : "image base";
     for (bool root = true;; root = false) {
-        zb::job j = zb::job_of(seg);
+        out.jobs.push_back(job_of(seg));
         if (root && opt.entryflag)
-            j.entry = opt.entry;
-        if (opt.info) {
-            blocks.push_back(j.blocks.front());
-            const auto offset = static_cast<std::uint64_t>(seg.data.data() - file.data());
-            parts.push_back({seg.data, {root ? "ROOT" : seg.name, seg.base, seg.base, offset,
-                                        why + ", to " + *seg.outfile}});
-        } else if (zb::io_error e = zb::write_job(j, out_of(opt), in.id, done); e.f != zb::io_fault::none) {
-            return fail(io_message(e, opt));
-        }
+            out.jobs.back().entry = opt.entry;
+        const auto offset = static_cast<std::uint64_t>(seg.data.data() - file.data());
+        parts.push_back({seg.data, {root ? "ROOT" : seg.name, seg.base, seg.base, offset,
+                                    why + ", to " + *seg.outfile}});
         if (r.next.fragment_offset == 0)
             break;
         const std::uint32_t at = r.next.fragment_offset;
-        if (zb::fault f = zb::next_segment(file, r.next, seg); f != zb::fault::none)
-            return fail(zb::fault_message(f, name, at, seg.name, r.next.other));
+        if (zb::fault f = zb::next_segment(file, r.next, seg); f != zb::fault::none) {
+            broken = zb::fault_message(f, name, at, seg.name, r.next.other);
+            break;
+        }
         why = "segment header at " + zb::hex_text(at);
     }
-    if (!opt.info)
-        return 0;
-    const std::optional<std::uint64_t> entry =
-        opt.entryflag ? std::optional<std::uint64_t>(opt.entry) : std::nullopt;
-    return print(zb::info_report({name, aif_kind(r), blocks, parts, entry, {}, {}}));
+    if (opt.info) {
+        if (broken)
+            return fail(*broken);
+        std::vector<zb::block> blocks;
+        for (const zb::job& j : out.jobs)
+            blocks.push_back(j.blocks.front());
+        const std::optional<std::uint64_t> entry =
+            opt.entryflag ? std::optional<std::uint64_t>(opt.entry) : std::nullopt;
+        return print(zb::info_report({name, aif_kind(r), blocks, parts, entry, {}, {}}));
+    }
+    if (zb::io_error e = zb::write_outputs(out, out_of(opt), in.id); e.f != zb::io_fault::none)
+        return fail(io_message(e, opt));
+    return broken ? fail(*broken) : 0;
 }
 
 // The image of one input that is not an AIF image with a chain: ELF, hex text, the root of an
@@ -192,20 +205,22 @@ std::optional<std::string> add_inputs(zb::image& img, const zb::options& opt,
     return {};
 }
 
-// The output must be none of the inputs -add and -addbin read (the main input write_job
+// No output may be one of the inputs -add and -addbin read (the main input the output loop
 // checks itself).
-std::optional<std::string> not_an_input(const zb::job& j, const zb::options& opt,
+std::optional<std::string> not_an_input(const zb::outputs& out, const zb::options& opt,
                                         const std::vector<zb::loaded>& added)
 {
-    fw::file_id id;
-    if (!j.outfile || !fw::id_of(*j.outfile, id))
-        return {};
-    for (std::size_t k = 0; k < added.size(); ++k)
-        if (added[k].id == id) {
-            zb::options o = opt;
-            o.infile = opt.adds[k].file;
-            return io_message({zb::io_fault::output_is_input, *j.outfile}, o);
-        }
+    for (const zb::job& j : out.jobs) {
+        fw::file_id id;
+        if (!j.outfile || !fw::id_of(*j.outfile, id))
+            continue;
+        for (std::size_t k = 0; k < added.size(); ++k)
+            if (added[k].id == id) {
+                zb::options o = opt;
+                o.infile = opt.adds[k].file;
+                return io_message({zb::io_fault::output_is_input, *j.outfile}, o);
+            }
+    }
     return {};
 }
 
@@ -278,7 +293,8 @@ int main(int, char** argv)
     if (auto msg = finish(img, opt))
         return fail(*msg);
 
-    zb::job j{r.root.outfile, {}, zb::blocks_of(img), img.entry, &img, {}};
+    zb::outputs out{.jobs = {{r.root.outfile, {}, zb::blocks_of(img), img.entry, &img, {}}}};
+    zb::job& j = out.jobs.front();
     if (opt.format == zb::raw) {
         if (zb::op_error e = zb::raw_span(img, opt.range, j.raw_span); e.f != zb::op_fault::none)
             return fail(zb::op_message(e, name));
@@ -288,10 +304,9 @@ int main(int, char** argv)
     if (opt.info)
         return print(zb::info_report({name, img.kind, j.blocks, img.parts, img.entry, img.notes,
                                       {inputs.begin() + 1, inputs.end()}}));
-    if (auto msg = not_an_input(j, opt, added))
+    if (auto msg = not_an_input(out, opt, added))
         return fail(*msg);
-    zb::written_files done;
-    if (zb::io_error e = zb::write_job(j, out_of(opt), in.id, done); e.f != zb::io_fault::none)
+    if (zb::io_error e = zb::write_outputs(out, out_of(opt), in.id); e.f != zb::io_fault::none)
         return fail(io_message(e, opt));
     return 0;
 }

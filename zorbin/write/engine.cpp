@@ -90,8 +90,6 @@ hex_result write_image(std::span<const block> blocks, fmt format, std::string_vi
     if (!row)
         return hex_result::too_big;
     const format_row& f = *row;
-    if (entry && *entry > f.entry_max && f.entry_max != 0)
-        return hex_result::entry_too_big;
     const std::uint64_t first = blocks.empty() ? 0 : blocks.front().base;
     std::uint64_t lo = first, hi = first;
     for (const block& b : blocks) {
@@ -101,6 +99,10 @@ hex_result write_image(std::span<const block> blocks, fmt format, std::string_vi
         lo = std::min(lo, b.base);
         hi = std::max(hi, b.base + size);
     }
+    // After the data: an entry point moved out of its field with the data is told by the
+    // data's message, as every input is whose data do not fit.
+    if (entry && *entry > f.entry_max && f.entry_max != 0)
+        return hex_result::entry_too_big;
     if (!f.addressed && blocks.size() > 1) {
         const std::vector<unsigned char> image = fill_gaps(blocks, lo, hi);
         const block whole{lo, {image}};

@@ -39,7 +39,8 @@ hex_result bin2hex(std::span<const unsigned char> buff, fmt format, std::string_
 // entry, when given, goes into the end record of the formats that have an address field
 // there (motorola32 S7, exormacs S8, exorciser S9; intel32 writes a start linear address
 // record, type 05, before its end record); the other formats ignore it. An entry point past
-// the field (entry_limit) is entry_too_big, again before anything is written.
+// the field (entry_limit) is entry_too_big, again before anything is written, unless a block
+// is too_big, which is told first.
 hex_result write_image(std::span<const block> blocks, fmt format, std::string_view filename,
                        const sink& out, std::optional<std::uint64_t> entry = {});
 

@@ -1,9 +1,11 @@
-// Writing one output: records or raw bytes into a file that replaces the old one only when
-// complete, or to standard output; the messages of the file layer.
+// Writing the outputs of a run: records or raw bytes into files that replace the old ones only
+// when complete, or to standard output; the messages of the file layer.
 #include "write/output.h"
 
 #include <cerrno>
 #include <cstdio>
+#include <set>
+#include <utility>
 
 #include "platform.h"
 #include "write/engine.h"
@@ -46,6 +48,93 @@ io_error failure(hex_result r, const std::string& outname, std::optional<std::ui
 std::string format_word(fmt f)
 {
     return f == raw ? "raw" : std::string(formats[f].word);
+}
+
+// The files of the run so far: the identity of each that existed when it was checked or
+// has been put in place, and the name of each that did not exist yet (symbolic links
+// followed), so that no output overwrites another.
+struct targets {
+    std::set<fw::file_id> ids;
+    std::set<std::string> names;
+};
+
+// An output checked and opened, not yet put in place.
+struct opened {
+    const job* j = nullptr;
+    fw::outfile f;  // unused for standard output
+    bool std_out = false;
+
+    int fd() const { return std_out ? fw::std_out : f.fd; }
+    // Written as it goes: nothing to hold back and put in place later.
+    bool direct() const { return std_out || f.tmp.empty(); }
+    std::string name() const { return std_out ? "standard output" : *j->outfile; }
+};
+
+// Checks j's file just before it is opened: neither the input nor a file of this run.
+io_error open_job(const job& j, fw::file_id input, targets& t, opened& o)
+{
+    o.j = &j;
+    o.std_out = !j.outfile;
+    if (o.std_out)
+        return {};
+    const std::string& name = *j.outfile;
+    fw::file_id id;
+    const bool taken = fw::id_of(name, id);
+    if (taken && id == input)
+        return {io_fault::output_is_input, name};
+    if (taken && !t.ids.insert(id).second)
+        return {io_fault::written_before, name, j.name};
+    if (fw::out_open(o.f, name) != 0)
+        return {io_fault::open_output, name};
+    if (!taken && !t.names.insert(o.f.dest).second) {
+        fw::out_abort(o.f);
+        return {io_fault::written_before, name, j.name};
+    }
+    return {};
+}
+
+// The records, and for a file the end of writing it; a failed file leaves no trace.
+io_error write_opened(const out_args& opt, opened& o)
+{
+    hex_result r = convert(*o.j, opt, o.fd());
+    if (r != hex_result::ok) {
+        if (!o.std_out)
+            fw::out_abort(o.f);
+        return failure(r, o.name(), o.j->entry);
+    }
+    if (!o.std_out && fw::out_close(o.f) != 0)
+        return {io_fault::write, o.name()};
+    return {};
+}
+
+// Removes what is not in place yet and closes what is open; an output already put in place,
+// or already removed, stays as it is.
+void abort_all(std::vector<opened>& held)
+{
+    for (opened& o : held)
+        if (!o.std_out)
+            fw::out_abort(o.f);
+    held.clear();
+}
+
+// Puts every held output in place, in order. A refusal stops there: the outputs put in place
+// before it stay (the system refused a rename, and then the rewrite in place as well), the
+// others are removed.
+io_error place_all(std::vector<opened>& held, targets& t)
+{
+    for (opened& o : held) {
+        if (o.std_out)
+            continue;
+        if (fw::out_place(o.f) != 0) {
+            const std::string name = o.name();
+            abort_all(held);
+            return {io_fault::write, name};
+        }
+        if (fw::file_id id; fw::id_of(o.name(), id))
+            t.ids.insert(id);
+    }
+    held.clear();
+    return {};
 }
 
 }  // namespace
@@ -91,40 +180,37 @@ std::string io_message(const io_error& e, std::string_view infile, fmt format)
     return {};
 }
 
-job job_of(const segment& seg)
+io_error write_outputs(const outputs& out, const out_args& opt, fw::file_id input)
 {
-    job j{seg.outfile, seg.name, {}, {}, nullptr, {}};
-    j.blocks.push_back({seg.base, {seg.data}});
-    return j;
-}
-
-io_error write_job(const job& j, const out_args& opt, fw::file_id input, written_files& done)
-{
-    if (!j.outfile) {
-        hex_result r = convert(j, opt, fw::std_out);
-        return r == hex_result::ok ? io_error{} : failure(r, "standard output", j.entry);
+    const bool together = out.how == placing::together;
+    targets t;
+    std::vector<opened> held, later;  // complete and waiting; direct, written last
+    held.reserve(out.jobs.size());
+    later.reserve(out.jobs.size());
+    io_error e;
+    for (const job& j : out.jobs) {
+        opened o;
+        e = open_job(j, input, t, o);
+        if (e.f == io_fault::none && together && o.direct()) {
+            later.push_back(std::move(o));
+            continue;
+        }
+        if (e.f == io_fault::none)
+            e = write_opened(opt, o);
+        if (e.f != io_fault::none)
+            break;
+        held.push_back(std::move(o));
+        if (!together && (e = place_all(held, t)).f != io_fault::none)
+            break;
     }
-    const std::string& name = *j.outfile;
-    fw::file_id id;
-    bool taken = fw::id_of(name, id);
-    if (taken && id == input)
-        return {io_fault::output_is_input, name};
-    if (taken && done.contains(id))
-        return {io_fault::written_before, name, j.name};
-
-    fw::outfile f;
-    if (fw::out_open(f, name) != 0)
-        return {io_fault::open_output, name};
-    hex_result r = convert(j, opt, f.fd);
-    if (r != hex_result::ok) {
-        fw::out_abort(f);
-        return failure(r, name, j.entry);
+    for (std::size_t k = 0; e.f == io_fault::none && k < later.size(); ++k)
+        e = write_opened(opt, later[k]);
+    if (e.f != io_fault::none) {
+        abort_all(held);
+        abort_all(later);
+        return e;
     }
-    if (fw::out_commit(f) != 0)
-        return {io_fault::write, name};
-    if (fw::id_of(name, id))
-        done.insert(id);
-    return {};
+    return place_all(held, t);
 }
 
 bool say(int fd, std::string_view text)

@@ -1,9 +1,8 @@
-// Writing one output file, or standard output, and the run's messages.
+// Writing the outputs of a run, files or standard output, and the run's messages.
 #pragma once
 
 #include <cstdint>
 #include <optional>
-#include <set>
 #include <span>
 #include <string>
 #include <string_view>
@@ -13,7 +12,6 @@
 #include "formats/formats.h"
 #include "image/image.h"
 #include "image/ops.h"
-#include "read/aif.h"
 #include "read/load.h"
 
 namespace zb {
@@ -28,12 +26,6 @@ struct out_args {
 // The message for e, as the run prints it: infile names the input, format the output's.
 std::string io_message(const io_error& e, std::string_view infile, fmt format);
 
-// Files this run has written, so that no segment overwrites one.
-using written_files = std::set<fw::file_id>;
-
-// Writes seg as records of opt.format, to its output file (replaced only when complete) or to
-// standard output. The input file and the files written before are never overwritten.
-// Returns "" or the message to print.
 // What goes into one output file (none: standard output).
 struct job {
     std::optional<std::string> outfile;
@@ -44,12 +36,27 @@ struct job {
     span_of raw_span;
 };
 
-// The job of an AIF segment or a plain binary.
-job job_of(const segment& seg);
+// When the files of a run go in place.
+enum class placing {
+    // All or none: each output is written to its temporary file, and only when every one is
+    // complete do they all replace their old files. Outputs that cannot wait (standard
+    // output, a device, a FIFO) are written after the others are complete.
+    together,
+    // Each as soon as it is complete, so that the files before a failure stay: the chain of
+    // an AIF image, which checks each segment just before it is written.
+    in_turn,
+};
 
-// Writes the job's output (replaced only when complete). The input file and the files written
-// before are never overwritten.
-io_error write_job(const job& j, const out_args& opt, fw::file_id input, written_files& done);
+// The outputs of a run, in the order they are written: one image, the chain of an AIF image
+// (one file per segment), or one file per part of a split image.
+struct outputs {
+    std::vector<job> jobs;
+    placing how = placing::together;
+};
+
+// Writes every output of o, each replacing its old file only when complete. The input file
+// is never overwritten, nor is a file by two outputs of the run. Stops at the first fault.
+io_error write_outputs(const outputs& o, const out_args& opt, fw::file_id input);
 
 // Writes text with CR LF line ends to fd; false when that failed.
 bool say(int fd, std::string_view text);
