@@ -94,10 +94,20 @@ bool built_for_windows();
 bool all_required();
 
 // What is wrong with the system for a test that leans on one of its files: empty when
-// /dev/stdout is a symbolic link to the descriptor (/proc/self/fd/1), or /dev/full a character
-// device that may be written, as on any Linux system; otherwise the fault, so that a broken
-// system is not taken for a broken kit.
+// /dev/stdout is a symbolic link to the descriptor (/proc/self/fd/1), /dev/full a character
+// device that may be written, or /dev/shm a directory that may be written, as on any Linux
+// system; otherwise the fault, so that a broken system is not taken for a broken kit.
 std::string system_fault(std::string_view file);
+
+// A directory of the caller's own under parent, made as mkdtemp makes one: a name no other run
+// holds, open to its owner alone. Removed with all it holds when it goes.
+struct private_dir {
+    explicit private_dir(const std::filesystem::path& parent = std::filesystem::temp_directory_path());
+    ~private_dir();
+    private_dir(const private_dir&) = delete;
+    private_dir& operator=(const private_dir&) = delete;
+    std::filesystem::path path;
+};
 
 // A fresh temporary directory per test, removed afterwards.
 class tmpdir : public ::testing::Test {

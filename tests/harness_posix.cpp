@@ -180,6 +180,13 @@ std::string system_fault(std::string_view file)
             return "/dev/full may not be written";
         return "";
     }
+    if (file == "/dev/shm") {
+        if (!fs::is_directory(p, ec))
+            return "no /dev/shm directory";
+        if (::access("/dev/shm", W_OK) != 0)
+            return "/dev/shm may not be written";
+        return "";
+    }
     return std::string(file) + " is not a file the tests know how to check";
 }
 

@@ -200,15 +200,13 @@ TEST_F(zorbin_failure, an_output_named_like_the_input_in_other_letters)
 TEST_F(zorbin_failure, files_under_dev_go_through_a_temporary_file)
 {
     // /dev/shm holds regular files: a failed run must keep the old one whole, as anywhere.
-    if (!fs::is_directory("/dev/shm"))
-        GTEST_SKIP() << "no /dev/shm here";
-    fs::path shm = fs::path("/dev/shm") / ("fwkit-" + std::to_string(getpid()));
-    fs::create_directory(shm);
+    REQUIRE_SYSTEM_FILE("/dev/shm");
+    const th::private_dir shm_dir("/dev/shm");
+    const fs::path& shm = shm_dir.path;
     th::write_file(path("70k.bin"), std::string(70 * 1024, '\x22'));
     th::write_file(shm / "out.hex", "old\r\n");
     auto r = th::run("zorbin", {"-mostech", "-bin", "70k.bin", (shm / "out.hex").string()}, in_dir());
     auto after = entries(shm);
-    fs::remove_all(shm);
     EXPECT_EQ(r.out, "Base and/or size too big for this format, max = 0xFFFF\r\n");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(after, (std::map<std::string, std::string>{{"out.hex", "old\r\n"}}));
