@@ -29,7 +29,9 @@ struct options {
                                         // which ends a program that does not ignore it
     unsigned run_as = 0;                // when set and the tests run as root: the user and
                                         // group id the program runs as, a user with no
-                                        // privilege over other users' files
+                                        // privilege over other users' files. It runs a copy
+                                        // of the program that such a user can reach, as the
+                                        // build may lie where only its owner may enter
 };
 
 // The programs under test: those of this build, or others named by the environment, such as
