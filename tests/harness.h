@@ -140,6 +140,14 @@ protected:
 // The rights of the superuser, for files of other users and mounts of the test's own.
 #define REQUIRE_PRIVILEGE(what) REQUIRE_THAT(th::privileged(), "needs root: " << what)
 
+// The rest of a test that has no counterpart on Windows: what it checked up to here stands, and
+// under Wine the test reports a skip with the reason rather than a pass.
+#define SKIP_REST_ON_WINDOWS(why)                                                      \
+    do {                                                                               \
+        if (th::windows())                                                             \
+            GTEST_SKIP() << "not on Windows: " << why;                                 \
+    } while (0)
+
 // A system file the test leans on, as th::system_fault checks it.
 #define REQUIRE_SYSTEM_FILE(file) \
     REQUIRE_THAT(th::system_fault(file).empty(), "the system is at fault, not the kit: " << th::system_fault(file))
