@@ -3,7 +3,7 @@
 
 #include <atomic>
 #include <cstring>
-#include <chrono>
+#include <sstream>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -178,25 +178,48 @@ TEST_F(fileio, links_and_what_an_input_may_be)
     close(p[1]);
 }
 
+// The lock requests that wait in this process for a lock another holds, as /proc/locks lists
+// them ("1: -> FLOCK  ADVISORY  WRITE pid dev:inode 0 EOF"), on the file with inode ino.
+int flock_waiters(ino_t ino)
+{
+    std::istringstream locks(th::read_file("/proc/locks"));
+    const std::string pid = std::to_string(getpid()), inode = std::to_string(ino);
+    int n = 0;
+    for (std::string line; std::getline(locks, line);) {
+        auto w = th::words(line);
+        n += w.size() >= 7 && w[1] == "->" && w[2] == "FLOCK" && w[5] == pid &&
+             w[6].substr(w[6].rfind(':') + 1) == inode;
+    }
+    return n;
+}
+
 // Two runs writing one output that has another link (make -j with two rules for one file)
 // take turns: the copy into the old file waits while another writer holds its lock, so their
-// bytes never mix.
+// bytes never mix. The commit is seen waiting on the lock itself, not given time to finish:
+// one that ignored the lock would finish without ever waiting, however slow.
 TEST_F(fileio, an_in_place_rewrite_waits_for_another_writer)
 {
+    REQUIRE_THAT(fs::exists("/proc/locks"), "the system is at fault, not the kit: no /proc/locks");
     th::write_file(path("one"), "old content");
     fs::create_hard_link(dir / "one", dir / "two");
     int other = open(path("two").c_str(), O_RDWR);
     ASSERT_GE(other, 0);
     ASSERT_EQ(flock(other, LOCK_EX), 0);
+    struct stat st {};
+    ASSERT_EQ(fstat(other, &st), 0);
+    ASSERT_EQ(flock_waiters(st.st_ino), 0);
     fw::outfile f;
     ASSERT_EQ(fw::out_open(f, path("one")), 0);
     ASSERT_TRUE(f.in_place);
     ASSERT_EQ(fw::write_all(f.fd, "new"), 0);
     std::atomic<int> got{-1};
     std::thread commit([&] { got = fw::out_commit(f); });
-    // Time for a commit that ignored the lock to finish; one that waits must not have started.
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_EQ(got, -1) << "the commit went ahead while another writer held the file";
+    bool waits = false;
+    while (!waits && got == -1) {
+        waits = flock_waiters(st.st_ino) == 1;
+        std::this_thread::yield();
+    }
+    EXPECT_TRUE(waits) << "the commit went ahead while another writer held the file";
     EXPECT_EQ(th::read_file(path("two")), "old content");
     flock(other, LOCK_UN);
     close(other);

@@ -7,6 +7,7 @@
 #include <iostream>
 #include <random>
 #include <sstream>
+#include <stdexcept>
 
 namespace th {
 
@@ -139,17 +140,42 @@ bool all_required()
 }
 
 
-void tmpdir::SetUp()
+namespace {
+
+// A directory under parent by a name nobody held: created, not found. Empty when there is none.
+std::filesystem::path fresh_dir(const std::filesystem::path& parent)
 {
     std::random_device rd;
     for (int attempt = 0; attempt < 100; attempt++) {
-        auto d = std::filesystem::temp_directory_path() / ("fwkit-test-" + std::to_string(rd()));
-        if (std::filesystem::create_directory(d)) {
-            dir = d;
-            return;
-        }
+        auto d = parent / ("fwkit-test-" + std::to_string(rd()));
+        std::error_code ec;
+        if (std::filesystem::create_directory(d, ec))
+            return d;
     }
-    FAIL() << "no scratch directory";
+    return {};
+}
+
+}  // namespace
+
+private_dir::private_dir(const std::filesystem::path& parent) : path(fresh_dir(parent))
+{
+    if (path.empty())
+        throw std::runtime_error("no private directory under " + parent.string());
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::replace);
+}
+
+private_dir::~private_dir()
+{
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+}
+
+void tmpdir::SetUp()
+{
+    dir = fresh_dir(std::filesystem::temp_directory_path());
+    if (dir.empty())
+        FAIL() << "no scratch directory";
 }
 
 void tmpdir::TearDown()

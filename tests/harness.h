@@ -29,7 +29,9 @@ struct options {
                                         // which ends a program that does not ignore it
     unsigned run_as = 0;                // when set and the tests run as root: the user and
                                         // group id the program runs as, a user with no
-                                        // privilege over other users' files
+                                        // privilege over other users' files. It runs a copy
+                                        // of the program that such a user can reach, as the
+                                        // build may lie where only its owner may enter
 };
 
 // The programs under test: those of this build, or others named by the environment, such as
@@ -94,10 +96,20 @@ bool built_for_windows();
 bool all_required();
 
 // What is wrong with the system for a test that leans on one of its files: empty when
-// /dev/stdout is a symbolic link to the descriptor (/proc/self/fd/1), or /dev/full a character
-// device that may be written, as on any Linux system; otherwise the fault, so that a broken
-// system is not taken for a broken kit.
+// /dev/stdout is a symbolic link to the descriptor (/proc/self/fd/1), /dev/full a character
+// device that may be written, or /dev/shm a directory that may be written, as on any Linux
+// system; otherwise the fault, so that a broken system is not taken for a broken kit.
 std::string system_fault(std::string_view file);
+
+// A directory of the caller's own under parent, made as mkdtemp makes one: a name no other run
+// holds, open to its owner alone. Removed with all it holds when it goes.
+struct private_dir {
+    explicit private_dir(const std::filesystem::path& parent = std::filesystem::temp_directory_path());
+    ~private_dir();
+    private_dir(const private_dir&) = delete;
+    private_dir& operator=(const private_dir&) = delete;
+    std::filesystem::path path;
+};
 
 // A fresh temporary directory per test, removed afterwards.
 class tmpdir : public ::testing::Test {
@@ -127,6 +139,14 @@ protected:
 
 // The rights of the superuser, for files of other users and mounts of the test's own.
 #define REQUIRE_PRIVILEGE(what) REQUIRE_THAT(th::privileged(), "needs root: " << what)
+
+// The rest of a test that has no counterpart on Windows: what it checked up to here stands, and
+// under Wine the test reports a skip with the reason rather than a pass.
+#define SKIP_REST_ON_WINDOWS(why)                                                      \
+    do {                                                                               \
+        if (th::windows())                                                             \
+            GTEST_SKIP() << "not on Windows: " << why;                                 \
+    } while (0)
 
 // A system file the test leans on, as th::system_fault checks it.
 #define REQUIRE_SYSTEM_FILE(file) \

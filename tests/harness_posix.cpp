@@ -11,6 +11,7 @@
 #include <signal.h>
 #include <sstream>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -51,6 +52,44 @@ std::vector<char*> cvec(std::vector<std::string>& v)
     return out;
 }
 
+// True when every user may pass through every directory on the way to d.
+bool open_to_all(const std::filesystem::path& d)
+{
+    for (std::filesystem::path p = d;; p = p.parent_path()) {
+        struct stat st {};
+        if (::stat(p.c_str(), &st) != 0 || !(st.st_mode & S_IXOTH))
+            return false;
+        if (p == p.root_path() || p.empty())
+            return true;
+    }
+}
+
+// A copy of the program at path that any user may run: another user cannot reach the build's
+// own when the build lies in a folder only its owner may enter (a clone in a home directory
+// or under mktemp -d). One copy of each program for the whole run, in a folder every user may
+// enter, removed at exit.
+std::string reachable_copy(const std::string& path)
+{
+    namespace fs = std::filesystem;
+    static const fs::path tmp = fs::temp_directory_path();
+    static private_dir copies(open_to_all(tmp) ? tmp : fs::path("/tmp"));
+    static std::vector<std::pair<std::string, std::string>> made;
+    for (auto& [from, to] : made)
+        if (from == path)
+            return to;
+    fs::path to = copies.path / std::to_string(made.size());
+    fs::create_directory(to);
+    to /= fs::path(path).filename();
+    fs::copy_file(path, to);
+    const auto open = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                      fs::perms::others_read | fs::perms::others_exec;
+    fs::permissions(to, open);
+    fs::permissions(to.parent_path(), open);
+    fs::permissions(copies.path, open);
+    made.emplace_back(path, to.string());
+    return to.string();
+}
+
 }  // namespace
 
 result run_argv(const std::string& path, const std::vector<std::string>& argv, const options& opt)
@@ -60,6 +99,9 @@ result run_argv(const std::string& path, const std::vector<std::string>& argv, c
         throw std::runtime_error("pipe failed");
     std::vector<std::string> args = argv, env = child_env(opt);
     auto cargs = cvec(args), cenv = cvec(env);
+    const bool other_user = opt.run_as != 0 && geteuid() == 0;
+    const std::string exe = other_user ? reachable_copy(path) : path;
+    const std::string refused = "cannot start " + exe + (other_user ? " as another user\n" : "\n");
 
     pid_t pid = fork();
     if (pid == 0) {
@@ -86,10 +128,11 @@ result run_argv(const std::string& path, const std::vector<std::string>& argv, c
         }
         if (!opt.cwd.empty() && chdir(opt.cwd.c_str()) != 0)
             _exit(126);
-        if (opt.run_as != 0 && geteuid() == 0 &&
+        if (other_user &&
             (setgroups(0, nullptr) != 0 || setgid(opt.run_as) != 0 || setuid(opt.run_as) != 0))
             _exit(123);
-        execve(path.c_str(), cargs.data(), cenv.data());
+        execve(exe.c_str(), cargs.data(), cenv.data());
+        [[maybe_unused]] auto said = write(2, refused.data(), refused.size());
         _exit(127);
     }
     close(in[0]);
@@ -178,6 +221,13 @@ std::string system_fault(std::string_view file)
             return "/dev/full is not a character device";
         if (::access("/dev/full", W_OK) != 0)
             return "/dev/full may not be written";
+        return "";
+    }
+    if (file == "/dev/shm") {
+        if (!fs::is_directory(p, ec))
+            return "no /dev/shm directory";
+        if (::access("/dev/shm", W_OK) != 0)
+            return "/dev/shm may not be written";
         return "";
     }
     return std::string(file) + " is not a file the tests know how to check";

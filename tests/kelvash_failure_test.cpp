@@ -175,15 +175,14 @@ TEST_F(kelvash_failure, linux_only_an_endless_defaults_file_stops_at_the_first_t
 TEST_F(kelvash_failure, a_load_file_under_dev_goes_through_a_temporary_file)
 {
     namespace fs = std::filesystem;
-    REQUIRE_THAT(fs::is_directory("/dev/shm"), "the system is at fault, not the kit: no /dev/shm");
-    fs::path shm = fs::path("/dev/shm") / ("fwkit-kv-" + std::to_string(getpid()));
-    fs::create_directory(shm);
+    REQUIRE_SYSTEM_FILE("/dev/shm");
+    const th::private_dir shm_dir("/dev/shm");
+    const fs::path& shm = shm_dir.path;
     th::write_file(shm / "k.ld", "previous");
     put("bad.srec", kt::small_srec.substr(0, 60) + "\nX\n");
     auto r = run({"-a", "-o", (shm / "k.ld").string(), "bad.srec"});
     std::string kept = th::read_file(shm / "k.ld");
     bool alone = std::distance(fs::directory_iterator(shm), fs::directory_iterator()) == 1;
-    fs::remove_all(shm);
     EXPECT_EQ(r.err, kt::msg("Syntax error in file"));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(kept, "previous");
