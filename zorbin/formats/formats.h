@@ -115,7 +115,7 @@ struct format_row {
                             // an image of several blocks goes out as one, gaps filled with FF
     line_reader read = nullptr;  // its reader, formats of one family sharing it; none: the
                                  // format is only written, and detection passes it by
-    bool needs_end = false;      // a file without the end record is cut short; other readers
+    bool needs_end = false;      // a file without the end record is cut short; other writers
                                  // leave out the others' (S9 without an entry point, fairbug's *)
     // A format of records: its record writer, and what its records are.
     record_writer write = nullptr;
