@@ -4,8 +4,8 @@
 // straight from the format descriptions.
 //
 // Input layout: byte 0 option bits (1 -bin, 2 -base, 4 output name, 8 and 16 pick the file
-// name the sdsmac start record carries), byte 1 the format (1 + b % 13), bytes 2..5 the -base
-// value (little-endian), the rest the input file.
+// name the sdsmac start record carries), byte 1 the format (the b-th row of the table, round
+// and round), bytes 2..5 the -base value (little-endian), the rest the input file.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -30,6 +30,10 @@ constexpr std::string_view names[] = {"in.bin", "", "a.bin",
 struct ref_writer {
     zb::fmt f;
     std::string out;
+
+    // The formats spelled out here, the thirteen of records; a later one is held only to
+    // its limits.
+    bool knows() const { return f >= zb::cosmac && f <= zb::ihf; }
 
     template <typename... T>
     void pf(const char* fmt, T... v)
@@ -170,8 +174,7 @@ struct ref_writer {
             pf(" %02X\n", (0 - sum) & 0xFF);
             break;
         }
-        case zb::none:
-        case zb::raw:
+        default:
             break;
         }
     }
@@ -231,6 +234,9 @@ void check_segment(const zb::segment& seg, std::span<const unsigned char> file, 
         return;
     }
     CHECK(r == zb::hex_result::ok);
+    ref_writer ref{format, {}};
+    if (!ref.knows())
+        return;
     // Text lines only: printable characters, each line ended by CR LF.
     CHECK(got.size() >= 2 && got.ends_with("\r\n"));
     for (std::size_t k = 0; k < got.size(); k++) {
@@ -242,7 +248,6 @@ void check_segment(const zb::segment& seg, std::span<const unsigned char> file, 
         else
             CHECK(c >= 0x20 && c < 0x7F);
     }
-    ref_writer ref{format, {}};
     ref.write(seg.data, name, seg.base);
     CHECK(got == fw::crlf(ref.out));
 }
@@ -254,7 +259,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 6)
         return 0;
     const unsigned flags = data[0];
-    const zb::fmt format = zb::hex_formats[data[1] % 13];
+    const zb::fmt format = zb::hex_formats[data[1] % zb::hex_formats.size()];
     std::uint32_t base;
     std::memcpy(&base, data + 2, 4);
     // A buffer of exactly the file's size, as the driver loads it, so any read past either

@@ -8,24 +8,11 @@ _fwkit_files()
     mapfile -t COMPREPLY < <(compgen -f -- "$1")
 }
 
-# zorbin's option words in the order of its help: -help, -base, -bin, -binary, the formats;
-# then the options the help text does not list.
-_fwkit_zorbin_words=(help base bin binary cosmac fairbug mostech exorciser mds ihf signetics
-                     tektronix exormacs mcs86 sdsmac motorola32 intel32 entry info range fill
-                     crc crcrange raw add addbin)
-
-# The words an option takes after it, whatever they look like: n a number, f a file, k a
-# CRC kind.
-_fwkit_zorbin_args()
-{
-    case ${1,,} in
-        -base | -entry | -fill) echo n ;;
-        -range | -crcrange) echo n n ;;
-        -crc) echo k n ;;
-        -add) echo f ;;
-        -addbin) echo f n ;;
-    esac
-}
+# zorbin's option words in the order of its help (the options, then the formats), then
+# those the help does not list; the CRC kinds; and _fwkit_zorbin_args, the words each option
+# takes after it. The build writes them in place of the next line, from zorbin's own tables
+# (pkg/completion_words.cpp).
+# zorbin's tables
 
 # zorbin matches option words whole and without regard to case. A word is offered when the
 # typed part matches its start in any case; the typed part is kept as typed and the rest is
@@ -42,7 +29,7 @@ _zorbin()
         if ((i + ${#args[@]} >= COMP_CWORD)); then
             case ${args[COMP_CWORD - i - 1]} in
                 f) _fwkit_files "$cur" ;;
-                k) mapfile -t COMPREPLY < <(compgen -W "crc32 crc32be stm32 crc16" -- "$cur") ;;
+                k) mapfile -t COMPREPLY < <(compgen -W "${_fwkit_zorbin_crc_kinds[*]}" -- "$cur") ;;
             esac
             return 0
         fi

@@ -4,7 +4,17 @@
 
 # bash-completion loads completions/<command> on first use, so each name the programs answer to
 # gets one, all the same file.
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/completion.bash
+# zorbin's words and the arguments of its options come from its own tables, written into
+# the script by a program of its core library.
+add_executable(completion_words ${CMAKE_CURRENT_LIST_DIR}/completion_words.cpp)
+target_link_libraries(completion_words PRIVATE zorbin_core)
+set_target_properties(completion_words PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/pkg)
+set(FWKIT_COMPLETION ${CMAKE_BINARY_DIR}/pkg/completion.bash)
+add_custom_command(OUTPUT ${FWKIT_COMPLETION}
+  COMMAND completion_words ${CMAKE_CURRENT_LIST_DIR}/completion.bash ${FWKIT_COMPLETION}
+  DEPENDS completion_words ${CMAKE_CURRENT_LIST_DIR}/completion.bash VERBATIM)
+add_custom_target(completion ALL DEPENDS ${FWKIT_COMPLETION})
+install(FILES ${FWKIT_COMPLETION}
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME zorbin)
 install(CODE "
   foreach(name Zorbin kelvash orvane)

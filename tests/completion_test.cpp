@@ -2,6 +2,9 @@
 // far, and the words it offers held against what the programs themselves accept.
 #include "harness.h"
 
+#include "cli.h"
+#include "formats/formats.h"
+
 #include <algorithm>
 #include <cctype>
 #include <sstream>
@@ -10,7 +13,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string script = FWKIT_SOURCE_DIR "/pkg/completion.bash";
+// pkg/completion.bash with zorbin's tables written in by the build.
+const std::string script = FWKIT_COMPLETION;
 
 // What bash does on TAB at the end of the last word: COMP_WORDS and COMP_CWORD set, the function
 // registered for the command called with the command, the word and the word before it.
@@ -45,6 +49,21 @@ std::string complete(const std::vector<std::string>& words, const th::options& o
     return joined;
 }
 
+std::string spaced(const std::vector<std::string>& words)
+{
+    std::string s;
+    for (const auto& w : words)
+        s.append(s.empty() ? "" : " ").append(w);
+    return s;
+}
+
+// The option word w as typed.
+std::string dash(std::string_view w)
+{
+    std::string s(1, '-');
+    return s.append(w);
+}
+
 struct completion_case {
     const char* what;
     std::vector<std::string> words;  // the command line; the last word is being completed
@@ -75,7 +94,7 @@ const completion_case cases[] = {
     {"-add takes a file", {"zorbin", "-add", "t"}, t_files},
     {"-addbin takes a file, then a number", {"zorbin", "-addbin", "task.def", "t"}, ""},
     {"-base takes the next word whatever it is", {"zorbin", "-Base", "-"}, ""},
-    {"options again after the number", {"zorbin", "-BASE", "-", "-i"}, "-ihf -info -intel32"},
+    {"options again after the number", {"zorbin", "-BASE", "-", "-i"}, "-ihf -info -input -intel32"},
     {"-a", {"zorbin", "-a"}, "-add -addbin"},
     {"a number spelt -base is no option", {"zorbin", "-base", "-base", "t"}, t_files},
     // kelvash: getopt's view of which word is an option's argument.
@@ -153,21 +172,29 @@ std::string lower(std::string s)
     return s;
 }
 
-// The words offered for zorbin are those its manual page gives, each one zorbin takes in
-// capitals too; every option and format of its help text is offered, and the help lists
-// every format.
+// The words offered for zorbin are exactly those of its tables, every option with its alias
+// and every format; each one zorbin knows, in capitals too; and every option and format of its
+// help text is among them; the manual page gives each.
 TEST(completion_words, zorbin_offers_its_own_words)
 {
+    std::vector<std::string> want{dash(zb::word_of(zb::raw))};
+    for (const zb::option_row& o : zb::option_table())
+        for (std::string_view w : {o.word, o.alias})
+            if (!w.empty())
+                want.push_back(dash(w));
+    for (const zb::fmt f : zb::hex_formats)
+        want.push_back(dash(zb::formats[f].word));
+    std::sort(want.begin(), want.end());
+    auto offered = th::words(complete({"zorbin", "-"}));
+    ASSERT_EQ(offered, want);
+    // ... and each of them has its place in the manual page.
     const manual_words manual = zorbin_manual();
-    ASSERT_FALSE(manual.options.empty());
-    ASSERT_FALSE(manual.formats.empty());
     std::vector<std::string> documented;
     for (const auto* list : {&manual.options, &manual.formats})
         for (const auto& w : *list)
             documented.push_back("-" + w);
     std::sort(documented.begin(), documented.end());
-    auto offered = th::words(complete({"zorbin", "-"}));
-    EXPECT_EQ(offered, documented);
+    EXPECT_EQ(documented, want) << "the manual page's OPTIONS and FORMATS";
     for (const auto& w : offered) {
         SCOPED_TRACE(w);
         std::string upper = w;
@@ -189,6 +216,42 @@ TEST(completion_words, zorbin_offers_its_own_words)
     }
     for (const auto& f : manual.formats)
         EXPECT_NE(std::find(listed.begin(), listed.end(), f), listed.end()) << f << " is not in the help";
+}
+
+// What the completion offers after each option comes from the kinds of its row's arguments:
+// files for a file, the CRC kinds for a kind, nothing for a number or another word; then the
+// options again.
+TEST_F(completion, each_option_takes_the_arguments_of_its_row)
+{
+    struct typed {
+        zb::arg_kind kind;
+        const char* word;     // typed for each word of the argument
+        std::string offered;  // what is offered for it
+    };
+    const typed kinds[] = {
+        {zb::arg_kind::number, "t", ""},     {zb::arg_kind::address, "t", ""},
+        {zb::arg_kind::byte, "t", ""},       {zb::arg_kind::range, "t", ""},
+        {zb::arg_kind::file, "t", t_files},  {zb::arg_kind::crc_kind, "crc3", "crc32 crc32be"},
+        {zb::arg_kind::input_kind, "t", ""},
+    };
+    for (const zb::option_row& o : zb::option_table()) {
+        std::vector<std::string> line{"zorbin", dash(o.word)};
+        for (const zb::arg_kind k : o.args) {
+            if (k == zb::arg_kind::none)
+                break;
+            const auto t = std::find_if(std::begin(kinds), std::end(kinds),
+                                        [&](const typed& t) { return t.kind == k; });
+            ASSERT_NE(t, std::end(kinds)) << "a kind without its row here";
+            for (int n = 0; n < (k == zb::arg_kind::range ? 2 : 1); ++n) {
+                line.push_back(t->word);
+                SCOPED_TRACE(spaced(line));
+                EXPECT_EQ(complete(line, in_dir()), t->offered);
+            }
+        }
+        line.push_back("-intel3");
+        SCOPED_TRACE(spaced(line));
+        EXPECT_EQ(complete(line, in_dir()), "-intel32");
+    }
 }
 
 // The options offered for kelvash are exactly the letters its scanner takes.

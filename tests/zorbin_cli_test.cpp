@@ -1,6 +1,9 @@
 // zorbin end to end: option words, numbers, positionals, help, loading and output failures.
+#include "cli.h"
+#include "formats/formats.h"
 #include "harness.h"
 
+#include <algorithm>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -59,6 +62,121 @@ const std::string help =
 std::string unrecognised(const std::string& word)
 {
     return "Unrecognised format or option, -" + word + ", enter Zorbin -help for help\r\n";
+}
+
+// The scan of an argument vector, as main hands it over.
+zb::scan_result scan(std::vector<std::string> words, zb::options& opt)
+{
+    static std::vector<std::string> kept;  // the options keep pointers into the words
+    kept = std::move(words);
+    std::vector<const char*> argv{"Zorbin"};
+    for (const auto& w : kept)
+        argv.push_back(w.c_str());
+    argv.push_back(nullptr);
+    return zb::scan_args(argv.data(), opt);
+}
+
+std::string dash(std::string_view w)
+{
+    std::string s(1, '-');
+    return s.append(w);
+}
+
+// Every option row is reached by its words in any case, and reads its arguments by their
+// kinds: with good ones the scan goes on to the format after them; without them, or with a
+// bad one, it stops with the message of the kind. A row that an earlier row or a format
+// shadows, or an argument kind without its parser, fails here.
+TEST(zorbin_cli_tables, every_option_row_is_reached_and_reads_its_arguments)
+{
+    struct kind_row {
+        zb::arg_kind kind;
+        std::vector<std::string> good;  // the words of a good argument
+        std::vector<std::string> bad;   // of a bad one; none: every word is good
+        std::string says;               // the message, around " on -WORD option"
+        std::string tail;
+    };
+    const std::string crc_tail = ", use crc32, crc32be, stm32 or crc16";
+    const kind_row kinds[] = {
+        {zb::arg_kind::number, {"0x10"}, {"12a"}, "Bad number", ""},
+        {zb::arg_kind::address, {"1k"}, {"-5"}, "Bad number", ""},
+        {zb::arg_kind::byte, {"0xFF"}, {"256"}, "Bad number", ""},
+        {zb::arg_kind::range, {"0", "4"}, {"0", "0"}, "Bad size", ""},
+        {zb::arg_kind::file, {"a.bin"}, {}, "", ""},
+        {zb::arg_kind::crc_kind, {"CRC16"}, {"md5"}, "Bad kind", crc_tail},
+        {zb::arg_kind::input_kind, {"ELF"}, {"foo"}, "Bad kind",
+         ", use elf, aif, bin or a format word"},
+    };
+    auto kind_of = [&](zb::arg_kind k) {
+        return std::find_if(std::begin(kinds), std::end(kinds),
+                            [&](const kind_row& r) { return r.kind == k; });
+    };
+    for (const zb::option_row& o : zb::option_table()) {
+        EXPECT_NE(o.stops, o.set != nullptr) << o.word;
+        std::string upper(o.word);
+        std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
+        for (const std::string_view w : {o.word, o.alias, std::string_view(upper)}) {
+            if (w.empty())
+                continue;
+            SCOPED_TRACE(dash(w));
+            const auto message = [&](const std::string& says, const std::string& tail) {
+                return says + " on -" + std::string(o.word) + " option" + tail + "\n";
+            };
+            std::vector<std::string> line{dash(w)};
+            for (const zb::arg_kind k : o.args) {
+                if (k == zb::arg_kind::none)
+                    break;
+                const auto r = kind_of(k);
+                ASSERT_NE(r, std::end(kinds)) << "a kind without its row here";
+                for (std::size_t n = 0; n < r->good.size(); ++n) {
+                    std::vector<std::string> cut(line);
+                    cut.insert(cut.end(), r->good.begin(), r->good.begin() + n);
+                    zb::options opt;
+                    EXPECT_EQ(scan(cut, opt).message, message("No argument", ""));
+                }
+                if (!r->bad.empty()) {
+                    std::vector<std::string> bad(line);
+                    bad.insert(bad.end(), r->bad.begin(), r->bad.end());
+                    bad.push_back("-intel32");
+                    zb::options opt;
+                    EXPECT_EQ(scan(bad, opt).message, message(r->says, r->tail));
+                }
+                line.insert(line.end(), r->good.begin(), r->good.end());
+            }
+            line.insert(line.end(), {"-intel32", "-crc", "crc32", "8"});  // -crcrange needs it
+            zb::options opt;
+            const zb::scan_result res = scan(line, opt);
+            EXPECT_EQ(res.message, "");
+            if (o.stops) {
+                EXPECT_EQ(res.status, zb::scan_status::help);
+            } else {
+                EXPECT_EQ(res.status, zb::scan_status::run);
+                EXPECT_EQ(opt.format, zb::intel32);
+                EXPECT_EQ(opt.infile, nullptr);
+            }
+        }
+    }
+}
+
+// The help text is the option rows' lines, then the format rows' lines in the places they
+// hold; a row without a help line is not listed.
+TEST(zorbin_cli_tables, the_help_comes_from_the_rows)
+{
+    std::string options;
+    for (const zb::option_row& o : zb::option_table())
+        options += o.help;
+    std::vector<const zb::format_row*> listed;
+    for (const zb::fmt f : zb::hex_formats)
+        if (!zb::formats[f].help.empty())
+            listed.push_back(&zb::formats[f]);
+    std::sort(listed.begin(), listed.end(),
+              [](auto* a, auto* b) { return a->help_rank < b->help_rank; });
+    std::string formats;
+    for (const zb::format_row* r : listed)
+        formats += r->help;
+    const std::string head = "\nFormat may be one of the following:\n";
+    const std::string text = zb::give_help();
+    EXPECT_NE(text.find("\nOptions:\n" + options + head), std::string::npos);
+    EXPECT_TRUE(text.ends_with(head + formats));
 }
 
 TEST(zorbin_cli, option_words_and_their_messages)

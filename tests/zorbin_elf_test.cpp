@@ -1,6 +1,7 @@
 // zorbin on ELF input: recognition, the load-address rule, the multi-block layout of every
 // format, -base, limits, hostile headers, and real linker output read back by srec_cat and
 // compared with objcopy's S-records.
+#include "formats/formats.h"
 #include "read/elf.h"
 #include "harness.h"
 
@@ -718,11 +719,10 @@ TEST_F(zorbin_elf_tools, contiguous_image_equals_its_binary)
     th::options e = in_dir(), b = in_dir();
     e.cwd = path("e");
     b.cwd = path("b");
-    for (const char* format : {"-cosmac", "-fairbug", "-mostech", "-exorciser", "-mds", "-ihf",
-                               "-signetics", "-tektronix", "-exormacs", "-mcs86", "-sdsmac",
-                               "-motorola32", "-intel32"}) {
+    for (const zb::fmt f : zb::hex_formats) {
+        const std::string format = std::string(1, '-').append(zb::formats[f].word);
         SCOPED_TRACE(format);
-        const bool wide = std::string_view(format).ends_with("32");
+        const bool wide = zb::formats[f].limit == 0xFFFFFFFF;
         std::vector<std::string> from_elf{format, "app"}, from_bin{format, "-bin", "app"};
         // The binary has no entry point; the ELF file's e_entry, moved with the image.
         from_bin.insert(from_bin.end(), {"-base", wide ? "0x08000000" : "0x100", "-entry",

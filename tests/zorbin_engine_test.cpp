@@ -53,13 +53,18 @@ void check(const std::vector<golden>& cases)
 
 const bytes three{1, 2, 3};
 
-// Every format's row names its reader and its record writer: the dispatch has no fallback.
-TEST(zorbin_engine, every_row_has_a_reader_and_a_writer)
+// Every format's row names exactly one writer, of records or of the whole file: the dispatch
+// has no fallback. A reader is a row's own choice (a format may be only written).
+TEST(zorbin_engine, every_row_has_one_writer)
 {
     for (zb::fmt f : zb::hex_formats) {
-        SCOPED_TRACE(std::string(zb::formats[f].word));
-        EXPECT_NE(zb::formats[f].read, nullptr);
-        EXPECT_NE(zb::formats[f].write, nullptr);
+        const zb::format_row& r = zb::formats[f];
+        SCOPED_TRACE(std::string(r.word));
+        EXPECT_NE(r.write == nullptr, r.whole == nullptr);
+        if (r.whole) {
+            EXPECT_EQ(r.start, nullptr);
+            EXPECT_EQ(r.finish, nullptr);
+        }
     }
 }
 
@@ -452,6 +457,89 @@ TEST(zorbin_engine, image_limit_checked_before_anything_is_written)
     probe p;
     EXPECT_EQ(zb::write_image(past_4g, zb::motorola32, "a.bin", p.sink()), zb::hex_result::too_big);
     EXPECT_EQ(p.calls, 0);
+}
+
+// What the engine handed a writer of the whole file, the last time one was called.
+struct handed {
+    int calls = 0;
+    zb::fmt format = zb::none;
+    std::vector<std::pair<std::uint64_t, bytes>> blocks;
+    std::optional<std::uint32_t> entry;
+    std::string filename;
+};
+handed seen;
+
+bool whole_writer(const zb::image_out& img, const zb::sink& out)
+{
+    seen.calls++;
+    seen.format = img.format;
+    seen.blocks.clear();
+    for (const zb::block& b : img.blocks) {
+        bytes all;
+        for (const auto& p : b.pieces)
+            all.insert(all.end(), p.begin(), p.end());
+        seen.blocks.push_back({b.base, all});
+    }
+    seen.entry = img.entry;
+    seen.filename = img.filename;
+    return out.write(out.ctx, "whole\n", 6);
+}
+
+// A row with a writer of the whole file in place of records is dispatched to it, after the
+// same checks as records, with the image as the row allows it: one block with the gaps
+// filled where the row's format carries no addresses, the entry point where it has a field.
+TEST(zorbin_engine, a_row_written_whole_gets_the_image)
+{
+    const bytes a{1, 2}, b{3};
+    const zb::block two[] = {{0x100, {a}}, {0x104, {b}}};
+    const zb::block high[] = {{0x100, {a}}, {0x10000, {b}}};
+    struct row_case {
+        const char* what;
+        bool addressed;
+        std::uint64_t entry_max;
+        std::span<const zb::block> blocks;
+        std::optional<std::uint64_t> entry;
+        zb::hex_result result;
+        std::vector<std::pair<std::uint64_t, bytes>> got;  // the blocks handed over
+        std::optional<std::uint32_t> got_entry;
+    };
+    const row_case cases[] = {
+        {"blocks as they are", true, 0, two, {}, zb::hex_result::ok, {{0x100, a}, {0x104, b}}, {}},
+        {"one block, gaps filled", false, 0, two, {}, zb::hex_result::ok,
+         {{0x100, {1, 2, 0xFF, 0xFF, 3}}}, {}},
+        {"the entry in its field", true, 0xFFFF, two, 0x1234, zb::hex_result::ok,
+         {{0x100, a}, {0x104, b}}, 0x1234},
+        {"no field, no entry", true, 0, two, 0x1234, zb::hex_result::ok,
+         {{0x100, a}, {0x104, b}}, {}},
+        {"an entry past the field", true, 0xFFFF, two, 0x10000, zb::hex_result::entry_too_big,
+         {}, {}},
+        {"a block past the limit", true, 0, high, {}, zb::hex_result::too_big, {}, {}},
+    };
+    for (const row_case& c : cases) {
+        SCOPED_TRACE(c.what);
+        zb::format_row row{.word = "test", .limit = 0xFFFF, .end_max = 0xFFFF,
+                           .entry_max = c.entry_max, .addressed = c.addressed,
+                           .whole = whole_writer};
+        seen = {};
+        std::string out;
+        EXPECT_EQ(zb::write_as(row, zb::mds, c.blocks, "a.bin", zb::string_sink(out), c.entry),
+                  c.result);
+        const bool ok = c.result == zb::hex_result::ok;
+        EXPECT_EQ(seen.calls, ok ? 1 : 0);
+        EXPECT_EQ(out, ok ? "whole\n" : "");
+        if (!ok)
+            continue;
+        EXPECT_EQ(seen.format, zb::mds);
+        EXPECT_EQ(seen.blocks, c.got);
+        EXPECT_EQ(seen.entry, c.got_entry);
+        EXPECT_EQ(seen.filename, "a.bin");
+    }
+    // A write that fails is the engine's write error.
+    const zb::format_row row{.word = "test", .limit = 0xFFFF, .end_max = 0xFFFF,
+                             .whole = whole_writer};
+    probe p;
+    p.fail_at = 0;
+    EXPECT_EQ(zb::write_as(row, zb::mds, two, "a.bin", p.sink()), zb::hex_result::write_error);
 }
 
 }  // namespace

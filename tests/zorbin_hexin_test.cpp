@@ -390,6 +390,37 @@ TEST_F(zorbin_hexin, detection_takes_only_a_first_line_that_is_a_record)
     }
 }
 
+// A format that is only written is never what a file is: detection passes its row by, and
+// the next row of the family that has a reader takes the file; a family without one leaves
+// the file to the others, or to none.
+TEST(zorbin_hexin_detect, a_row_without_a_reader_is_passed_by)
+{
+    struct row {
+        const char* first;
+        std::vector<zb::fmt> written_only;  // the rows that lose their reader
+        const char* format;                 // what the file is then; "" none
+    };
+    const row rows[] = {
+        {":03010000010203F6", {}, "mds"},
+        {":03010000010203F6", {zb::mds}, "mcs86"},
+        {":03010000010203F6", {zb::mds, zb::mcs86}, "intel32"},
+        {":03010000010203F6", {zb::mds, zb::mcs86, zb::intel32}, ""},
+        {"S1060100010203F2", {zb::exorciser, zb::exormacs}, "motorola32"},
+        {"S0100", {zb::fairbug}, ""},
+        {"!M0100 ,", {zb::mds}, "cosmac"},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(testing::Message() << r.first << " without " << r.written_only.size());
+        zb::format_table t = zb::formats;
+        for (const zb::fmt f : r.written_only)
+            t.rows[static_cast<std::size_t>(f)].read = nullptr;
+        const std::string file = std::string(r.first) + "\r\n";
+        const zb::fmt f = zb::detect_hex(
+            {reinterpret_cast<const unsigned char*>(file.data()), file.size()}, t);
+        EXPECT_EQ(f == zb::none ? "" : zb::formats[f].word, std::string_view(r.format));
+    }
+}
+
 struct broken_row {
     const char* file;  // lines separated by |
     const char* what;  // after "Bad hex file in.hex "

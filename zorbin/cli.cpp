@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 
 #include "formats/formats.h"
 
@@ -11,149 +12,199 @@ namespace zb {
 
 namespace {
 
-// The help text lists IHF sixth; the numbers stay those of the table.
-constexpr std::array<fmt, 13> help_order{cosmac,    fairbug,   mostech, exorciser, mds,
-                                          ihf,       signetics, tektronix, exormacs, mcs86,
-                                          sdsmac,    motorola32, intel32};
-
 constexpr std::string_view help_head =
     "              <<< ZORBIN Version 1.2 >>>\n\n"
     "Command format: Zorbin [<options>] -<format> <binary-file> [<hex-output>]\n"
-    "\nOptions:\n"
-    "-Base n       Base address in output file\n"
-    "              (prefix 'n' with 0x for hex, follow with K for kilobytes)\n"
-    "-Bin          Accept a plain binary file as input rather than an AIF file\n"
-    "\nFormat may be one of the following:\n";
+    "\nOptions:\n";
+constexpr std::string_view help_formats = "\nFormat may be one of the following:\n";
 
+constexpr int lower(int c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
 
-int lower(int c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
+}  // namespace
+
+// -crcrange may come before -crc: the range waits for the scan's end.
+struct scan_state {
+    std::optional<span_of> crcrange;
+};
+
+namespace {
+
+// The options. A new one is a row here, with the field of options it sets; its arguments
+// are read by their kinds (take_arg below).
+constexpr option_row options_rows[] = {
+    {.word = "help", .stops = true},
+    {.word = "base", .args = {arg_kind::address},
+     .help = "-Base n       Base address in output file\n"
+             "              (prefix 'n' with 0x for hex, follow with K for kilobytes)\n",
+     .set = [](options& o, scan_state&, const arg_values& v) {
+         o.base = v[0].number;
+         o.baseflag = true;
+     }},
+    {.word = "bin", .alias = "binary",
+     .help = "-Bin          Accept a plain binary file as input rather than an AIF file\n",
+     .set = [](options& o, scan_state&, const arg_values&) { o.binaryflag = true; }},
+    {.word = "info", .set = [](options& o, scan_state&, const arg_values&) { o.info = true; }},
+    {.word = "entry", .args = {arg_kind::address},
+     .set = [](options& o, scan_state&, const arg_values& v) {
+         o.entry = v[0].number;
+         o.entryflag = true;
+     }},
+    {.word = "fill", .args = {arg_kind::byte},
+     .set = [](options& o, scan_state&, const arg_values& v) {
+         o.fill = static_cast<unsigned char>(v[0].number);
+     }},
+    {.word = "add", .args = {arg_kind::file},
+     .set = [](options& o, scan_state&, const arg_values& v) {
+         o.adds.push_back({v[0].word, {}});
+     }},
+    {.word = "addbin", .args = {arg_kind::file, arg_kind::address},
+     .set = [](options& o, scan_state&, const arg_values& v) {
+         o.adds.push_back({v[0].word, v[1].number});
+     }},
+    {.word = "input", .args = {arg_kind::input_kind},
+     .set = [](options& o, scan_state&, const arg_values& v) { o.input = v[0].input; }},
+    {.word = "range", .args = {arg_kind::range},
+     .set = [](options& o, scan_state&, const arg_values& v) { o.range = v[0].range; }},
+    {.word = "crcrange", .args = {arg_kind::range},
+     .set = [](options&, scan_state& s, const arg_values& v) { s.crcrange = v[0].range; }},
+    {.word = "crc", .args = {arg_kind::crc_kind, arg_kind::address},
+     .set = [](options& o, scan_state&, const arg_values& v) {
+         o.crc = crc_request{v[0].crc, v[1].number, {}};
+     }},
+};
+
+// Every word the scan knows names one thing only: an option, an alias or a format, whatever
+// their case. (That every row either stops the scan or sets something is the command line
+// test's: see formats.h for why function addresses are not compared here.)
+constexpr bool same_word(std::string_view s, std::string_view t)
+{
+    if (s.size() != t.size())
+        return false;
+    for (std::size_t i = 0; i < s.size(); ++i)
+        if (lower(static_cast<unsigned char>(s[i])) != lower(static_cast<unsigned char>(t[i])))
+            return false;
+    return true;
+}
+
+static_assert([] {
+    std::array<std::string_view, 2 * std::size(options_rows) + format_count + 1> words{};
+    std::size_t n = 0;
+    for (const option_row& o : options_rows) {
+        if (o.word.empty())
+            return false;
+        words[n++] = o.word;
+        if (!o.alias.empty())
+            words[n++] = o.alias;
+    }
+    for (const fmt f : hex_formats)
+        words[n++] = formats[f].word;
+    words[n++] = word_of(raw);
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t j = i + 1; j < n; ++j)
+            if (same_word(words[i], words[j]))
+                return false;
+    return true;
+}());
 
 fmt format_number(std::string_view word)
 {
     for (const fmt f : hex_formats)
         if (cistrcmp(word, formats[f].word) == 0)
             return f;
-    return cistrcmp(word, "raw") == 0 ? raw : none;
+    return cistrcmp(word, word_of(raw)) == 0 ? raw : none;
 }
 
-std::string format_word(fmt f)
+const option_row* option_of(std::string_view word)
 {
-    return f == raw ? "raw" : std::string(formats[f].word);
+    for (const option_row& o : options_rows)
+        if (cistrcmp(word, o.word) == 0 || (!o.alias.empty() && cistrcmp(word, o.alias) == 0))
+            return &o;
+    return nullptr;
 }
 
-// The numbers after an option word (-base n, -range lo size ...) into values; the message
-// when one is missing or bad.
-std::optional<std::string> number_args(const char* const*& a, std::string_view option,
-                                       std::span<std::uint32_t* const> values)
+std::string on(std::string_view what, std::string_view option)
 {
-    for (std::uint32_t* v : values) {
-        if (!a[1])
-            return "No argument on -" + std::string(option) + " option\n";
-        auto n = getnum(*++a);
-        if (!n)
-            return "Bad number on -" + std::string(option) + " option\n";
-        *v = *n;
+    return std::string(what) + " on -" + std::string(option) + " option";
+}
+
+// The next word of the argument vector, or none at its end.
+const char* next_word(const char* const*& a)
+{
+    return a[1] ? *++a : nullptr;
+}
+
+// A number of the given kind from one word; the one place where the command line's numbers
+// are read. An address is where a symbol (@NAME+N) will be taken too.
+std::optional<std::string> take_number(const char* word, arg_kind k, std::string_view option,
+                                       std::uint32_t& n)
+{
+    const std::optional<std::uint32_t> v = getnum(word);
+    if (!v || (k == arg_kind::byte && *v > 0xFF))
+        return on("Bad number", option) + "\n";
+    n = *v;
+    return std::nullopt;
+}
+
+// One argument of kind k from the words after a, which moves past them; the message when a
+// word is missing or bad.
+std::optional<std::string> take_arg(const char* const*& a, arg_kind k, std::string_view option,
+                                    arg_value& v)
+{
+    const char* word = next_word(a);
+    if (!word)
+        return on("No argument", option) + "\n";
+    switch (k) {
+    case arg_kind::none:
+        break;
+    case arg_kind::number:
+    case arg_kind::address:
+    case arg_kind::byte:
+        return take_number(word, k, option, v.number);
+    case arg_kind::range: {
+        std::uint32_t lo = 0, size = 0;
+        if (auto msg = take_number(word, arg_kind::address, option, lo))
+            return msg;
+        if (!(word = next_word(a)))
+            return on("No argument", option) + "\n";
+        if (auto msg = take_number(word, arg_kind::address, option, size))
+            return msg;
+        if (size == 0 || std::uint64_t{lo} + size > past_4g)
+            return on("Bad size", option) + "\n";
+        v.range = span_of{lo, std::uint64_t{lo} + size};
+        break;
+    }
+    case arg_kind::file:
+        v.word = word;
+        break;
+    case arg_kind::crc_kind:
+        for (const crc_row& row : crc_kinds)
+            if (cistrcmp(word, row.word) == 0)
+                v.crc = &row;
+        if (!v.crc)
+            return on("Bad kind", option) + ", use crc32, crc32be, stm32 or crc16\n";
+        break;
+    case arg_kind::input_kind: {
+        const std::optional<zb::input_kind> in = kind_of_word(word);
+        // A format that is only written has no reader to read the input with.
+        if (!in || (in->k == kind::hex && !readable(in->format)))
+            return on("Bad kind", option) + ", use elf, aif, bin or a format word\n";
+        v.input = *in;
+        break;
+    }
     }
     return std::nullopt;
 }
 
-std::optional<std::string> number_arg(const char* const*& a, std::string_view option,
-                                      std::uint32_t& value)
+// The arguments of option o, taken left to right, then what it sets.
+std::optional<std::string> take_option(const char* const*& a, const option_row& o,
+                                       options& opt, scan_state& s)
 {
-    std::uint32_t* v[]{&value};
-    return number_args(a, option, v);
-}
-
-// lo size: the range [lo, lo + size), which must hold an address and end by 4 GiB.
-std::optional<std::string> range_args(const char* const*& a, std::string_view option,
-                                      std::optional<span_of>& r)
-{
-    std::uint32_t lo = 0, size = 0;
-    std::uint32_t* v[]{&lo, &size};
-    if (auto msg = number_args(a, option, v))
-        return msg;
-    if (size == 0 || std::uint64_t{lo} + size > past_4g)
-        return "Bad size on -" + std::string(option) + " option\n";
-    r = span_of{lo, std::uint64_t{lo} + size};
+    arg_values v{};
+    for (std::size_t k = 0; k < max_args && o.args[k] != arg_kind::none; ++k)
+        if (auto msg = take_arg(a, o.args[k], o.word, v[k]))
+            return msg;
+    o.set(opt, s, v);
     return std::nullopt;
-}
-
-std::optional<std::string> crc_args(const char* const*& a, crc_request& req)
-{
-    if (!a[1])
-        return "No argument on -crc option\n";
-    ++a;
-    for (const crc_row& row : crc_kinds)
-        if (cistrcmp(*a, row.word) == 0)
-            req.row = &row;
-    if (!req.row)
-        return "Bad kind on -crc option, use crc32, crc32be, stm32 or crc16\n";
-    std::uint32_t at = 0;
-    if (auto msg = number_arg(a, "crc", at))
-        return msg;
-    req.at = at;
-    return std::nullopt;
-}
-
-struct option_result {
-    bool matched = false;
-    std::optional<std::string> error;
-};
-
-std::optional<std::string> fill_arg(const char* const*& a, options& opt)
-{
-    std::uint32_t b = 0;
-    if (auto msg = number_arg(a, "fill", b))
-        return msg;
-    if (b > 0xFF)
-        return "Bad number on -fill option\n";
-    opt.fill = static_cast<unsigned char>(b);
-    return std::nullopt;
-}
-
-// The option words that take arguments beyond -base: each sets its part of opt.
-option_result image_option(std::string_view word, const char* const*& a, options& opt,
-                           std::optional<span_of>& crcrange)
-{
-    if (cistrcmp(word, "entry") == 0) {
-        opt.entryflag = true;
-        return {true, number_arg(a, "entry", opt.entry)};
-    }
-    if (cistrcmp(word, "fill") == 0)
-        return {true, fill_arg(a, opt)};
-    if (cistrcmp(word, "add") == 0 || cistrcmp(word, "addbin") == 0) {
-        const bool bin = cistrcmp(word, "addbin") == 0;
-        const std::string option = bin ? "addbin" : "add";
-        if (!a[1])
-            return {true, "No argument on -" + option + " option\n"};
-        added in{*++a, {}};
-        std::uint32_t at = 0;
-        if (bin) {
-            if (auto msg = number_arg(a, option, at))
-                return {true, msg};
-            in.at = at;
-        }
-        opt.adds.push_back(in);
-        return {true, std::nullopt};
-    }
-    if (cistrcmp(word, "input") == 0) {
-        if (!a[1])
-            return {true, "No argument on -input option\n"};
-        auto k = kind_of_word(*++a);
-        if (!k)
-            return {true, "Bad kind on -input option, use elf, aif, bin or a format word\n"};
-        opt.input = *k;
-        return {true, std::nullopt};
-    }
-    if (cistrcmp(word, "range") == 0)
-        return {true, range_args(a, "range", opt.range)};
-    if (cistrcmp(word, "crcrange") == 0)
-        return {true, range_args(a, "crcrange", crcrange)};
-    if (cistrcmp(word, "crc") == 0) {
-        opt.crc.emplace();
-        return {true, crc_args(a, *opt.crc)};
-    }
-    return {};
 }
 
 }  // namespace
@@ -212,9 +263,11 @@ std::optional<std::uint32_t> getnum(std::string_view arg)
     return static_cast<std::uint32_t>(value);
 }
 
+std::span<const option_row> option_table() { return options_rows; }
+
 scan_result scan_args(const char* const* argv, options& opt)
 {
-    std::optional<span_of> crcrange;
+    scan_state state;
     for (const char* const* a = argv[0] ? argv + 1 : argv; *a; a++) {
         std::string_view arg = *a;
         if (!arg.starts_with('-')) {
@@ -227,43 +280,42 @@ scan_result scan_args(const char* const* argv, options& opt)
             continue;
         }
         std::string_view word = arg.substr(1);
-        if (cistrcmp(word, "help") == 0)
-            return {scan_status::help, {}};
-        if (cistrcmp(word, "base") == 0) {
-            if (auto msg = number_arg(a, "base", opt.base))
+        if (const option_row* o = option_of(word)) {
+            if (o->stops)
+                return {scan_status::help, {}};
+            if (auto msg = take_option(a, *o, opt, state))
                 return {scan_status::error, *msg};
-            opt.baseflag = true;
-        } else if (cistrcmp(word, "bin") == 0 || cistrcmp(word, "binary") == 0) {
-            opt.binaryflag = true;
-        } else if (cistrcmp(word, "info") == 0) {
-            opt.info = true;
-        } else if (option_result o = image_option(word, a, opt, crcrange); o.matched) {
-            if (o.error)
-                return {scan_status::error, *o.error};
         } else if (const fmt f = format_number(word); f != none) {
             if (opt.format != none)
-                return {scan_status::error, "Duplicate formats, -" + format_word(opt.format) +
-                                                " & -" + format_word(f) + "\n"};
+                return {scan_status::error, "Duplicate formats, -" +
+                                                std::string(word_of(opt.format)) + " & -" +
+                                                std::string(word_of(f)) + "\n"};
             opt.format = f;
         } else {
             return {scan_status::error, "Unrecognised format or option, -" + std::string(word) +
                                             ", enter Zorbin -help for help\n"};
         }
     }
-    if (crcrange && !opt.crc)
+    if (state.crcrange && !opt.crc)
         return {scan_status::error, "Option -crcrange needs -crc\n"};
     if (opt.crc)
-        opt.crc->covered = crcrange;
+        opt.crc->covered = state.crcrange;
     if (opt.format == none && !opt.info)
         return {scan_status::usage, "No format specified (use -help for help)\n"};
     return {};
 }
 
+// The head, the options' lines, the formats' lines in their places.
 std::string give_help()
 {
     std::string text(help_head);
-    for (const fmt f : help_order)
-        text += formats[f].help;
+    for (const option_row& o : options_rows)
+        text += o.help;
+    text += help_formats;
+    for (int place = 1; place <= static_cast<int>(format_count); ++place)
+        for (const fmt f : hex_formats)
+            if (formats[f].help_rank == place)
+                text += formats[f].help;
     return text;
 }
 

@@ -1,13 +1,17 @@
 // zorbin's command line: what it asks for, the scan of its words, the help text.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "formats/formats.h"
+#include "image/crc.h"
 #include "image/ops.h"
 #include "read/input.h"
 
@@ -49,6 +53,48 @@ struct scan_result {
     scan_status status = scan_status::run;
     std::string message;
 };
+
+// The kinds of argument an option takes. Each is read from the words after the option by one
+// parser (cli.cpp), with the messages of its kind: "No argument on -WORD option" when the
+// words run out, "Bad number ..." and the others when a word is bad.
+enum class arg_kind : unsigned char {
+    none,        // no (further) argument
+    number,      // getnum's syntax
+    address,     // a number that is an address or a size in the image
+    byte,        // a number up to 0xFF
+    range,       // two words, lo and size: [lo, lo + size), not empty, ending by 4 GiB
+    file,        // any word: a file name
+    crc_kind,    // a word of the CRC kinds' table (image/crc.h)
+    input_kind,  // what -input takes: elf, aif, bin or the word of a format that is read
+};
+
+// What one argument gave, in the field of its kind.
+struct arg_value {
+    std::uint32_t number = 0;      // number, address, byte
+    span_of range{};               // range
+    const char* word = nullptr;    // file: the word of the argument vector itself
+    const crc_row* crc = nullptr;  // crc_kind
+    input_kind input{};            // input_kind
+};
+
+inline constexpr std::size_t max_args = 3;
+using arg_values = std::array<arg_value, max_args>;
+
+struct scan_state;  // what the scan holds until its end (cli.cpp)
+
+// One option: its words, the arguments it takes and what it sets. The scanner, the help text
+// and the bash completion (pkg/) all come from the table of these rows.
+struct option_row {
+    std::string_view word{};   // matched whole without regard to case
+    std::string_view alias{};  // a second word for the same option; empty: none
+    std::array<arg_kind, max_args> args{};  // in order, ended by none
+    std::string_view help{};   // its lines in the help text; empty: the help does not list it
+    bool stops = false;        // -help: the scan ends here
+    void (*set)(options& opt, scan_state& s, const arg_values& v) = nullptr;
+};
+
+// Every option, in the order the help text lists those it lists.
+std::span<const option_row> option_table();
 
 inline constexpr std::string_view usage_line =
     "usage: Zorbin -<format> <binary-file> [<output-file>]\n";

@@ -1,5 +1,7 @@
-// zorbin's thirteen hex formats: every fact about a format in one row of one table, indexed by
-// the format number that the command line's option word selects.
+// zorbin's output formats: every fact about a format in one row of one table, indexed by the
+// format number that the command line's option word selects. Everything else that needs the
+// list of formats (the option words, the help text, detection, the fuzz targets, the tests)
+// takes it from here.
 #pragma once
 
 #include <array>
@@ -9,17 +11,16 @@
 #include <span>
 #include <string_view>
 
+#include "formats/sink.h"
+#include "image/image.h"
+
 namespace zb {
 
-// The format numbers, each the index of its row; raw, after them, has no row (raw.h).
+// The format numbers, each the index of its row; raw, after them, has no row (raw.h). A new
+// format goes before raw.
 enum class fmt : int { none, cosmac, fairbug, mostech, exorciser, mds, signetics, tektronix,
                        exormacs, mcs86, sdsmac, motorola32, intel32, ihf, raw };
 using enum fmt;
-
-// Every format with a row, in number order.
-inline constexpr std::array<fmt, 13> hex_formats{cosmac, fairbug, mostech, exorciser, mds,
-                                                 signetics, tektronix, exormacs, mcs86,
-                                                 sdsmac, motorola32, intel32, ihf};
 
 // How a record's checksum is summed and printed.
 enum class sum_rule {
@@ -41,8 +42,10 @@ enum class page_rule {
 };
 
 // Each format's own code, in the file named in its row's comment below: the reader of hex
-// text takes one line at a time, without its line end (hexread.h); the writer puts a block's
-// records, the start text before the first block, the end text after the last (records.h).
+// text takes one line at a time, without its line end (hexread.h). A format of records has a
+// record writer, which puts a block's records, and may have a start text before the first
+// block and an end text after the last (records.h); any other format (a container, a text
+// with a structure of its own) has one writer of the whole file instead.
 struct hex_in;
 struct out_buffer;
 using piece = std::span<const unsigned char>;
@@ -56,6 +59,18 @@ using start_writer = bool (*)(out_buffer& w, fmt f, std::size_t size, std::strin
 // format has a field for it; where the text ends.
 using end_writer = char* (*)(char* p, fmt f, std::uint32_t records,
                              std::optional<std::uint32_t> entry);
+
+// What a writer of a whole file is given: the image's blocks, ascending and apart, every one
+// of them already held against the row's limits (and joined into one, gaps filled with FF,
+// for a format whose row says it is not addressed).
+struct image_out {
+    fmt format = none;
+    std::span<const block> blocks{};
+    std::optional<std::uint32_t> entry{};  // where the row has a field for one (entry_max)
+    std::string_view filename{};           // the input's name as given
+};
+// Writes the whole file to out; false when a write failed (errno tells why).
+using image_writer = bool (*)(const image_out& img, const sink& out);
 
 bool read_cosmac(hex_in&, std::string_view);
 bool read_fairbug(hex_in&, std::string_view);
@@ -90,29 +105,34 @@ char* end_srec(char*, fmt, std::uint32_t, std::optional<std::uint32_t>);
 char* end_intel32(char*, fmt, std::uint32_t, std::optional<std::uint32_t>);
 
 struct format_row {
-    std::string_view word;  // option word, matched whole without regard to case
-    std::string_view help;  // its line in the help text
-    std::uint32_t limit;    // highest address the format can carry
-    std::uint64_t end_max;  // highest base + size accepted
-    std::size_t record;     // data bytes of a full record
-    std::string_view end;   // end record; mostech's goes on with the record count, twice
-    sum_rule sum;
-    page_rule page;
-    bool addressed;         // records carry addresses; else only the start text has one, and
+    std::string_view word{};      // option word, matched whole without regard to case
+    std::string_view help{};      // its line in the help text; empty: the help does not list it
+    int help_rank = 0;            // where that line stands among the formats' lines, 1 first
+    std::uint32_t limit = 0;      // highest address the format can carry
+    std::uint64_t end_max = 0;    // highest base + size accepted
+    std::uint64_t entry_max = 0;  // highest entry point the file carries; 0: it has no field
+    bool addressed = true;  // records carry addresses; else only the start text has one, and
                             // an image of several blocks goes out as one, gaps filled with FF
-    line_reader read;       // its reader; formats of one family share it
-    bool needs_end;         // a file without the end record is cut short; other writers leave
-                            // out the others' (S9 without an entry point, fairbug's *)
-    record_writer write;    // its records
-    start_writer start;     // its start text; none: the image begins with a record
-    end_writer finish;      // its end text; none: the end column
-    std::uint64_t entry_max;  // highest entry point the end record carries; 0: it has no field
-    std::string_view between;  // text between two records of a block
+    line_reader read = nullptr;  // its reader, formats of one family sharing it; none: the
+                                 // format is only written, and detection passes it by
+    bool needs_end = false;      // a file without the end record is cut short; other writers
+                                 // leave out the others' (S9 without an entry point, fairbug's *)
+    // A format of records: its record writer, and what its records are.
+    record_writer write = nullptr;
+    start_writer start = nullptr;  // its start text; none: the image begins with a record
+    end_writer finish = nullptr;   // its end text; none: the end column
+    std::size_t record = 16;       // data bytes of a full record
+    std::string_view end{};        // end record; mostech's goes on with the record count, twice
+    sum_rule sum = sum_rule::none;
+    page_rule page = page_rule::none;
+    std::string_view between{};    // text between two records of a block
+    // Any other format: the writer of its whole file, in place of the record fields above.
+    image_writer whole = nullptr;
 };
 
-// The rows by format number.
+// The rows by format number, one for each format before raw.
 struct format_table {
-    std::array<format_row, 14> rows;
+    std::array<format_row, static_cast<std::size_t>(raw)> rows;
     constexpr const format_row& operator[](fmt f) const
     {
         return rows[static_cast<std::size_t>(f)];
@@ -122,74 +142,127 @@ struct format_table {
 // The narrow formats keep their historical margin: base + size, one past the last byte, must
 // itself be an address of the format, so 65,535 bytes at 0 fit a 16-bit format and 65,536 do
 // not. The 32-bit formats take data right up to address 0xFFFFFFFF but never wrap past it.
-// exormacs writes six address digits but keeps the 16-bit limit.
+// exormacs writes six address digits but keeps the 16-bit limit. The help text lists IHF
+// sixth; the numbers stay those of the table.
 //
 // A newcomer learns the formats best from the plain per-byte writer the fuzz target carries
 // (ref_writer in fuzz/zorbin_image_fuzz.cpp): one printf per field, straight from the format
-// descriptions, against which the fast writers here are checked. A new format is one row here
-// and its file (the comment at the row's end), which holds its reader and its writer.
+// descriptions, against which the fast writers here are checked. A new format is its
+// enumerator and its row here and its file (the comment at the row's end), which holds its
+// writer and, when the format is also read, its reader (docs/building.md has the whole list).
 inline constexpr std::uint64_t past_4g = 0x100000000;
 inline constexpr format_table formats{{{
-    // no format 0
-    {"", "", 0, 0, 16, "", sum_rule::none, page_rule::none, true, nullptr, false, nullptr,
-     nullptr, nullptr, 0, ""},
-    {"cosmac", "-Cosmac       RCA Cosmac format\n", 0xFFFF, 0xFFFF, 16, "\r\n",
-     sum_rule::none, page_rule::none, false,
-     read_cosmac, false, write_cosmac, start_cosmac, nullptr, 0, ",\r\n"},  // cosmac.cpp
-    {"fairbug", "-Fairbug      Fairchild Fairbug format\n", 0xFFFF, 0xFFFF, 8, "*\r\n",
-     sum_rule::nibble4, page_rule::none, false,
-     read_fairbug, false, write_fairbug, start_fairbug, nullptr, 0, ""},  // fairbug.cpp
-    {"mostech", "-MOSTech      MOS Technology format\n", 0xFFFF, 0xFFFF, 16, ";00",
-     sum_rule::plain16, page_rule::none, true,
-     read_mostech, true, write_mostech, nullptr, end_mostech, 0, ""},  // mostech.cpp
-    {"exorciser", "-EXORciser    Motorola EXORciser format (16 bit 'S' records)\n", 0xFFFF,
-     0xFFFF, 16, "S9030000FC\r\n", sum_rule::ones8, page_rule::none, true,
-     read_srec, false, write_srec<exorciser>, nullptr, end_srec, 0xFFFF, ""},  // srec.cpp
-    {"mds", "-MDS          Intel Intellec 8/MDS format\n", 0xFFFF, 0xFFFF, 16,
-     ":00000001FF\r\n", sum_rule::twos8, page_rule::none, true,
-     read_intel, true, write_intel<mds>, nullptr, nullptr, 0, ""},  // intel.cpp
-    {"signetics", "-Signetics    Signetics Absolute Object format\n", 0xFFFF, 0xFFFF, 16,
-     ":000000\r\n", sum_rule::rotate8, page_rule::none, true,
-     read_signetics, true, write_signetics, nullptr, nullptr, 0, ""},  // signetics.cpp
-    {"tektronix", "-Tektronix    Tektronix Hexadecimal format\n", 0xFFFF, 0xFFFF, 16,
-     "/00000000\r\n", sum_rule::nibble8, page_rule::none, true,
-     read_tektronix, false, write_tektronix, nullptr, nullptr, 0, ""},  // tektronix.cpp
-    {"exormacs", "-EXORmacs     Motorola EXORmacs format (24 bit 'S' records)\n", 0xFFFF,
-     0xFFFF, 16, "S9030000FC\r\n", sum_rule::ones8, page_rule::none, true,
-     read_srec, false, write_srec<exormacs>, nullptr, end_srec, 0xFFFFFF, ""},  // srec.cpp
-    {"mcs86", "-MCS86        Intel MCS-86 Hexadecimal format\n", 0xFFFFF, 0xFFFFF, 16,
-     ":00000001FF\r\n", sum_rule::twos8, page_rule::segment, true,
-     read_intel, true, write_intel<mcs86>, start_page, nullptr, 0, ""},  // intel.cpp
-    {"sdsmac", "-SDSMAC       Texas Instruments SDSMAC format\n", 0xFFFF, 0xFFFF, 16, ":\r\n",
-     sum_rule::chars16, page_rule::none, true,
-     read_sdsmac, true, write_sdsmac, start_sdsmac, nullptr, 0, ""},  // sdsmac.cpp
-    {"motorola32", "-Motorola32   Motorola 32-Bit format (32 bit 'S' records)\n", 0xFFFFFFFF,
-     past_4g, 16, "S70500000000FA\r\n", sum_rule::ones8, page_rule::none, true,
-     read_srec, false, write_srec<motorola32>, nullptr, end_srec, 0xFFFFFFFF, ""},  // srec.cpp
-    {"intel32", "-Intel32      Intel Hex-32 format\n", 0xFFFFFFFF, past_4g, 16,
-     ":00000001FF\r\n", sum_rule::twos8, page_rule::linear, true,
-     read_intel, true, write_intel<intel32>, start_page, end_intel32, 0xFFFFFFFF, ""},  // intel.cpp
-    {"ihf", "-IHF          Extended Intellec Hex format\n", 0x3FFFF, 0x3FFFF, 32,
-     ":00 0000 01 FF\r\n", sum_rule::twos8, page_rule::none, true,
-     read_ihf, true, write_ihf, nullptr, nullptr, 0, ""},  // ihf.cpp
+    {},  // no format 0
+    {.word = "cosmac", .help = "-Cosmac       RCA Cosmac format\n", .help_rank = 1,
+     .limit = 0xFFFF, .end_max = 0xFFFF, .addressed = false, .read = read_cosmac,
+     .write = write_cosmac, .start = start_cosmac, .end = "\r\n",
+     .between = ",\r\n"},  // cosmac.cpp
+    {.word = "fairbug", .help = "-Fairbug      Fairchild Fairbug format\n", .help_rank = 2,
+     .limit = 0xFFFF, .end_max = 0xFFFF, .addressed = false, .read = read_fairbug,
+     .write = write_fairbug, .start = start_fairbug, .record = 8, .end = "*\r\n",
+     .sum = sum_rule::nibble4},  // fairbug.cpp
+    {.word = "mostech", .help = "-MOSTech      MOS Technology format\n", .help_rank = 3,
+     .limit = 0xFFFF, .end_max = 0xFFFF, .read = read_mostech, .needs_end = true,
+     .write = write_mostech, .finish = end_mostech, .end = ";00",
+     .sum = sum_rule::plain16},  // mostech.cpp
+    {.word = "exorciser",
+     .help = "-EXORciser    Motorola EXORciser format (16 bit 'S' records)\n", .help_rank = 4,
+     .limit = 0xFFFF, .end_max = 0xFFFF, .entry_max = 0xFFFF, .read = read_srec,
+     .write = write_srec<exorciser>, .finish = end_srec, .end = "S9030000FC\r\n",
+     .sum = sum_rule::ones8},  // srec.cpp
+    {.word = "mds", .help = "-MDS          Intel Intellec 8/MDS format\n", .help_rank = 5,
+     .limit = 0xFFFF, .end_max = 0xFFFF, .read = read_intel, .needs_end = true,
+     .write = write_intel<mds>, .end = ":00000001FF\r\n",
+     .sum = sum_rule::twos8},  // intel.cpp
+    {.word = "signetics", .help = "-Signetics    Signetics Absolute Object format\n",
+     .help_rank = 7, .limit = 0xFFFF, .end_max = 0xFFFF, .read = read_signetics,
+     .needs_end = true, .write = write_signetics, .end = ":000000\r\n",
+     .sum = sum_rule::rotate8},  // signetics.cpp
+    {.word = "tektronix", .help = "-Tektronix    Tektronix Hexadecimal format\n",
+     .help_rank = 8, .limit = 0xFFFF, .end_max = 0xFFFF, .read = read_tektronix,
+     .write = write_tektronix, .end = "/00000000\r\n",
+     .sum = sum_rule::nibble8},  // tektronix.cpp
+    {.word = "exormacs",
+     .help = "-EXORmacs     Motorola EXORmacs format (24 bit 'S' records)\n", .help_rank = 9,
+     .limit = 0xFFFF, .end_max = 0xFFFF, .entry_max = 0xFFFFFF, .read = read_srec,
+     .write = write_srec<exormacs>, .finish = end_srec, .end = "S9030000FC\r\n",
+     .sum = sum_rule::ones8},  // srec.cpp
+    {.word = "mcs86", .help = "-MCS86        Intel MCS-86 Hexadecimal format\n",
+     .help_rank = 10, .limit = 0xFFFFF, .end_max = 0xFFFFF, .read = read_intel,
+     .needs_end = true, .write = write_intel<mcs86>, .start = start_page,
+     .end = ":00000001FF\r\n", .sum = sum_rule::twos8,
+     .page = page_rule::segment},  // intel.cpp
+    {.word = "sdsmac", .help = "-SDSMAC       Texas Instruments SDSMAC format\n",
+     .help_rank = 11, .limit = 0xFFFF, .end_max = 0xFFFF, .read = read_sdsmac,
+     .needs_end = true, .write = write_sdsmac, .start = start_sdsmac, .end = ":\r\n",
+     .sum = sum_rule::chars16},  // sdsmac.cpp
+    {.word = "motorola32",
+     .help = "-Motorola32   Motorola 32-Bit format (32 bit 'S' records)\n", .help_rank = 12,
+     .limit = 0xFFFFFFFF, .end_max = past_4g, .entry_max = 0xFFFFFFFF, .read = read_srec,
+     .write = write_srec<motorola32>, .finish = end_srec, .end = "S70500000000FA\r\n",
+     .sum = sum_rule::ones8},  // srec.cpp
+    {.word = "intel32", .help = "-Intel32      Intel Hex-32 format\n", .help_rank = 13,
+     .limit = 0xFFFFFFFF, .end_max = past_4g, .entry_max = 0xFFFFFFFF, .read = read_intel,
+     .needs_end = true, .write = write_intel<intel32>, .start = start_page,
+     .finish = end_intel32, .end = ":00000001FF\r\n", .sum = sum_rule::twos8,
+     .page = page_rule::linear},  // intel.cpp
+    {.word = "ihf", .help = "-IHF          Extended Intellec Hex format\n", .help_rank = 6,
+     .limit = 0x3FFFF, .end_max = 0x3FFFF, .read = read_ihf, .needs_end = true,
+     .write = write_ihf, .record = 32, .end = ":00 0000 01 FF\r\n",
+     .sum = sum_rule::twos8},  // ihf.cpp
 }}};
 
-// Every format has its row, in its place, with its word: a format added to fmt without one
-// does not compile. (That each row names a reader and a writer is the engine test's first
-// check: a function's address compared in a constant expression is refused by some
+// How many formats have a row.
+inline constexpr std::size_t format_count = formats.rows.size() - 1;
+
+// Every format with a row, in number order.
+inline constexpr std::array<fmt, format_count> hex_formats = [] {
+    std::array<fmt, format_count> all{};
+    for (std::size_t k = 0; k < format_count; ++k)
+        all[k] = fmt(k + 1);
+    return all;
+}();
+
+// Every format has its row, with its word: a format added to fmt without one does not
+// compile. The rows the help lists hold the places 1, 2, 3 ... each once, and a row without a
+// help line holds none. (That each row names exactly one kind of writer is the engine test's
+// first check: a function's address compared in a constant expression is refused by some
 // sanitizer builds.)
-static_assert(formats.rows.size() == hex_formats.size() + 1);
 static_assert([] {
-    for (std::size_t k = 0; k < hex_formats.size(); ++k)
-        if (hex_formats[k] != fmt(k + 1) || formats[hex_formats[k]].word.empty())
+    std::size_t listed = 0;
+    for (const fmt f : hex_formats) {
+        const format_row& r = formats[f];
+        if (r.word.empty() || r.help.empty() != (r.help_rank == 0))
             return false;
-    return fmt(hex_formats.size() + 1) == raw;
+        listed += !r.help.empty();
+    }
+    for (std::size_t place = 1; place <= listed; ++place) {
+        int holders = 0;
+        for (const fmt f : hex_formats)
+            holders += formats[f].help_rank == static_cast<int>(place);
+        if (holders != 1)
+            return false;
+    }
+    return formats[none].word.empty();
 }());
 
 // The row of a format that has one; nullptr for none and raw.
 inline const format_row* row_of(fmt f)
 {
     return f > none && f < raw ? &formats[f] : nullptr;
+}
+
+// Whether a format is read as well as written: -input may name it, detection tries it.
+inline bool readable(fmt f)
+{
+    const format_row* r = row_of(f);
+    return r && r->read;
+}
+
+// The option word of a format, and raw's.
+constexpr std::string_view word_of(fmt f)
+{
+    return f == raw ? "raw" : formats[f].word;
 }
 
 }  // namespace zb

@@ -178,7 +178,7 @@ std::size_t line_of(std::string_view t, std::size_t off, fmt format)
 
 }  // namespace
 
-fmt detect_hex(std::span<const unsigned char> file)
+fmt detect_hex(std::span<const unsigned char> file, const format_table& table)
 {
     const std::string_view t = text_of(file);
     std::size_t next;
@@ -188,10 +188,10 @@ fmt detect_hex(std::span<const unsigned char> file)
     // The first line gives at most half its length in bytes.
     std::unique_ptr<unsigned char[]> scratch(new unsigned char[first.size() / 2 + 2]);
     for (const fmt f : hex_formats) {
-        const line_reader read = formats[f].read;
-        bool tried = false;
+        const line_reader read = table[f].read;
+        bool tried = !read;  // a format only written is never an input's
         for (const fmt g : hex_formats)
-            tried = tried || (g < f && formats[g].read == read);
+            tried = tried || (g < f && table[g].read == read);
         if (tried)
             continue;
         hex_in in;

@@ -15,8 +15,9 @@ namespace zb {
 
 // The format whose reader takes the file's first line as one of its records, trying the rows
 // of the format table in number order (formats of one family are tried once, under the
-// first of them): none when none does, and the file is no hex text.
-fmt detect_hex(std::span<const unsigned char> file);
+// first of them; a format without a reader is passed by): none when none does, and the file
+// is no hex text. Tests hand in a table of their own.
+fmt detect_hex(std::span<const unsigned char> file, const format_table& table = formats);
 
 struct hex_image {
     image img;               // its parts in buffers the image holds, the entry point read

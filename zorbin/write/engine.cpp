@@ -1,5 +1,6 @@
 // Hex record engine: blocks of image bytes at their addresses, written as one complete file in
-// any of the thirteen hex object formats, each with the record layout of its own file.
+// any format of the table: records in the layout of the format's own file, or the whole file
+// by the format's own writer.
 #include "write/engine.h"
 
 #include <algorithm>
@@ -10,28 +11,54 @@
 namespace zb {
 namespace {
 
-// Start-of-output text, after the limit check has passed.
-bool print_header(out_buffer& w, std::size_t size, fmt format, std::string_view filename,
-                  std::uint32_t base)
+// The entry point as the format's field carries it, where it has one.
+std::optional<std::uint32_t> carried(const format_row& f, std::optional<std::uint64_t> entry)
 {
-    const format_row& f = formats[format];
+    if (entry && f.entry_max)
+        return static_cast<std::uint32_t>(*entry);
+    return std::nullopt;
+}
+
+// Start-of-output text, after the limit check has passed.
+bool print_header(out_buffer& w, const format_row& f, std::size_t size, fmt format,
+                  std::string_view filename, std::uint32_t base)
+{
     return !f.start || f.start(w, format, size, filename, base);
 }
 
-bool print_trailer(out_buffer& w, std::uint32_t records, fmt format,
+bool print_trailer(out_buffer& w, const format_row& f, std::uint32_t records, fmt format,
                    std::optional<std::uint64_t> entry)
 {
-    const format_row& f = formats[format];
     if (!f.finish)
         return w.put(f.end);
     char* p = w.room();
     if (!p)
         return false;
-    std::optional<std::uint32_t> e;
-    if (entry && f.entry_max)
-        e = static_cast<std::uint32_t>(*entry);
-    w.commit(f.finish(p, format, records, e));
+    w.commit(f.finish(p, format, records, carried(f, entry)));
     return true;
+}
+
+// The records of a format of records: the start text, each block's records (a further block
+// opening its page where the format has pages), the end text. size is the image's span.
+bool put_records(const format_row& f, fmt format, std::span<const block> blocks,
+                 std::size_t size, std::string_view filename, const sink& out,
+                 std::optional<std::uint64_t> entry)
+{
+    out_buffer w{out};
+    std::uint32_t records = 0;
+    const auto first = static_cast<std::uint32_t>(blocks.empty() ? 0 : blocks.front().base);
+    bool ok = print_header(w, f, size, format, filename, first);
+    for (std::size_t k = 0; ok && k < blocks.size(); ++k) {
+        const auto base = static_cast<std::uint32_t>(blocks[k].base);
+        if (k > 0 && f.page != page_rule::none) {
+            char* p = w.room();
+            ok = p != nullptr;
+            if (ok)
+                w.commit(page_record(p, format, base));
+        }
+        ok = ok && f.write(w, blocks[k].pieces, base, records);
+    }
+    return ok && print_trailer(w, f, records, format, entry) && w.flush();
 }
 
 bool append(void* ctx, const char* data, std::size_t n)
@@ -89,7 +116,13 @@ hex_result write_image(std::span<const block> blocks, fmt format, std::string_vi
     const format_row* row = row_of(format);
     if (!row)
         return hex_result::too_big;
-    const format_row& f = *row;
+    return write_as(*row, format, blocks, filename, out, entry);
+}
+
+hex_result write_as(const format_row& f, fmt format, std::span<const block> blocks,
+                    std::string_view filename, const sink& out,
+                    std::optional<std::uint64_t> entry)
+{
     const std::uint64_t first = blocks.empty() ? 0 : blocks.front().base;
     std::uint64_t lo = first, hi = first;
     for (const block& b : blocks) {
@@ -106,24 +139,14 @@ hex_result write_image(std::span<const block> blocks, fmt format, std::string_vi
     if (!f.addressed && blocks.size() > 1) {
         const std::vector<unsigned char> image = fill_gaps(blocks, lo, hi);
         const block whole{lo, {image}};
-        return write_image({&whole, 1}, format, filename, out, entry);
+        return write_as(f, format, {&whole, 1}, filename, out, entry);
     }
-
-    out_buffer w{out};
-    std::uint32_t records = 0;
-    bool ok = print_header(w, static_cast<std::size_t>(hi - lo), format, filename,
-                           static_cast<std::uint32_t>(first));
-    for (std::size_t k = 0; ok && k < blocks.size(); ++k) {
-        const auto base = static_cast<std::uint32_t>(blocks[k].base);
-        if (k > 0 && f.page != page_rule::none) {
-            char* p = w.room();
-            ok = p != nullptr;
-            if (ok)
-                w.commit(page_record(p, format, base));
-        }
-        ok = ok && f.write(w, blocks[k].pieces, base, records);
-    }
-    ok = ok && print_trailer(w, records, format, entry) && w.flush();
+    bool ok;
+    if (f.whole)
+        ok = f.whole({format, blocks, carried(f, entry), filename}, out);
+    else
+        ok = put_records(f, format, blocks, static_cast<std::size_t>(hi - lo), filename, out,
+                         entry);
     return ok ? hex_result::ok : hex_result::write_error;
 }
 

@@ -44,6 +44,13 @@ hex_result bin2hex(std::span<const unsigned char> buff, fmt format, std::string_
 hex_result write_image(std::span<const block> blocks, fmt format, std::string_view filename,
                        const sink& out, std::optional<std::uint64_t> entry = {});
 
+// write_image by the row f, with format handed to the row's writers: the engine's one
+// dispatch, a format of records to its record writer, any other to its writer of the whole
+// file; every check as write_image makes it, before anything is written.
+hex_result write_as(const format_row& f, fmt format, std::span<const block> blocks,
+                    std::string_view filename, const sink& out,
+                    std::optional<std::uint64_t> entry = {});
+
 // Highest entry point the format's end record can carry; 0 when it carries none.
 std::uint64_t entry_limit(fmt format);
 
