@@ -51,19 +51,12 @@ protected:
     }
 
     // This build installed into a prefix of the test's own, which is then moved: the package
-    // must find the programs from where it lies. Every install rewrites the build's
-    // install_manifest.txt, which is put back as it was (the tests that install hold a
-    // RESOURCE_LOCK, so none sees another's).
+    // must find the programs from where it lies. The install runs from a copy of the build,
+    // which keeps the user's install_manifest.txt as it was.
     void install()
     {
-        const fs::path manifest = build_dir / "install_manifest.txt";
-        const bool had = fs::exists(manifest);
-        const std::string kept = had ? th::read_file(manifest) : "";
-        auto r = cmake({"--install", build_dir.string(), "--prefix", path("installed")});
-        if (had)
-            th::write_file(manifest, kept);
-        else
-            fs::remove(manifest);
+        th::copy_build(build_dir, dir / "build-copy");
+        auto r = cmake({"--install", (dir / "build-copy").string(), "--prefix", path("installed")});
         ASSERT_EQ(r.status, 0) << r.out << r.err;
         prefix = dir / "prefix";
         fs::rename(path("installed"), prefix);

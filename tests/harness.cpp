@@ -185,4 +185,36 @@ void tmpdir::TearDown()
         std::filesystem::remove_all(dir, ec);
 }
 
+// Built files are linked, not copied, where the file system allows; the scripts and the
+// manifest are the copy's own.
+void copy_build(const std::filesystem::path& from, const std::filesystem::path& to)
+{
+    const std::string old_path = from.string(), new_path = to.string();
+    std::filesystem::create_directory(to);
+    namespace fs = std::filesystem;
+    for (auto it = fs::recursive_directory_iterator(from); it != fs::recursive_directory_iterator(); ++it) {
+        const std::filesystem::path name = it->path().filename();
+        const std::filesystem::path dest = to / it->path().lexically_relative(from);
+        if (it->is_directory() && !it->is_symlink()) {
+            if (name == "Testing" || name == "_CPack_Packages")
+                it.disable_recursion_pending();
+            else
+                std::filesystem::create_directory(dest);
+        } else if (it->is_symlink()) {
+            std::filesystem::create_symlink(std::filesystem::read_symlink(it->path()), dest);
+        } else if (name == "cmake_install.cmake") {
+            std::string text = read_file(it->path());
+            for (std::size_t at = 0; (at = text.find(old_path, at)) != std::string::npos;
+                 at += new_path.size())
+                text.replace(at, old_path.size(), new_path);
+            write_file(dest, text);
+        } else if (!name.string().starts_with("install_manifest")) {
+            std::error_code ec;
+            std::filesystem::create_hard_link(it->path(), dest, ec);
+            if (ec)
+                std::filesystem::copy_file(it->path(), dest);
+        }
+    }
+}
+
 }  // namespace th

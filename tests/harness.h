@@ -121,6 +121,11 @@ protected:
     options in_dir() const { options o; o.cwd = dir.string(); return o; }
 };
 
+// A copy of the build tree from, at to, whose install scripts name the copy: cmake --install
+// writes its manifest into the build tree the scripts name, so installing from the build
+// itself would rewrite the user's install_manifest.txt.
+void copy_build(const std::filesystem::path& from, const std::filesystem::path& to);
+
 }  // namespace th
 
 // Skips the test with the reason why when what it needs is not there, or fails it where

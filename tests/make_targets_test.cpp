@@ -47,39 +47,6 @@ TEST_F(make_targets, linux_only_the_demo_ends_with_its_summary)
     EXPECT_EQ(top_names(), names) << "the demo wrote into the build";
 }
 
-// A copy of the build tree whose install scripts name the copy: cmake --install writes its
-// manifest into the build tree that the scripts name, so installing from the build itself
-// would rewrite the user's install_manifest.txt. Built files are linked, not copied, where
-// the file system allows; the scripts and the manifest are the copy's own.
-void copy_build(const fs::path& from, const fs::path& to)
-{
-    const std::string old_path = from.string(), new_path = to.string();
-    fs::create_directory(to);
-    for (auto it = fs::recursive_directory_iterator(from); it != fs::recursive_directory_iterator(); ++it) {
-        const fs::path name = it->path().filename();
-        const fs::path dest = to / it->path().lexically_relative(from);
-        if (it->is_directory() && !it->is_symlink()) {
-            if (name == "Testing" || name == "_CPack_Packages")
-                it.disable_recursion_pending();
-            else
-                fs::create_directory(dest);
-        } else if (it->is_symlink()) {
-            fs::create_symlink(fs::read_symlink(it->path()), dest);
-        } else if (name == "cmake_install.cmake") {
-            std::string text = th::read_file(it->path());
-            for (std::size_t at = 0; (at = text.find(old_path, at)) != std::string::npos;
-                 at += new_path.size())
-                text.replace(at, old_path.size(), new_path);
-            th::write_file(dest, text);
-        } else if (!name.string().starts_with("install_manifest")) {
-            std::error_code ec;
-            fs::create_hard_link(it->path(), dest, ec);
-            if (ec)
-                fs::copy_file(it->path(), dest);
-        }
-    }
-}
-
 TEST_F(make_targets, linux_only_uninstall_removes_what_install_put_in_place)
 {
     REQUIRE_TOOL("cmake");
@@ -89,7 +56,7 @@ TEST_F(make_targets, linux_only_uninstall_removes_what_install_put_in_place)
     const std::string kept = had ? th::read_file(manifest) : "";
     const std::string names = top_names();
     const fs::path build = dir / "build";
-    copy_build(build_dir, build);
+    th::copy_build(build_dir, build);
     const std::string prefix = path("prefix");
     auto r = th::run_argv(th::which("cmake"), {"cmake", "--install", build.string(), "--prefix", prefix});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
