@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "formats/formats.h"
+#include "image/number.h"
 
 namespace zb {
 
@@ -83,10 +84,14 @@ std::optional<std::string> crc_args(const char* const*& a, crc_request& req)
     if (!a[1])
         return "No argument on -crc option\n";
     ++a;
-    for (const crc_row& row : crc_kinds)
-        if (cistrcmp(*a, row.word) == 0)
-            req.row = &row;
-    if (!req.row)
+    // The words -crc has always taken.
+    for (std::string_view w : {"crc32", "crc32be", "stm32", "crc16"})
+        if (cistrcmp(*a, w) == 0) {
+            parsed_kind k = parse_kind(w);
+            req.kind = k.kind;
+            req.name = std::move(k.name);
+        }
+    if (req.name.empty())
         return "Bad kind on -crc option, use crc32, crc32be, stm32 or crc16\n";
     std::uint32_t at = 0;
     if (auto msg = number_arg(a, "crc", at))
@@ -176,40 +181,10 @@ int cistrcmp(std::string_view s, std::string_view t)
 
 std::optional<std::uint32_t> getnum(std::string_view arg)
 {
-    std::uint64_t value = 0, numbase = 10;
-    std::size_t i = 0;
-    if (arg.starts_with('&')) {
-        numbase = 16;
-        i = 1;
-    } else if (arg.starts_with("0x") || arg.starts_with("0X")) {
-        numbase = 16;
-        i = 2;
-    }
-    for (; i < arg.size(); i++) {
-        int c = lower(static_cast<unsigned char>(arg[i]));
-        int digit;
-        if (c >= '0' && c <= '9')
-            digit = c - '0';
-        else if (numbase == 16 && c >= 'a' && c <= 'f')
-            digit = c - 'a' + 10;
-        else
-            break;
-        value = value * numbase + static_cast<std::uint64_t>(digit);
-        if (value > 0xFFFFFFFF)
-            return std::nullopt;
-    }
-    if (i < arg.size()) {
-        int c = lower(static_cast<unsigned char>(arg[i]));
-        if (c == 'k')
-            value <<= 10;
-        else if (c == 'm')
-            value <<= 20;
-        else
-            return std::nullopt;
-        if (i + 1 != arg.size() || value > 0xFFFFFFFF)
-            return std::nullopt;
-    }
-    return static_cast<std::uint32_t>(value);
+    const auto v = parse_number(arg, 0xFFFFFFFF);
+    if (!v)
+        return std::nullopt;
+    return static_cast<std::uint32_t>(*v);
 }
 
 scan_result scan_args(const char* const* argv, options& opt)
