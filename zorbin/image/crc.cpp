@@ -254,6 +254,8 @@ std::optional<std::string> bool_field(std::string_view name, std::string_view v,
 std::optional<std::string> number_field(std::string_view name, std::string_view v,
                                         std::uint64_t& out)
 {
+    if (v.empty())
+        return std::string(name) + " is missing";
     auto n = parse_number(v, ~std::uint64_t{0}, true);
     if (!n)
         return std::string(name) + " " + std::string(v) + " is not a number below 2^64";
