@@ -74,10 +74,11 @@ int main(int argc, char** argv)
     for (auto& b : data)
         b = static_cast<unsigned char>(rng() >> 56);
 
-    std::printf("processor: crc32 %s, crc32c %s, sha256 %s\n",
-                zb::accel_for(zb::parse_kind("crc32").kind.crc, false) != zb::crc_accel::none ? "folded" : "tables",
-                zb::accel_for(zb::parse_kind("crc32c").kind.crc, false) != zb::crc_accel::none ? "sse4.2" : "tables",
-                zb::sha_hardware() ? "sha extensions" : "portable");
+    auto fast = [](const char* kind) {
+        return zb::accel_for(zb::parse_kind(kind).kind.crc, false) != zb::crc_accel::none;
+    };
+    std::printf("processor: crc32 %s, crc32c %s, sha256 %s\n", fast("crc32") ? "folded" : "tables",
+                fast("crc32c") ? "sse4.2" : "tables", zb::sha_hardware() ? "sha extensions" : "portable");
     std::printf("%-52s %8s  %s\n", "kind", "MB/s", "value");
     for (const bench_row& row : rows) {
         double best = 1e9;
@@ -87,7 +88,8 @@ int main(int argc, char** argv)
             v = run(row, data);
             best = std::min(best, seconds_since(t0));
         }
-        std::printf("%-52s %8.0f  %llx\n", row.what, total / best / 1e6, static_cast<unsigned long long>(v));
+        std::printf("%-52s %8.0f  %llx\n", row.what, total / best / 1e6,
+                    static_cast<unsigned long long>(v));
     }
     return 0;
 }

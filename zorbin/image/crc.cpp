@@ -148,7 +148,7 @@ std::uint64_t add_table(const crc_tables& tb, std::uint64_t r, const unsigned ch
     return c;
 }
 
-// Folding by carry-less multiplication, 64 bytes a step: about five times the table's speed.
+// Folding by carry-less multiplication, 64 bytes a step: several times the tables' speed.
 // The constants are x^(k) mod P for the reflected polynomial (k1..k5), and P with its Barrett
 // constant. n is a multiple of 16, at least 64; c is the register, not yet inverted.
 [[gnu::target("pclmul,sse4.1")]] inline __m128i load(const unsigned char* q)
@@ -193,8 +193,8 @@ std::uint64_t add_table(const crc_tables& tb, std::uint64_t r, const unsigned ch
     return static_cast<std::uint32_t>(_mm_extract_epi32(_mm_xor_si128(x, t), 1));
 }
 
-// Once per run: __builtin_cpu_init first, as a check that may run before the library's own
-// constructors must.
+// Asked once per run. __builtin_cpu_init comes first: a checksum made while static objects
+// are built could otherwise ask before the runtime has looked at the processor.
 bool cpu_has(crc_accel a)
 {
     static const bool sse42 = (__builtin_cpu_init(), __builtin_cpu_supports("sse4.2"));
@@ -231,8 +231,10 @@ std::uint64_t add_any(const crc_state& s, const unsigned char* p, std::size_t n,
         return add_fast(s, s.reg, p, n);
     const crc_tables& t = *s.tables;
     if (s.model.refin)
-        return s.words ? add_table<true, true>(t, s.reg, p, n) : add_table<true, false>(t, s.reg, p, n);
-    return s.words ? add_table<false, true>(t, s.reg, p, n) : add_table<false, false>(t, s.reg, p, n);
+        return s.words ? add_table<true, true>(t, s.reg, p, n)
+                       : add_table<true, false>(t, s.reg, p, n);
+    return s.words ? add_table<false, true>(t, s.reg, p, n)
+                   : add_table<false, false>(t, s.reg, p, n);
 }
 
 std::optional<std::string> bool_field(std::string_view name, std::string_view v, bool& out)

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <cpuid.h>
 #include <immintrin.h>
 #define ZB_X86 1
 #endif
@@ -83,7 +84,8 @@ void blocks_portable(std::array<std::uint32_t, 8>& h, const unsigned char* p, st
             if (g < 4)
                 cur = _mm_shuffle_epi8(
                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * g)), swap);
-            __m128i m = _mm_add_epi32(cur, _mm_loadu_si128(reinterpret_cast<const __m128i*>(&k[4 * g])));
+            const __m128i kg = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&k[4 * g]));
+            __m128i m = _mm_add_epi32(cur, kg);
             cdgh = _mm_sha256rnds2_epu32(cdgh, abef, m);
             if (g >= 3 && g <= 14) {
                 __m128i& next = w[(g + 1) % 4];
@@ -122,8 +124,13 @@ void blocks(std::array<std::uint32_t, 8>& h, const unsigned char* p, std::size_t
 bool sha_hardware()
 {
 #ifdef ZB_X86
-    static const bool has = (__builtin_cpu_init(), __builtin_cpu_supports("sha") &&
-                             __builtin_cpu_supports("sse4.1") && __builtin_cpu_supports("ssse3"));
+    // Asked of the processor itself: not every compiler's __builtin_cpu_supports knows "sha".
+    static const bool has = [] {
+        unsigned a, b, c, d;
+        if (!__get_cpuid(1, &a, &b, &c, &d) || !(c & bit_SSE4_1) || !(c & bit_SSSE3))
+            return false;
+        return __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & bit_SHA) != 0;
+    }();
     return has;
 #else
     return false;

@@ -17,7 +17,7 @@ bool same(std::string_view a, std::string_view b)
                                               [&](char x, char y) { return low(x) == low(y); });
 }
 
-std::uint64_t mask(unsigned bits) { return bits >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << bits) - 1; }
+std::uint64_t mask(unsigned bits) { return (std::uint64_t{1} << bits) - 1; }  // below 64
 
 parsed_kind fault(kind_fault f, std::string why)
 {
@@ -120,7 +120,9 @@ checksum_value checksum_final(const checksum_state& s)
         v.number = crc_final(s.crc);
         break;
     case family::sum: {
-        const std::uint64_t sum = k.form == sum_form::neg ? 0 - s.sum : k.form == sum_form::inv ? ~s.sum : s.sum;
+        const std::uint64_t sum = k.form == sum_form::neg   ? 0 - s.sum
+                                  : k.form == sum_form::inv ? ~s.sum
+                                                            : s.sum;
         v.number = sum & mask(k.bits);
         break;
     }
