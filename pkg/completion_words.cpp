@@ -80,8 +80,8 @@ std::string tables()
             all.push_back(zb::formats[f].word);
     all.push_back(zb::word_of(zb::raw));
     std::vector<std::string_view> kinds;
-    for (const zb::crc_row& row : zb::crc_kinds)
-        kinds.push_back(row.word);
+    for (std::string_view w : zb::crc_words)
+        kinds.push_back(w);
 
     std::string text = words("_fwkit_zorbin_words", all) + words("_fwkit_zorbin_crc_kinds", kinds);
     text += "\n# The words an option takes after it, whatever they look like: n a number, f a file,\n"

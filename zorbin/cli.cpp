@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "formats/formats.h"
+#include "image/number.h"
 
 namespace zb {
 
@@ -69,7 +70,8 @@ constexpr option_row options_rows[] = {
      .set = [](options&, scan_state& s, const arg_values& v) { s.crcrange = v[0].range; }},
     {.word = "crc", .args = {arg_kind::crc_kind, arg_kind::address},
      .set = [](options& o, scan_state&, const arg_values& v) {
-         o.crc = crc_request{v[0].crc, v[1].number, {}};
+         parsed_kind k = parse_kind(v[0].crc);
+         o.crc = crc_request{k.kind, std::move(k.name), v[1].number, {}};
      }},
 };
 
@@ -177,10 +179,10 @@ std::optional<std::string> take_arg(const char* const*& a, arg_kind k, std::stri
         v.word = word;
         break;
     case arg_kind::crc_kind:
-        for (const crc_row& row : crc_kinds)
-            if (cistrcmp(word, row.word) == 0)
-                v.crc = &row;
-        if (!v.crc)
+        for (std::string_view w : crc_words)
+            if (cistrcmp(word, w) == 0)
+                v.crc = w;
+        if (v.crc.empty())
             return on("Bad kind", option) + ", use crc32, crc32be, stm32 or crc16\n";
         break;
     case arg_kind::input_kind: {
@@ -227,40 +229,10 @@ int cistrcmp(std::string_view s, std::string_view t)
 
 std::optional<std::uint32_t> getnum(std::string_view arg)
 {
-    std::uint64_t value = 0, numbase = 10;
-    std::size_t i = 0;
-    if (arg.starts_with('&')) {
-        numbase = 16;
-        i = 1;
-    } else if (arg.starts_with("0x") || arg.starts_with("0X")) {
-        numbase = 16;
-        i = 2;
-    }
-    for (; i < arg.size(); i++) {
-        int c = lower(static_cast<unsigned char>(arg[i]));
-        int digit;
-        if (c >= '0' && c <= '9')
-            digit = c - '0';
-        else if (numbase == 16 && c >= 'a' && c <= 'f')
-            digit = c - 'a' + 10;
-        else
-            break;
-        value = value * numbase + static_cast<std::uint64_t>(digit);
-        if (value > 0xFFFFFFFF)
-            return std::nullopt;
-    }
-    if (i < arg.size()) {
-        int c = lower(static_cast<unsigned char>(arg[i]));
-        if (c == 'k')
-            value <<= 10;
-        else if (c == 'm')
-            value <<= 20;
-        else
-            return std::nullopt;
-        if (i + 1 != arg.size() || value > 0xFFFFFFFF)
-            return std::nullopt;
-    }
-    return static_cast<std::uint32_t>(value);
+    const auto v = parse_number(arg, 0xFFFFFFFF);
+    if (!v)
+        return std::nullopt;
+    return static_cast<std::uint32_t>(*v);
 }
 
 std::span<const option_row> option_table() { return options_rows; }

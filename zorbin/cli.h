@@ -64,16 +64,19 @@ enum class arg_kind : unsigned char {
     byte,        // a number up to 0xFF
     range,       // two words, lo and size: [lo, lo + size), not empty, ending by 4 GiB
     file,        // any word: a file name
-    crc_kind,    // a word of the CRC kinds' table (image/crc.h)
+    crc_kind,    // a word of the checksum kinds' table (image/sum.h)
     input_kind,  // what -input takes: elf, aif, bin or the word of a format that is read
 };
 
 // What one argument gave, in the field of its kind.
+// The words -crc takes.
+inline constexpr std::array<std::string_view, 4> crc_words{"crc32", "crc32be", "stm32", "crc16"};
+
 struct arg_value {
     std::uint32_t number = 0;      // number, address, byte
     span_of range{};               // range
     const char* word = nullptr;    // file: the word of the argument vector itself
-    const crc_row* crc = nullptr;  // crc_kind
+    std::string_view crc{};        // crc_kind: the word, as the table of kinds knows it
     input_kind input{};            // input_kind
 };
 

@@ -1,43 +1,67 @@
-// The checksums -crc stores: each fed the image's bytes in pieces, in address order.
+// Any CRC, as the public catalogue of CRCs states one: width, polynomial, initial register,
+// whether input bytes and the result are reflected, and the final XOR. The image is fed in
+// pieces, in address order.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace zb {
 
-enum class crc_kind { crc32, crc32be, stm32, crc16 };
-
-struct crc_row {
-    std::string_view word;  // as -crc takes it
-    crc_kind kind;
-    std::size_t width;      // bytes of the stored field
-    std::size_t align;      // the covered range's start and length must be multiples of it
-    bool big;               // stored big-endian
+struct crc_model {
+    unsigned width = 0;  // 1 to 64 bits
+    std::uint64_t poly = 0;  // without its top bit, as the catalogue writes it
+    std::uint64_t init = 0;  // the register before the first byte, not reflected
+    bool refin = false;      // each byte fed least significant bit first
+    bool refout = false;     // the register reflected before xorout
+    std::uint64_t xorout = 0;
+    bool operator==(const crc_model&) const = default;
 };
 
-// "123456789" gives 0xCBF43926 (crc32, crc32be), 0x31C3 (crc16); "12345678" gives
-// 0xFEFC54F9 (stm32).
-inline constexpr std::array<crc_row, 4> crc_kinds{{
-    {"crc32", crc_kind::crc32, 4, 1, false},   // CRC-32/ISO-HDLC, as zlib computes it
-    {"crc32be", crc_kind::crc32be, 4, 1, true},
-    {"stm32", crc_kind::stm32, 4, 4, false},   // the STM32 CRC unit fed 32-bit LE words
-    {"crc16", crc_kind::crc16, 2, 1, false},   // CRC-16/XMODEM
-}};
+// The model of "WIDTH:POLY:INIT:REFIN:REFOUT:XOROUT", the text after "crc:" (numbers as zorbin
+// takes them, REFIN and REFOUT true or false); otherwise what is wrong with it.
+std::optional<std::string> parse_model(std::string_view fields, crc_model& out);
 
-// A checksum in progress.
+// What is wrong with a model built by hand, as parse_model says it; none when it is sound.
+std::optional<std::string> model_fault(const crc_model& m);
+
+// The processor's own instructions where it has them for a model: the SSE4.2 crc32
+// instruction computes CRC-32C, carry-less multiplication folds the reflected CRC-32.
+enum class crc_accel { none, crc32c_sse42, crc32_clmul };
+
+// The path crc_add takes: the fastest this processor has for the model, or the tables,
+// which every model and processor has (the tests hold the two equal).
+enum class crc_path { fastest, table };
+
+struct crc_tables;  // built once per polynomial and reflection, kept for the run
+
+// A CRC in progress. The register is held reflected in its low bits for a reflected model,
+// and at the top of 64 bits for the others, so that one shift serves every width.
 struct crc_state {
-    crc_kind kind;
-    std::uint32_t value;
-    std::array<unsigned char, 4> word{};  // stm32: the bytes of a word not yet complete
+    crc_model model;
+    bool words = false;  // fed 32-bit little-endian words, most significant byte first
+    const crc_tables* tables = nullptr;
+    crc_accel accel = crc_accel::none;
+    std::uint64_t reg = 0;
+    std::array<unsigned char, 4> word{};  // words: the bytes of a word not yet complete
     std::size_t held = 0;
 };
 
-crc_state crc_start(crc_kind kind);
-void crc_add(crc_state& s, std::span<const unsigned char> bytes);
-std::uint32_t crc_final(const crc_state& s);
+// m must be sound (model_fault gives none).
+crc_state crc_start(const crc_model& m, bool words = false);
+void crc_add(crc_state& s, std::span<const unsigned char> bytes, crc_path path = crc_path::fastest);
+// The CRC of the bytes fed so far; with words, of the whole words among them.
+std::uint64_t crc_final(const crc_state& s);
+
+// What crc_start chooses for m on this processor.
+crc_accel accel_for(const crc_model& m, bool words);
+
+// The low w bits of v in reverse order.
+std::uint64_t reflect(std::uint64_t v, unsigned w);
 
 }  // namespace zb

@@ -137,8 +137,8 @@ void apply_fill(image& img, unsigned char v, std::optional<span_of> r)
 
 op_error apply_crc(image& img, const crc_request& req)
 {
-    const crc_row& row = *req.row;
-    const std::uint64_t at = req.at, field_end = at + row.width;
+    const std::size_t size = field_size(req.kind);
+    const std::uint64_t at = req.at, field_end = at + size;
     if (field_end > 0x100000000)
         return err(op_fault::crc_past_4g, at);
     span_of c;
@@ -153,12 +153,12 @@ op_error apply_crc(image& img, const crc_request& req)
     }
     if (at < c.end && field_end > c.lo)
         return err(op_fault::crc_overlap, c.lo, c.end, at);
-    if (c.lo % row.align != 0 || (c.end - c.lo) % row.align != 0)
+    if (c.lo % alignment(req.kind) != 0 || (c.end - c.lo) % alignment(req.kind) != 0)
         return err(op_fault::crc_misaligned, c.lo, c.end);
 
     // Every covered address must hold data: a hole would be summed as whatever the target's
     // memory happens to hold there.
-    crc_state s = crc_start(row.kind);
+    checksum_state s = checksum_start(req.kind);
     std::uint64_t next = c.lo;
     auto first = std::partition_point(img.parts.begin(), img.parts.end(),
                                       [&](const part& p) { return end_of(p) <= c.lo; });
@@ -167,16 +167,15 @@ op_error apply_crc(image& img, const crc_request& req)
             continue;
         if (p->from.load > next)
             return err(op_fault::crc_gap, c.lo, c.end, next);
-        crc_add(s, slice(*p, next, c.end).data);
+        checksum_add(s, slice(*p, next, c.end).data);
         next = std::min(end_of(*p), c.end);
     }
     if (next < c.end)
         return err(op_fault::crc_gap, c.lo, c.end, next);
-    const std::uint32_t value = crc_final(s);
+    const checksum_value value = checksum_final(s);
 
-    std::span<unsigned char> field = make_bytes(img, row.width, 0);
-    for (std::size_t k = 0; k < row.width; ++k)
-        field[row.big ? row.width - 1 - k : k] = static_cast<unsigned char>(value >> (8 * k));
+    std::span<unsigned char> field = make_bytes(img, size, 0);
+    std::copy(value.bytes().begin(), value.bytes().end(), field.begin());
     // The field takes the place of what lies there (a placeholder the linker reserved):
     // the parts below it, cut at it, then the field, then the parts above it, cut after it.
     std::vector<part> out;
@@ -188,14 +187,14 @@ op_error apply_crc(image& img, const crc_request& req)
         if (p.from.load < field_end && end_of(p) > at)
             replaced += std::min(end_of(p), field_end) - std::max(p.from.load, at);
     }
-    out.push_back({field, made_here(std::string(row.word), at, "-crc")});
+    out.push_back({field, made_here(req.name, at, "-crc")});
     for (const part& p : img.parts)
         if (end_of(p) > field_end)
             out.push_back(p.from.load < field_end ? slice(p, field_end, end_of(p)) : p);
     img.parts = std::move(out);
-    img.notes.push_back("crc    " + std::string(row.word) + " over " + hex_text(c.lo, 8) + " to " +
-                        hex_text(c.end - 1, 8) + " = " + hex_text(value, static_cast<int>(2 * row.width)) + ", stored " +
-                        (row.big ? "big" : "little") + "-endian at " + hex_text(at, 8) +
+    img.notes.push_back("crc    " + req.name + " over " + hex_text(c.lo, 8) + " to " +
+                        hex_text(c.end - 1, 8) + " = " + value_text(req.kind, value) + ", stored " +
+                        (req.kind.big ? "big" : "little") + "-endian at " + hex_text(at, 8) +
                         (replaced ? ", in place of " + std::to_string(replaced) + " bytes"
                                   : std::string()));
     return {};

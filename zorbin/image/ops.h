@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "image/crc.h"
 #include "image/image.h"
+#include "image/sum.h"
 
 namespace zb {
 
@@ -53,7 +53,8 @@ op_error apply_range(image& img, span_of r, dropped& out);
 void apply_fill(image& img, unsigned char v, std::optional<span_of> r);
 
 struct crc_request {
-    const crc_row* row = nullptr;
+    checksum_kind kind;
+    std::string name;                 // the kind as -info shows it
     std::uint64_t at = 0;             // where the field goes
     std::optional<span_of> covered;   // -crcrange; none: from the lowest address up to at
 };
