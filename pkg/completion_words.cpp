@@ -36,6 +36,9 @@ std::string_view letters(zb::arg_kind k)
     case zb::arg_kind::crc_kind:
         return "k";
     case zb::arg_kind::input_kind:
+    case zb::arg_kind::family:
+    case zb::arg_kind::usb_id:
+    case zb::arg_kind::name:
         return "w";
     }
     return "";

@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <iterator>
 
+#include "formats/dfu.h"
 #include "formats/formats.h"
+#include "formats/uf2.h"
 #include "image/number.h"
 
 namespace zb {
@@ -73,6 +75,12 @@ constexpr option_row options_rows[] = {
          parsed_kind k = parse_kind(v[0].crc);
          o.crc = crc_request{k.kind, std::move(k.name), v[1].number, {}};
      }},
+    {.word = "family", .args = {arg_kind::family},
+     .set = [](options& o, scan_state&, const arg_values& v) { o.uf2_family = v[0].family; }},
+    {.word = "usbid", .args = {arg_kind::usb_id},
+     .set = [](options& o, scan_state&, const arg_values& v) { o.usbid = v[0].usb; }},
+    {.word = "target", .args = {arg_kind::name},
+     .set = [](options& o, scan_state&, const arg_values& v) { o.target = v[0].word; }},
 };
 
 // Every word the scan knows names one thing only: an option, an alias or a format, whatever
@@ -147,6 +155,57 @@ std::optional<std::string> take_number(const char* word, arg_kind k, std::string
     return std::nullopt;
 }
 
+// One to four hex digits, "0x" before them or not.
+std::optional<std::uint16_t> hex16(std::string_view w)
+{
+    if (w.starts_with("0x") || w.starts_with("0X"))
+        w.remove_prefix(2);
+    if (w.empty() || w.size() > 4)
+        return std::nullopt;
+    std::uint16_t v = 0;
+    for (const char c : w) {
+        const int d = lower(static_cast<unsigned char>(c));
+        if (d >= '0' && d <= '9')
+            v = static_cast<std::uint16_t>(v * 16 + (d - '0'));
+        else if (d >= 'a' && d <= 'f')
+            v = static_cast<std::uint16_t>(v * 16 + (d - 'a' + 10));
+        else
+            return std::nullopt;
+    }
+    return v;
+}
+
+// VID:PID or VID:PID:BCD.
+std::optional<usb_id> take_usb(std::string_view w)
+{
+    std::array<std::uint16_t, 3> f{0xFFFF, 0xFFFF, 0xFFFF};
+    std::size_t n = 0;
+    for (;; ++n) {
+        const std::size_t colon = w.find(':');
+        const auto v = n < f.size() ? hex16(w.substr(0, colon)) : std::nullopt;
+        if (!v)
+            return std::nullopt;
+        f[n] = *v;
+        if (colon == std::string_view::npos)
+            break;
+        w.remove_prefix(colon + 1);
+    }
+    if (n == 0)
+        return std::nullopt;
+    return usb_id{f[0], f[1], f[2]};
+}
+
+// A family's number, or a name of the list.
+std::optional<std::uint32_t> take_family(std::string_view w)
+{
+    if (const auto v = getnum(w))
+        return v;
+    for (const uf2_family& f : uf2_families)
+        if (cistrcmp(w, f.name) == 0)
+            return f.id;
+    return std::nullopt;
+}
+
 // One argument of kind k from the words after a, which moves past them; the message when a
 // word is missing or bad.
 std::optional<std::string> take_arg(const char* const*& a, arg_kind k, std::string_view option,
@@ -193,6 +252,24 @@ std::optional<std::string> take_arg(const char* const*& a, arg_kind k, std::stri
         v.input = *in;
         break;
     }
+    case arg_kind::family:
+        if (const auto f = take_family(word))
+            v.family = *f;
+        else
+            return on("Bad family", option) + ", use a number or one of " + uf2_family_names() +
+                   "\n";
+        break;
+    case arg_kind::usb_id:
+        if (const auto u = take_usb(word))
+            v.usb = *u;
+        else
+            return on("Bad id", option) + ", use VID:PID or VID:PID:BCD in hex digits\n";
+        break;
+    case arg_kind::name:
+        if (std::string_view(word).size() > dfu_layout::name_max)
+            return on("Bad name", option) + ", at most 254 bytes\n";
+        v.word = word;
+        break;
     }
     return std::nullopt;
 }
@@ -289,6 +366,17 @@ std::string give_help()
             if (formats[f].help_rank == place)
                 text += formats[f].help;
     return text;
+}
+
+std::optional<std::string> needless_option(const options& opt, bool uf2_input)
+{
+    if (opt.usbid && opt.format != dfu && opt.format != dfuse)
+        return "Option -usbid needs -dfu or -dfuse\n";
+    if (opt.target && opt.format != dfuse)
+        return "Option -target needs -dfuse\n";
+    if (opt.uf2_family && opt.format != uf2 && !uf2_input)
+        return "Option -family needs -uf2 or a UF2 input\n";
+    return std::nullopt;
 }
 
 std::string_view infile_name(const options& opt)

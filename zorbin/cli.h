@@ -38,6 +38,10 @@ struct options {
     std::optional<unsigned char> fill;  // -fill b
     std::optional<crc_request> crc;     // -crc kind at, with -crcrange lo size
     std::vector<added> adds;            // merged into the main input's image, in this order
+    std::optional<std::uint32_t> uf2_family;  // -family: of a UF2 output, and the one a UF2
+                                              // input of several families is read for
+    std::optional<usb_id> usbid;        // -usbid VID:PID[:BCD], of a DFU or DfuSe file
+    const char* target = nullptr;       // -target NAME: the DfuSe file's target
     // Any option that needs one image, not a chain of segments.
     bool whole_image() const { return range || fill || crc || format == raw || !adds.empty(); }
 };
@@ -66,6 +70,9 @@ enum class arg_kind : unsigned char {
     file,        // any word: a file name
     crc_kind,    // a word of the checksum kinds' table (image/sum.h)
     input_kind,  // what -input takes: elf, aif, bin or the word of a format that is read
+    family,      // a UF2 family: a number, or a name of the list (formats/uf2.h)
+    usb_id,      // VID:PID or VID:PID:BCD, each one to four hex digits
+    name,        // any word: a name, at most 254 bytes
 };
 
 // What one argument gave, in the field of its kind.
@@ -75,9 +82,11 @@ inline constexpr std::array<std::string_view, 4> crc_words{"crc32", "crc32be", "
 struct arg_value {
     std::uint32_t number = 0;      // number, address, byte
     span_of range{};               // range
-    const char* word = nullptr;    // file: the word of the argument vector itself
+    const char* word = nullptr;    // file, name: the word of the argument vector itself
     std::string_view crc{};        // crc_kind: the word, as the table of kinds knows it
     input_kind input{};            // input_kind
+    std::uint32_t family = 0;      // family: its ID
+    zb::usb_id usb{};              // usb_id
 };
 
 inline constexpr std::size_t max_args = 3;
@@ -113,6 +122,10 @@ std::optional<std::uint32_t> getnum(std::string_view arg);
 scan_result scan_args(const char* const* argv, options& opt);
 
 std::string give_help();
+
+// An option that the run has no use for, and its message: -usbid without -dfu or -dfuse,
+// -target without -dfuse, -family when neither the output nor an input (uf2_input) is UF2.
+std::optional<std::string> needless_option(const options& opt, bool uf2_input);
 
 // The input name as messages show it: "(null)" when none was given.
 std::string_view infile_name(const options& opt);

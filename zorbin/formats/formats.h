@@ -19,7 +19,7 @@ namespace zb {
 // The format numbers, each the index of its row; raw, after them, has no row (raw.h). A new
 // format goes before raw.
 enum class fmt : int { none, cosmac, fairbug, mostech, exorciser, mds, signetics, tektronix,
-                       exormacs, mcs86, sdsmac, motorola32, intel32, ihf, raw };
+                       exormacs, mcs86, sdsmac, motorola32, intel32, ihf, uf2, dfu, dfuse, raw };
 using enum fmt;
 
 // How a record's checksum is summed and printed.
@@ -60,6 +60,20 @@ using start_writer = bool (*)(out_buffer& w, fmt f, std::size_t size, std::strin
 using end_writer = char* (*)(char* p, fmt f, std::uint32_t records,
                              std::optional<std::uint32_t> entry);
 
+// What the container formats take from the command line, checked there.
+struct usb_id {
+    std::uint16_t vid = 0xFFFF, pid = 0xFFFF;  // FFFF: any device
+    std::uint16_t bcd = 0xFFFF;                // bcdDevice; FFFF: any release
+};
+struct container_args {
+    std::optional<std::uint32_t> family;  // uf2: the family ID; none: no family flag
+    usb_id usb;                           // dfu, dfuse: the device the file is for
+    std::string_view target;              // dfuse: the target's name
+    unsigned char fill = 0;               // uf2: the rest of a page; dfu: the gaps
+    // dfu: the addresses written, as -raw writes them; lo == end: the blocks' own span.
+    std::uint64_t lo = 0, end = 0;
+};
+
 // What a writer of a whole file is given: the image's blocks, ascending and apart, every one
 // of them already held against the row's limits (and joined into one, gaps filled with FF,
 // for a format whose row says it is not addressed).
@@ -68,6 +82,7 @@ struct image_out {
     std::span<const block> blocks{};
     std::optional<std::uint32_t> entry{};  // where the row has a field for one (entry_max)
     std::string_view filename{};           // the input's name as given
+    container_args container{};
 };
 // Writes the whole file to out; false when a write failed (errno tells why).
 using image_writer = bool (*)(const image_out& img, const sink& out);
@@ -103,6 +118,9 @@ bool start_page(out_buffer&, fmt, std::size_t, std::string_view, std::uint32_t);
 char* end_mostech(char*, fmt, std::uint32_t, std::optional<std::uint32_t>);
 char* end_srec(char*, fmt, std::uint32_t, std::optional<std::uint32_t>);
 char* end_intel32(char*, fmt, std::uint32_t, std::optional<std::uint32_t>);
+bool write_uf2(const image_out&, const sink&);    // uf2.cpp
+bool write_dfu(const image_out&, const sink&);    // dfu.cpp
+bool write_dfuse(const image_out&, const sink&);  // dfu.cpp
 
 struct format_row {
     std::string_view word{};      // option word, matched whole without regard to case
@@ -210,6 +228,11 @@ inline constexpr format_table formats{{{
      .limit = 0x3FFFF, .end_max = 0x3FFFF, .read = read_ihf, .needs_end = true,
      .write = write_ihf, .record = 32, .end = ":00 0000 01 FF\r\n",
      .sum = sum_rule::twos8},  // ihf.cpp
+    // The containers that boards' bootloaders take; the help text does not list them.
+    {.word = "uf2", .limit = 0xFFFFFFFF, .end_max = past_4g, .whole = write_uf2},  // uf2.cpp
+    {.word = "dfu", .limit = 0xFFFFFFFF, .end_max = past_4g, .whole = write_dfu},  // dfu.cpp
+    {.word = "dfuse", .limit = 0xFFFFFFFF, .end_max = past_4g,
+     .whole = write_dfuse},  // dfu.cpp
 }}};
 
 // How many formats have a row.

@@ -41,15 +41,18 @@ hex_result bin2hex(std::span<const unsigned char> buff, fmt format, std::string_
 // record, type 05, before its end record); the other formats ignore it. An entry point past
 // the field (entry_limit) is entry_too_big, again before anything is written, unless a block
 // is too_big, which is told first.
+// container goes to the writers of the container formats (uf2, dfu, dfuse).
 hex_result write_image(std::span<const block> blocks, fmt format, std::string_view filename,
-                       const sink& out, std::optional<std::uint64_t> entry = {});
+                       const sink& out, std::optional<std::uint64_t> entry = {},
+                       const container_args& container = {});
 
 // write_image by the row f, with format handed to the row's writers: the engine's one
 // dispatch, a format of records to its record writer, any other to its writer of the whole
 // file; every check as write_image makes it, before anything is written.
 hex_result write_as(const format_row& f, fmt format, std::span<const block> blocks,
                     std::string_view filename, const sink& out,
-                    std::optional<std::uint64_t> entry = {});
+                    std::optional<std::uint64_t> entry = {},
+                    const container_args& container = {});
 
 // Highest entry point the format's end record can carry; 0 when it carries none.
 std::uint64_t entry_limit(fmt format);

@@ -28,7 +28,7 @@ hex_result convert(const job& j, const out_args& opt, int fd)
     sink out{&fd, fd_write};
     if (opt.format == raw)
         return write_raw(*j.img, j.raw_span, opt.fill, out);
-    return write_image(j.blocks, opt.format, opt.infile, out, j.entry);
+    return write_image(j.blocks, opt.format, opt.infile, out, j.entry, opt.container);
 }
 
 io_error failure(hex_result r, const std::string& outname, std::optional<std::uint64_t> entry)
