@@ -8,6 +8,7 @@
 #include "image/lanes.h"
 #include "write/engine.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -184,7 +185,7 @@ const word_row word_rows[] = {
     {"bytes_sparse", {{0x10, 20}, {0x100, 33, true}, {0x1000, 16}}, 1, false, {}, {}},
     {"halfwords_le", {{0x200, 64}, {0x300, 30, true}}, 2, false, {}, {}},
     {"halfwords_be", {{0x200, 64, true}, {0x300, 30}}, 2, true, {}, {}},
-    {"words_le_padded", {{0x101, 37}, {0x127, 5}, {0x200, 3}}, 4, false, 0xA5, {}},
+    {"words_le_padded", {{0x101, 37}, {0x127, 5}, {0x200, 3}, {0x205, 2}}, 4, false, 0xA5, {}},
     {"words_be", {{0x1000, 256, true}, {0x2000, 4}}, 4, true, {}, 0x800},
     {"doublewords_le_padded", {{0x3, 61}, {0x80, 8}}, 8, false, 0x00, 0},
     {"doublewords_be", {{0x7FF8, 80, true}}, 8, true, {}, 0x7F00},
@@ -217,7 +218,14 @@ TEST_F(zorbin_textfmt, srec_cat_reads_vmem_back_to_the_same_memory)
         std::vector<std::string> how{"-VMem"};
         if (!r.be && r.width > 1)
             how.insert(how.end(), {"-Byte_Swap", std::to_string(r.width)});
-        EXPECT_EQ(srec_cat(file, how), padded(t.mem, r.width, r.fill.value_or(0)));
+        const memory m = padded(t.mem, r.width, r.fill.value_or(0));
+        EXPECT_EQ(srec_cat(file, how), m);
+        // An @ line where the words do not follow on, and only there.
+        std::size_t runs = 0;
+        for (auto it = m.begin(); it != m.end(); ++it)
+            runs += it == m.begin() || std::prev(it)->first + 1 != it->first;
+        const std::string text = th::read_file(file);
+        EXPECT_EQ(static_cast<std::size_t>(std::count(text.begin(), text.end(), '@')), runs);
     }
 }
 
@@ -442,6 +450,22 @@ TEST_F(zorbin_textfmt, the_layout_of_each_format)
     EXPECT_TRUE(ti[1].starts_with(want)) << ti[1];
     EXPECT_EQ(ti[1].size(), 16 * 3 - 1u);
     EXPECT_EQ(ti[3], "q");
+
+    // Addresses past 32 bits take the digits they need.
+    const test_image high({{0x123456789A, 2}});
+    EXPECT_TRUE(written(zb::write_vmem, high, {}).starts_with("@123456789A\r\n"));
+    EXPECT_TRUE(written(zb::write_titxt, high, {}).starts_with("@123456789A\r\n"));
+
+    // The C array's last byte has no comma after it.
+    zb::wide_args c;
+    const std::vector<std::string> ca = split_lines(written(zb::write_carray, t, c));
+    const auto close = std::find(ca.begin(), ca.end(), "};");
+    ASSERT_NE(close, ca.end());
+    std::snprintf(want, sizeof want, "  0x%02X, 0x%02X", d[16], d[17]);
+    EXPECT_EQ(close[-1], want);
+    EXPECT_EQ(close[-2].size(), 2 + 16 * 6 - 1u);
+    EXPECT_EQ(close[1], "const unsigned long image_size = 18UL;");
+    EXPECT_EQ(close[2], "const unsigned long image_address = 0x00000004UL;");
 
     const test_image gap({{2, 2}, {8, 2}});
     a.fill = 0x11;
@@ -693,6 +717,15 @@ TEST_F(zorbin_textfmt, refusals_write_nothing)
         const std::string msg = zb::wide_message(e, "in.elf", "-fmt");
         EXPECT_TRUE(msg.ends_with("\n") && msg.size() > 20) << msg;
     }
+    // A C array of more than 4 GiB, checked without writing it: 4097 pieces of 1 MiB.
+    static const bytes mib(1 << 20);
+    zb::block huge{0, {}};
+    huge.pieces.assign(4097, mib);
+    EXPECT_EQ(zb::check_carray({&huge, 1}, {}).f, zb::wide_fault::too_far);
+    huge.pieces.pop_back();
+    huge.pieces.pop_back();
+    EXPECT_EQ(zb::check_carray({&huge, 1}, {}).f, zb::wide_fault::none);
+
     // The empty image where a format can say so.
     std::string s;
     EXPECT_EQ(zb::write_titxt({}, {}, zb::string_sink(s)).f, zb::wide_fault::none);
@@ -752,6 +785,11 @@ TEST_F(zorbin_textfmt, large_images_go_out_in_large_blocks)
                            k->bytes += n;
                            return true;
                        }};
+    // A sink that fails stops the writer, which says so.
+    const zb::sink broken{&c, [](void* ctx, const char*, std::size_t) {
+                              static_cast<counted*>(ctx)->calls++;
+                              return false;
+                          }};
     zb::wide_args a;
     a.width = 4;
     for (writer f : {zb::write_vmem, zb::write_mif, zb::write_coe, zb::write_titxt, zb::write_carray}) {
@@ -759,6 +797,9 @@ TEST_F(zorbin_textfmt, large_images_go_out_in_large_blocks)
         ASSERT_EQ(f({&whole, 1}, a, out).f, zb::wide_fault::none);
         EXPECT_GT(c.bytes, 8u << 20);
         EXPECT_LE(c.calls, c.bytes / (128 << 10) + 2);
+        c = {};
+        EXPECT_EQ(f({&whole, 1}, a, broken).f, zb::wide_fault::write_error);
+        EXPECT_EQ(c.calls, 1u);
     }
 }
 

@@ -69,7 +69,7 @@ bool put_words(out_buffer& w, char*& at, byte_reader& r, unsigned char* buf,
     const char* const full = w.full();
     // The run so far: count words of value from word first on; next, the word after it.
     std::uint64_t first = 0, count = 0, value = 0, next = 0;
-    const std::uint64_t gap_word = 0x0101010101010101 * fill >> (64 - 8 * W);
+    const std::uint64_t gap_word = std::uint64_t{0x0101010101010101} * fill >> (64 - 8 * W);
     for (const span_of& s : spans) {
         if (const std::uint64_t gap = (s.lo - start) / W - next; gap > 0) {
             if (count == 0 || value != gap_word) {
