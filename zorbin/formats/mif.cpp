@@ -74,7 +74,7 @@ bool put_words(out_buffer& w, char*& at, byte_reader& r, unsigned char* buf,
         if (const std::uint64_t gap = (s.lo - start) / W - next; gap > 0) {
             if (count == 0 || value != gap_word) {
                 if (count > 0) {
-                    if (p > full && (w.commit(p), p = w.room()) == nullptr)
+                    if (!line_room(w, p, full))
                         return false;
                     p = put_line<W, D>(p, first, count, value);
                 }
@@ -95,7 +95,7 @@ bool put_words(out_buffer& w, char*& at, byte_reader& r, unsigned char* buf,
                     continue;
                 }
                 if (count > 0) {
-                    if (p > full && (w.commit(p), p = w.room()) == nullptr)
+                    if (!line_room(w, p, full))
                         return false;
                     p = put_line<W, D>(p, first, count, value);
                 }
@@ -106,10 +106,10 @@ bool put_words(out_buffer& w, char*& at, byte_reader& r, unsigned char* buf,
             a += n;
         }
     }
-    if (p > full && (w.commit(p), p = w.room()) == nullptr)
+    if (!line_room(w, p, full))
         return false;
     p = put_line<W, D>(p, first, count, value);
-    if (p > full && (w.commit(p), p = w.room()) == nullptr)
+    if (!line_room(w, p, full))
         return false;
     at = p;
     return true;

@@ -64,7 +64,7 @@ wide_error write_vmem(std::span<const block> blocks, const wide_args& a, const s
 
 // -mif: WIDTH (bits) and DEPTH (words from the start, the -range start or 0, to the image's
 // end), radixes HEX, then "ADDR : WORD;" or "[A..B] : WORD;" for a run of equal words, with
-// word addresses from the start; gaps hold the fill byte, 0 without one.
+// word addresses from the start in 4, 8 or 16 digits; gaps hold the fill byte, 0 without one.
 wide_error check_mif(std::span<const block> blocks, const wide_args& a);
 wide_error write_mif(std::span<const block> blocks, const wide_args& a, const sink& out);
 

@@ -50,16 +50,17 @@ inline wide_error start_check(const wide_args& a, std::span<const span_of> spans
     return {};
 }
 
-// Room for the next line at p, flushing what is before it when the buffer is full: false
-// when that failed.
-inline bool line_room(out_buffer& w, char*& p)
+// Room for the next line at p, flushing what is before it when p is past full (w.full(),
+// which a hot loop keeps in a local): false when that failed.
+inline bool line_room(out_buffer& w, char*& p, const char* full)
 {
-    if (p <= w.full())
+    if (p <= full) [[likely]]
         return true;
     w.commit(p);
     p = w.room();
     return p != nullptr;
 }
+inline bool line_room(out_buffer& w, char*& p) { return line_room(w, p, w.full()); }
 
 // Hex digits needed for v, at least one.
 inline int hex_width(std::uint64_t v)
