@@ -407,7 +407,7 @@ elf_error read_symbols(const reader& r, const layout& l, const table& sh, elf_im
 
 // The orders the look-ups search: placed sections by load address, symbols by section and
 // address (in table order where those are equal).
-void index(elf_image& e)
+void order_for_lookups(elf_image& e)
 {
     for (const elf_section& s : e.sections)
         if (s.placed)
@@ -529,7 +529,7 @@ elf_image read_elf(const elf_args& args)
         return fail(err(elf_fault::nothing));
     if (elf_error e = join(pieces, sh.count > 0 ? "section" : "segment", img); e.f != elf_fault::none)
         return fail(e);
-    index(r);
+    order_for_lookups(r);
     return r;
 }
 

@@ -41,7 +41,7 @@ struct elf_error {
 
 // One section header as the file has it.
 struct elf_section {
-    std::string_view name{};  // its bytes up to the NUL, raw; empty where the name table has none
+    std::string_view name{};  // its bytes up to the NUL, raw; empty where the table has none
     std::uint64_t index = 0;
     std::uint32_t type = 0;  // sh_type
     std::uint64_t flags = 0, addr = 0, offset = 0, size = 0;  // sh_flags, sh_addr, ...
@@ -81,7 +81,7 @@ struct elf_image {
     elf_error error;    // what is wrong with the file, if anything; then the rest is empty
     std::vector<elf_section> sections;  // every section header in header order, 0 included
     // The symbols of .symtab, or of .dynsym where there is none, in table order without the
-    // null symbol, and which table gave them.
+    // null symbol, and the section of the table that gave them (0: none).
     std::vector<elf_symbol> symbols;
     std::uint64_t symtab = 0;
     // What is wrong with the symbol table, if anything: the image is read all the same, and
