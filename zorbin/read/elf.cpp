@@ -350,12 +350,12 @@ void place(const reader& r, const program& prog, const elf_args& args,
     }
 }
 
-// The first section of the type, if any.
+// The first section of the type, if any; section 0 is none, whatever its type says.
 const elf_section* first_of(const std::vector<elf_section>& secs, std::uint32_t type)
 {
-    for (const elf_section& s : secs)
-        if (s.type == type)
-            return &s;
+    for (std::size_t k = 1; k < secs.size(); ++k)
+        if (secs[k].type == type)
+            return &secs[k];
     return nullptr;
 }
 
