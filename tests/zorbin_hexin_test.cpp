@@ -51,7 +51,8 @@ std::map<std::uint64_t, unsigned char> expected(const trip_row& r, const bytes& 
         d.resize((d.size() + 1) / 2 * 2, 0xFF);
     const std::uint64_t at = r.format == zb::ihf ? r.base / 4 * 4 : r.base;
     std::map<std::uint64_t, unsigned char> m;
-    for (std::size_t k = 0; k < d.size(); ++k)
+    // Fill past the format's last address has none to go to.
+    for (std::size_t k = 0; k < d.size() && at + k <= zb::formats[r.format].limit; ++k)
         m[at + k] = d[k];
     return m;
 }
@@ -62,6 +63,7 @@ constexpr trip_row trips[] = {
     {zb::cosmac, 0xFF00, 0xFF, "up to the limit"},
     {zb::fairbug, 0x100, 3, "last record filled"},
     {zb::fairbug, 0x8000, 64, "whole records"},
+    {zb::fairbug, 0xFFFC, 3, "last record filled past 0xFFFF"},
     {zb::mostech, 0, 300, "many records"},
     {zb::mostech, 0xFFF0, 0xF, "at the limit"},
     {zb::exorciser, 0x10, 17, "one past a record"},
@@ -223,6 +225,80 @@ TEST_F(zorbin_hexin, srec_cat_files_of_every_format_give_the_image)
             const th::result c = tool({"srec_cmp", "ours.s37", "want.s37"});
             EXPECT_EQ(c.status, 0) << c.err << th::read_file(path("theirs.hex"));
         }
+    }
+}
+
+// srec_cat as the second reader of two corners: a fairbug file whose last record zorbin filled
+// past 0xFFFF (the fill with no address dropped), and the entry point in the end record of
+// an Intel file with 16-bit addresses.
+TEST_F(zorbin_hexin, srec_cat_reads_the_image_and_entry_zorbin_reads)
+{
+    REQUIRE_TOOL("srec_cat");
+    REQUIRE_TOOL("srec_cmp");
+    th::write_file(path("abc.bin"), "abc");
+    struct row {
+        const char* what;
+        std::vector<std::string> make;  // writes in.hex
+        const char* option;              // srec_cat's name for it
+        const char* entry;               // zorbin's S7 record of it
+    };
+    const row rows[] = {
+        {"fairbug filled past 0xFFFF",
+         {"zorbin", "-fairbug", "-bin", "-base", "0xFFFC", "abc.bin", "in.hex"}, "-FAIrchild",
+         "S70500000000FA"},
+        {"i8hex end record with an entry point",
+         {"srec_cat", "abc.bin", "-binary", "-offset", "0x100", "-execution-start-address",
+          "0x1234", "-o", "in.hex", "-intel", "-address-length=2"},
+         "-intel", "S70500001234B4"},
+        {"i8hex end record without one",
+         {"srec_cat", "abc.bin", "-binary", "-offset", "0x100", "-o", "in.hex", "-intel",
+          "-address-length=2"},
+         "-intel", "S70500000000FA"},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.what);
+        const std::vector<std::string> args(r.make.begin() + 1, r.make.end());
+        const th::result m = r.make[0] == "zorbin" ? zorbin(args) : tool(r.make);
+        ASSERT_EQ(m.status, 0) << m.out << m.err;
+        const th::result z = zorbin({"-motorola32", "in.hex", "ours.s37"});
+        ASSERT_EQ(z.status, 0) << z.out;
+        EXPECT_TRUE(th::read_file(path("ours.s37")).ends_with(std::string(r.entry) + "\r\n"));
+        const th::result t = tool({"srec_cat", "in.hex", r.option, "-crop", "0", "0x10000", "-o",
+                                   "theirs.s37", "-motorola", "-address-length=4"});
+        ASSERT_EQ(t.status, 0) << t.err;
+        const th::result c = tool({"srec_cmp", "ours.s37", "theirs.s37"});
+        EXPECT_EQ(c.status, 0) << c.err << th::read_file(path("in.hex"));
+    }
+}
+
+// A file of records without one data byte is refused, as an ELF file without loadable
+// contents is; srec_cat finds no data in them either.
+TEST_F(zorbin_hexin, files_without_data_are_refused)
+{
+    REQUIRE_TOOL("srec_cat");
+    struct row {
+        std::string text;
+        const char* option;  // srec_cat's name for it
+    };
+    const row rows[] = {
+        {":00000001FF\r\n", "-intel"},
+        {":020000040800F2\r\n:00000001FF\r\n", "-intel"},
+        {"S0030000FC\r\nS9030000FC\r\n", "-motorola"},
+        {"S0100\r\n*\r\n", "-FAIrchild"},
+        {";0000000000\r\n", "-MOS_Technologies"},
+        {":000000\r\n", "-SIGnetics"},
+        {"/00000000\r\n", "-Tektronix"},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.text);
+        th::write_file(path("in.hex"), r.text);
+        const th::result z = zorbin({"-motorola32", "in.hex", "out.s37"});
+        EXPECT_EQ(z.out, "Bad hex file in.hex: no data records\r\n");
+        EXPECT_EQ(z.err, "");
+        EXPECT_EQ(z.status, 1);
+        EXPECT_FALSE(std::filesystem::exists(path("out.s37")));
+        const th::result t = tool({"srec_cat", "in.hex", r.option, "-o", "-", "-hexdump"});
+        EXPECT_EQ(t.out, "") << t.err;
     }
 }
 
@@ -452,6 +528,14 @@ const broken_row broken[] = {
     {":0A0100004041424344454647484948|:0F01050045464748494A4B4C4D4E4F5051525377|:0101070047B0|:00000001FF", ""},
     {":0A0100004041424344454647484948|:0F01050045464748494A4B4C4D4E4F5051525377|:01010700995E|:00000001FF",
      "line 3: address 0x00000107 was given 0x47 before, here 0x99"},
+    // Entry points: the same twice, or an end record with its low 16 bits, is one; two are refused.
+    {":0100000041BE|:0400000508000101ED|:0400000508000101ED|:00010101FD", ""},
+    {":0100000041BE|:0400000508000101ED|:0400000508000201EC|:00000001FF",
+     "line 3: entry point was given 0x08000101 before, here 0x08000201"},
+    {":0100000041BE|:0400000308000101EF|:0400000508000101ED|:00000001FF",
+     "line 3: entry point was given 0x00008101 before, here 0x08000101"},
+    {":0100000041BE|:0400000508000101ED|:00123401B9",
+     "line 3: entry point was given 0x08000101 before, here 0x00001234"},
     // S-records
     {"S1060100010203F2|S9030000FC", ""},
     {"S1060100010203F2|S1060100010203F3", "line 2: checksum 0xF3, should be 0xF2"},
@@ -482,6 +566,10 @@ const broken_row broken[] = {
     {"S0100|Y010203FFFFFFFFFFC|*", "line 2: bad character 'Y' in column 1"},
     {"S0100|X010203FFFFFFFFFFC|*|X010203FFFFFFFFFFC", "line 4: text after the end record"},
     {"S0100|S01000", "line 2: address record of 6 characters, not 5"},
+    // Fill past 0xFFFF is dropped; data there, or a record after it, is refused.
+    {"SFFFC|X010203FFFFFFFFFFC|*", ""},
+    {"SFFFC|X010203FFFFFF00FFE|*", "line 2: data runs past address 0xFFFF"},
+    {"SFFF8|X01020304050607084|XFFFFFFFFFFFFFFFF0|*", "line 3: data runs past address 0xFFFF"},
     // mostech
     {";030100010203000A|;010200040007|;0000020002", ""},
     {";030100010203000A|;010200040008|;0000020002", "line 2: checksum 0x0008, should be 0x0007"},

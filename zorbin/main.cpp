@@ -124,7 +124,7 @@ std::optional<std::string> read_image(zb::loaded& in, const zb::options& opt,
 {
     const std::string name(zb::infile_name(opt));
     if (r.elf) {
-        zb::elf_image e = zb::read_elf(in.bytes());
+        zb::elf_image e = zb::read_elf({.file = in.bytes()});
         if (e.error.f != zb::elf_fault::none)
             return zb::elf_message(name, e.error);
         img = std::move(e.img);

@@ -58,6 +58,8 @@ enum class hex_fault {
     ihf_size,           // ihf: a: the record's characters
     ihf_count,          // ihf: count a for b data bytes, not c
     end_with_data,      // ihf: an end record with data
+    entry_twice,        // entry point a given by an earlier record, b by this one
+    no_data,            // the whole file: records without a data byte
 };
 
 struct hex_error {
@@ -111,6 +113,9 @@ struct hex_in {
     // Room for n bytes at addr, the next in the buffer; nullptr (with error set) when they
     // would pass limit, the highest address the format can carry.
     unsigned char* take(std::uint64_t addr, std::size_t n, std::uint64_t limit);
+    // The entry point a record gives; false (with error set) when an earlier record gave
+    // another, which is refused as two bytes for one address are.
+    bool start_at(std::uint64_t addr);
     bool fail(const hex_error& e)
     {
         error = e;

@@ -31,6 +31,14 @@ unsigned char* hex_in::take(std::uint64_t addr, std::size_t n, std::uint64_t lim
     return to;
 }
 
+bool hex_in::start_at(std::uint64_t addr)
+{
+    if (entry && *entry != addr)
+        return fail(hex_fault::entry_twice, *entry, addr);
+    entry = addr;
+    return true;
+}
+
 bool decode(const char* s, std::size_t n, unsigned char* to, std::uint32_t& sum)
 {
     unsigned bad = 0;
@@ -223,6 +231,12 @@ hex_image read_hex(std::span<const unsigned char> file, fmt format)
         return r;
     }
     r.format = in.word != none ? in.word : format;
+    // As an ELF file without loadable contents is refused: an empty image would be written
+    // as a file of no data, a failure reported as success.
+    if (in.runs.empty()) {
+        r.error = {hex_fault::no_data};
+        return r;
+    }
 
     std::vector<sourced> runs;
     runs.reserve(in.runs.size());
@@ -348,14 +362,18 @@ std::string hex_what(const hex_error& e)
         return "count " + hexn(e.a) + " for " + num(e.b) + " data bytes, not " + hexn(e.c);
     case hex_fault::end_with_data:
         return "end record with data";
+    case hex_fault::entry_twice:
+        return "entry point was given " + hexn(e.a, 8) + " before, here " + hexn(e.b, 8);
+    case hex_fault::no_data:
+        return "no data records";
     }
     return {};
 }
 
 std::string hex_message(std::string_view infile, std::size_t line, const hex_error& e)
 {
-    return "Bad hex file " + std::string(infile) + " line " + std::to_string(line) + ": " +
-           hex_what(e) + "\n";
+    const std::string at = line > 0 ? " line " + std::to_string(line) : "";
+    return "Bad hex file " + std::string(infile) + at + ": " + hex_what(e) + "\n";
 }
 
 }  // namespace zb

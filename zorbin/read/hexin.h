@@ -22,7 +22,7 @@ fmt detect_hex(std::span<const unsigned char> file, const format_table& table = 
 struct hex_image {
     image img;               // its parts in buffers the image holds, the entry point read
     fmt format = none;       // the format the records say: intel32 for a type 04, ...
-    std::size_t line = 0;    // where the fault is
+    std::size_t line = 0;    // where the fault is; 0: the whole file
     hex_error error;         // what is wrong, if anything
 };
 
@@ -33,7 +33,8 @@ hex_image read_hex(std::span<const unsigned char> file, fmt format);
 // What is wrong, as the message says it: "checksum 0x12, should be 0x34".
 std::string hex_what(const hex_error& e);
 
-// "Bad hex file <infile> line <line>: <what>\n"
+// "Bad hex file <infile> line <line>: <what>\n"; without " line <line>" for a fault of the
+// whole file (line 0).
 std::string hex_message(std::string_view infile, std::size_t line, const hex_error& e);
 
 }  // namespace zb
