@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "cli.h"
+#include "formats/dfu.h"
+#include "formats/uf2.h"
 #include "image/image.h"
 #include "image/merge.h"
 #include "image/ops.h"
@@ -18,6 +20,7 @@
 #include "read/elf.h"
 #include "read/hexin.h"
 #include "read/load.h"
+#include "read/uf2.h"
 #include "write/info.h"
 #include "write/output.h"
 
@@ -31,9 +34,86 @@ int fail(const std::string& message)
 
 int print(const std::string& text) { return zb::say(fw::std_out, text) ? 0 : 1; }
 
-zb::out_args out_of(const zb::options& opt)
+// The input's name without its folders and its extension: a DfuSe target's name by default.
+std::string_view stem(std::string_view file)
 {
-    return {opt.format, opt.fill.value_or(0xFF), zb::infile_name(opt)};
+    if (const std::size_t slash = file.find_last_of("/\\"); slash != std::string_view::npos)
+        file.remove_prefix(slash + 1);
+    if (const std::size_t dot = file.rfind('.'); dot != std::string_view::npos && dot > 0)
+        file = file.substr(0, dot);
+    return file;
+}
+
+// The UF2 inputs of a run: whether there is one, and the family read from the first.
+struct uf2_inputs {
+    bool any = false;
+    std::optional<std::uint32_t> family;
+};
+
+// What the containers take: -family, else the family of a UF2 input; -usbid; -target, else
+// the input's stem; -fill, else 00 for the rest of a UF2 page and FF for a DFU file's gaps.
+zb::container_args container_of(const zb::options& opt, const uf2_inputs& u)
+{
+    return {.family = opt.uf2_family ? opt.uf2_family : u.family,
+            .usb = opt.usbid.value_or(zb::usb_id{}),
+            .target = opt.target ? std::string_view(opt.target) : stem(zb::infile_name(opt)),
+            .fill = opt.fill.value_or(opt.format == zb::uf2 ? 0x00 : 0xFF)};
+}
+
+zb::out_args out_of(const zb::options& opt, const uf2_inputs& u = {})
+{
+    return {opt.format, opt.fill.value_or(0xFF), zb::infile_name(opt), container_of(opt, u)};
+}
+
+// Whether an input is read as UF2: named so by -input, or its first block's magic numbers.
+bool takes_uf2(std::span<const unsigned char> file, const zb::options& opt, bool bin)
+{
+    return !bin && (opt.input.k == zb::kind::uf2 ||
+                    (opt.input.k == zb::kind::detect && zb::is_uf2(file)));
+}
+
+// A UF2 file: the blocks of its family (or of the one -family picks) at their addresses. The
+// image holds its bytes, so the file's buffer goes.
+std::optional<std::string> read_uf2_file(zb::loaded& in, const std::string& name,
+                                         const zb::options& opt, zb::image& img,
+                                         uf2_inputs& seen)
+{
+    zb::uf2_image u = zb::read_uf2(in.bytes(), opt.uf2_family);
+    if (u.error.f != zb::uf2_fault::none)
+        return zb::uf2_message(name, u.error);
+    img = std::move(u.img);
+    if (!seen.any)
+        seen.family = u.family;
+    seen.any = true;
+    in.data.reset();
+    in.size = 0;
+    return {};
+}
+
+// What -info tells of a container beside the image: its blocks, elements and IDs.
+std::string container_note(const zb::options& opt, const zb::container_args& c,
+                           std::span<const zb::block> blocks, const zb::span_of& raw)
+{
+    char id[64];
+    std::snprintf(id, sizeof id, "for device %04X:%04X, bcdDevice %04X", c.usb.vid, c.usb.pid,
+                  c.usb.bcd);
+    std::size_t elements = 0;
+    for (const zb::block& b : blocks)
+        elements += b.size() > 0;
+    switch (opt.format) {
+    case zb::uf2:
+        return "uf2    " + std::to_string(zb::uf2_pages(blocks)) + " blocks of 256 bytes, " +
+               (c.family ? "family " + zb::uf2_family_text(*c.family) : "no family");
+    case zb::dfu:
+        return "dfu    from " + zb::hex_text(raw.lo, 8) + ", " + std::to_string(raw.end - raw.lo) +
+               " bytes, then the DFU suffix " + id;
+    case zb::dfuse:
+        return "dfuse  " + std::to_string(elements) + " elements, target \"" +
+               std::string(c.target.substr(0, zb::dfu_layout::name_max)) +
+               "\", then the DFU suffix " + id;
+    default:
+        return {};
+    }
 }
 
 std::string io_message(const zb::io_error& e, const zb::options& opt)
@@ -143,12 +223,37 @@ std::optional<std::string> read_image(zb::loaded& in, const zb::options& opt,
     return {};
 }
 
-// -add and -addbin: each input read as the main one is (but a plain binary only with its
-// address, and an AIF image only without a chain), then every part of every input joined into
-// the one image; a byte given twice must be the same byte.
+// An input of -add or -addbin that is not UF2: read as the main one is, but a plain binary
+// only with its address, and an AIF image only without a chain.
+std::optional<std::string> read_added(zb::loaded& file, const zb::options& o,
+                                      const std::string& name, zb::image& more)
+{
+    zb::root_result r = zb::read_root(file.bytes(), {.binaryflag = o.binaryflag,
+                                                      .baseflag = o.baseflag,
+                                                      .base = o.base,
+                                                      .outfile = nullptr});
+    if (r.error != zb::fault::none)
+        return zb::fault_message(r.error, name, 0, {});
+    if (r.aif && r.next.fragment_offset != 0)
+        return "Input " + name + " of -add is an AIF image with a chain of segments, each "
+               "written to a file of its own\n";
+    if (!o.binaryflag && !r.aif && !r.elf && r.hex == zb::none)
+        return "Input " + name + " of -add gives no addresses: a plain binary goes in with "
+               "-addbin " + name + " ADDR\n";
+    for (auto w : r.warnings)
+        zb::say(fw::std_err, w);
+    if (auto msg = read_image(file, o, r, more))
+        return msg;
+    if (o.binaryflag)
+        more.parts.front().from.why = "-addbin";
+    return {};
+}
+
+// -add and -addbin: each input read as the main one is (read_added, or as UF2), then every
+// part of every input joined into the one image; a byte given twice must be the same byte.
 std::optional<std::string> add_inputs(zb::image& img, const zb::options& opt,
                                       std::vector<zb::loaded>& files,
-                                      std::vector<zb::input_named>& inputs)
+                                      std::vector<zb::input_named>& inputs, uf2_inputs& seen)
 {
     if (opt.adds.empty())
         return {};
@@ -163,28 +268,17 @@ std::optional<std::string> add_inputs(zb::image& img, const zb::options& opt,
         o.baseflag = a.at.has_value();
         o.base = a.at.value_or(0);
         o.outfile = nullptr;
+        o.input = {};  // -input names the main input's kind only
         if (zb::io_error e = zb::load(o.infile, files[k]); e.f != zb::io_fault::none)
             return io_message(e, o);
-        zb::root_result r = zb::read_root(files[k].bytes(), {.binaryflag = o.binaryflag,
-                                                             .baseflag = o.baseflag,
-                                                             .base = o.base,
-                                                             .outfile = nullptr});
         const std::string name(a.file);
-        if (r.error != zb::fault::none)
-            return zb::fault_message(r.error, name, 0, {});
-        if (r.aif && r.next.fragment_offset != 0)
-            return "Input " + name + " of -add is an AIF image with a chain of segments, each "
-                   "written to a file of its own\n";
-        if (!a.at && !r.aif && !r.elf && r.hex == zb::none)
-            return "Input " + name + " of -add gives no addresses: a plain binary goes in with "
-                   "-addbin " + name + " ADDR\n";
-        for (auto w : r.warnings)
-            zb::say(fw::std_err, w);
         zb::image more;
-        if (auto msg = read_image(files[k], o, r, more))
+        if (takes_uf2(files[k].bytes(), o, o.binaryflag)) {
+            if (auto msg = read_uf2_file(files[k], name, o, more, seen))
+                return msg;
+        } else if (auto msg = read_added(files[k], o, name, more)) {
             return msg;
-        if (a.at)
-            more.parts.front().from.why = "-addbin";
+        }
         inputs.push_back({name, more.kind});
         for (zb::part& p : more.parts) {
             p.from.input = k + 1;
@@ -263,50 +357,79 @@ int main(int, char** argv)
         break;
     }
 
+    // -usbid and -target before any input is read; -family once the inputs say whether one
+    // of them is UF2.
+    if (auto msg = zb::needless_option(opt, true))
+        return fail(*msg);
     zb::loaded in;
     if (zb::io_error e = zb::load(opt.infile, in); e.f != zb::io_fault::none)
         return fail(io_message(e, opt));
     auto file = in.bytes();
     const std::string name(zb::infile_name(opt));
-    zb::root_result r = zb::read_root(file, {.binaryflag = opt.binaryflag,
-                                              .baseflag = opt.baseflag,
-                                              .base = opt.base,
-                                              .outfile = opt.outfile});
-    for (auto w : r.warnings)
-        zb::say(fw::std_err, w);
-    if (r.error != zb::fault::none)
-        return fail(zb::fault_message(r.error, name, 0, {}));
-    if (!r.elf && r.next.fragment_offset != 0)
-        return write_chain(file, opt, r, in);
-
     zb::image img;
-    if (auto msg = read_image(in, opt, r, img))
-        return fail(*msg);
+    uf2_inputs seen;
+    std::optional<std::string> outfile;
+    if (opt.outfile)
+        outfile = opt.outfile;
+    if (takes_uf2(file, opt, opt.binaryflag)) {
+        if (auto msg = read_uf2_file(in, name, opt, img, seen))
+            return fail(*msg);
+    } else {
+        zb::root_result r = zb::read_root(file, {.binaryflag = opt.binaryflag,
+                                                  .baseflag = opt.baseflag,
+                                                  .base = opt.base,
+                                                  .outfile = opt.outfile});
+        for (auto w : r.warnings)
+            zb::say(fw::std_err, w);
+        if (r.error != zb::fault::none)
+            return fail(zb::fault_message(r.error, name, 0, {}));
+        if (!r.elf && r.next.fragment_offset != 0) {
+            if (auto msg = zb::needless_option(opt, false))
+                return fail(*msg);
+            return write_chain(file, opt, r, in);
+        }
+        if (auto msg = read_image(in, opt, r, img))
+            return fail(*msg);
+        outfile = r.root.outfile;
+    }
     if (opt.baseflag)
         zb::rebase(img, opt.base);
     if (opt.entryflag)
         img.entry = opt.entry;
     std::vector<zb::loaded> added(opt.adds.size());
     std::vector<zb::input_named> inputs{{name, img.kind}};
-    if (auto msg = add_inputs(img, opt, added, inputs))
+    if (auto msg = add_inputs(img, opt, added, inputs, seen))
+        return fail(*msg);
+    if (auto msg = zb::needless_option(opt, seen.any))
         return fail(*msg);
     if (auto msg = finish(img, opt))
         return fail(*msg);
 
-    zb::outputs out{.jobs = {{r.root.outfile, {}, zb::blocks_of(img), img.entry, &img, {}}}};
+    zb::outputs out{.jobs = {{outfile, {}, zb::blocks_of(img), img.entry, &img, {}}}};
     zb::job& j = out.jobs.front();
-    if (opt.format == zb::raw) {
+    zb::out_args args = out_of(opt, seen);
+    // -dfu's body is what -raw writes.
+    if (opt.format == zb::raw || opt.format == zb::dfu) {
         if (zb::op_error e = zb::raw_span(img, opt.range, j.raw_span); e.f != zb::op_fault::none)
             return fail(zb::op_message(e, name));
+        args.container.lo = j.raw_span.lo;
+        args.container.end = j.raw_span.end;
+    }
+    if (opt.format == zb::raw)
         img.notes.push_back("raw    from " + zb::hex_text(j.raw_span.lo, 8) + ", " +
                             std::to_string(j.raw_span.end - j.raw_span.lo) + " bytes");
-    }
+    if (opt.format == zb::dfuse && zb::dfuse_size(j.blocks) > 0xFFFFFFFF)
+        return fail("DfuSe file of " + name + " would be " +
+                    std::to_string(zb::dfuse_size(j.blocks)) +
+                    " bytes, more than its image size field holds\n");
+    if (std::string note = container_note(opt, args.container, j.blocks, j.raw_span); !note.empty())
+        img.notes.push_back(std::move(note));
     if (opt.info)
         return print(zb::info_report({name, img.kind, j.blocks, img.parts, img.entry, img.notes,
                                       {inputs.begin() + 1, inputs.end()}}));
     if (auto msg = not_an_input(out, opt, added))
         return fail(*msg);
-    if (zb::io_error e = zb::write_outputs(out, out_of(opt), in.id); e.f != zb::io_fault::none)
+    if (zb::io_error e = zb::write_outputs(out, args, in.id); e.f != zb::io_fault::none)
         return fail(io_message(e, opt));
     return 0;
 }

@@ -18,6 +18,7 @@ namespace {
 
 constexpr std::size_t buf_size = 1u << 20;
 constexpr std::size_t direct = 64u << 10;  // a piece this large is written as it lies
+constexpr std::size_t step = 256u << 10;
 
 // The CRC DFU tools check: CRC-32 reflected, initial FFFFFFFF, no final XOR.
 constexpr crc_model dfu_crc{32, 0x04C11DB7, 0xFFFFFFFF, true, true, 0};
@@ -46,10 +47,16 @@ struct dfu_out {
     std::unique_ptr<unsigned char[]> buf{new unsigned char[buf_size]};
     std::size_t len = 0;
 
+    // In steps that stay in the cache between the CRC's reading and the write's.
     bool send(const unsigned char* p, std::size_t n)
     {
-        crc_add(crc, {p, n});
-        return out.write(out.ctx, reinterpret_cast<const char*>(p), n);
+        for (std::size_t k = 0; k < n; k += step) {
+            const std::size_t m = std::min(step, n - k);
+            crc_add(crc, {p + k, m});
+            if (!out.write(out.ctx, reinterpret_cast<const char*>(p + k), m))
+                return false;
+        }
+        return true;
     }
     bool flush()
     {
@@ -128,7 +135,8 @@ std::uint64_t elements_size(std::span<const block> blocks)
 
 std::uint64_t dfuse_size(std::span<const block> blocks)
 {
-    return dfu_layout::prefix_size + dfu_layout::target_size + elements_size(blocks);
+    return dfu_layout::prefix_size + dfu_layout::target_size + elements_size(blocks) +
+           dfu_layout::suffix_size;
 }
 
 bool write_dfu(const image_out& img, const sink& out)

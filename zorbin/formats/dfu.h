@@ -20,8 +20,8 @@ inline constexpr std::size_t name_max = 254;      // the target's name, a NUL af
 
 }  // namespace dfu_layout
 
-// The bytes of a DfuSe file of these blocks without its suffix: what its image size field
-// holds, which must fit in 32 bits.
+// The bytes of a DfuSe file of these blocks, its suffix among them: what its image size field
+// holds, as dfu-util's DfuSe packer and ST's own tools count it, which must fit in 32 bits.
 std::uint64_t dfuse_size(std::span<const block> blocks);
 
 }  // namespace zb

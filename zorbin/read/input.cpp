@@ -23,8 +23,8 @@ bool same_word(std::string_view s, std::string_view t)
 
 std::optional<input_kind> kind_of_word(std::string_view word)
 {
-    constexpr std::array<std::pair<std::string_view, kind>, 3> own{
-        {{"elf", kind::elf}, {"aif", kind::aif}, {"bin", kind::bin}}};
+    constexpr std::array<std::pair<std::string_view, kind>, 4> own{
+        {{"elf", kind::elf}, {"aif", kind::aif}, {"bin", kind::bin}, {"uf2", kind::uf2}}};
     for (auto [w, k] : own)
         if (same_word(word, w))
             return input_kind{k, none};
