@@ -53,12 +53,14 @@ void check(const std::vector<golden>& cases)
 
 const bytes three{1, 2, 3};
 
-// Every format's row names its reader and its record writer: the dispatch has no fallback.
+// Every format's row names its reader, the shape detection looks for, and its record writer:
+// the dispatch has no fallback.
 TEST(zorbin_engine, every_row_has_a_reader_and_a_writer)
 {
     for (zb::fmt f : zb::hex_formats) {
         SCOPED_TRACE(std::string(zb::formats[f].word));
         EXPECT_NE(zb::formats[f].read, nullptr);
+        EXPECT_NE(zb::formats[f].shape, nullptr);
         EXPECT_NE(zb::formats[f].write, nullptr);
     }
 }

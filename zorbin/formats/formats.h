@@ -47,6 +47,10 @@ struct hex_in;
 struct out_buffer;
 using piece = std::span<const unsigned char>;
 using line_reader = bool (*)(hex_in& in, std::string_view line);
+// Whether line, the first of a file, has the shape of the format's records (its start, only
+// the characters they hold, the length their count says); next is the line after it. Such a
+// file is hex text of the format, and a fault in that line is an error, not a plain binary.
+using line_shape = bool (*)(std::string_view line, std::string_view next);
 using record_writer = bool (*)(out_buffer& w, std::span<const piece> pieces,
                                std::uint32_t base, std::uint32_t& records);
 // The start text of format f for an image of size bytes whose first block is at base.
@@ -66,6 +70,16 @@ bool read_signetics(hex_in&, std::string_view);
 bool read_tektronix(hex_in&, std::string_view);
 bool read_sdsmac(hex_in&, std::string_view);
 bool read_ihf(hex_in&, std::string_view);
+
+bool shape_cosmac(std::string_view, std::string_view);
+bool shape_fairbug(std::string_view, std::string_view);
+bool shape_mostech(std::string_view, std::string_view);
+bool shape_srec(std::string_view, std::string_view);
+bool shape_intel(std::string_view, std::string_view);
+bool shape_signetics(std::string_view, std::string_view);
+bool shape_tektronix(std::string_view, std::string_view);
+bool shape_sdsmac(std::string_view, std::string_view);
+bool shape_ihf(std::string_view, std::string_view);
 
 bool write_cosmac(out_buffer&, std::span<const piece>, std::uint32_t, std::uint32_t&);
 bool write_fairbug(out_buffer&, std::span<const piece>, std::uint32_t, std::uint32_t&);
@@ -108,6 +122,7 @@ struct format_row {
     end_writer finish;      // its end text; none: the end column
     std::uint64_t entry_max;  // highest entry point the end record carries; 0: it has no field
     std::string_view between;  // text between two records of a block
+    line_shape shape;       // the shape of its records, which detection looks for
 };
 
 // The rows by format number.
@@ -132,46 +147,46 @@ inline constexpr std::uint64_t past_4g = 0x100000000;
 inline constexpr format_table formats{{{
     // no format 0
     {"", "", 0, 0, 16, "", sum_rule::none, page_rule::none, true, nullptr, false, nullptr,
-     nullptr, nullptr, 0, ""},
+     nullptr, nullptr, 0, "", nullptr},
     {"cosmac", "-Cosmac       RCA Cosmac format\n", 0xFFFF, 0xFFFF, 16, "\r\n",
      sum_rule::none, page_rule::none, false,
-     read_cosmac, false, write_cosmac, start_cosmac, nullptr, 0, ",\r\n"},  // cosmac.cpp
+     read_cosmac, false, write_cosmac, start_cosmac, nullptr, 0, ",\r\n", shape_cosmac},  // cosmac.cpp
     {"fairbug", "-Fairbug      Fairchild Fairbug format\n", 0xFFFF, 0xFFFF, 8, "*\r\n",
      sum_rule::nibble4, page_rule::none, false,
-     read_fairbug, false, write_fairbug, start_fairbug, nullptr, 0, ""},  // fairbug.cpp
+     read_fairbug, false, write_fairbug, start_fairbug, nullptr, 0, "", shape_fairbug},  // fairbug.cpp
     {"mostech", "-MOSTech      MOS Technology format\n", 0xFFFF, 0xFFFF, 16, ";00",
      sum_rule::plain16, page_rule::none, true,
-     read_mostech, true, write_mostech, nullptr, end_mostech, 0, ""},  // mostech.cpp
+     read_mostech, true, write_mostech, nullptr, end_mostech, 0, "", shape_mostech},  // mostech.cpp
     {"exorciser", "-EXORciser    Motorola EXORciser format (16 bit 'S' records)\n", 0xFFFF,
      0xFFFF, 16, "S9030000FC\r\n", sum_rule::ones8, page_rule::none, true,
-     read_srec, false, write_srec<exorciser>, nullptr, end_srec, 0xFFFF, ""},  // srec.cpp
+     read_srec, false, write_srec<exorciser>, nullptr, end_srec, 0xFFFF, "", shape_srec},  // srec.cpp
     {"mds", "-MDS          Intel Intellec 8/MDS format\n", 0xFFFF, 0xFFFF, 16,
      ":00000001FF\r\n", sum_rule::twos8, page_rule::none, true,
-     read_intel, true, write_intel<mds>, nullptr, nullptr, 0, ""},  // intel.cpp
+     read_intel, true, write_intel<mds>, nullptr, nullptr, 0, "", shape_intel},  // intel.cpp
     {"signetics", "-Signetics    Signetics Absolute Object format\n", 0xFFFF, 0xFFFF, 16,
      ":000000\r\n", sum_rule::rotate8, page_rule::none, true,
-     read_signetics, true, write_signetics, nullptr, nullptr, 0, ""},  // signetics.cpp
+     read_signetics, true, write_signetics, nullptr, nullptr, 0, "", shape_signetics},  // signetics.cpp
     {"tektronix", "-Tektronix    Tektronix Hexadecimal format\n", 0xFFFF, 0xFFFF, 16,
      "/00000000\r\n", sum_rule::nibble8, page_rule::none, true,
-     read_tektronix, false, write_tektronix, nullptr, nullptr, 0, ""},  // tektronix.cpp
+     read_tektronix, false, write_tektronix, nullptr, nullptr, 0, "", shape_tektronix},  // tektronix.cpp
     {"exormacs", "-EXORmacs     Motorola EXORmacs format (24 bit 'S' records)\n", 0xFFFF,
      0xFFFF, 16, "S9030000FC\r\n", sum_rule::ones8, page_rule::none, true,
-     read_srec, false, write_srec<exormacs>, nullptr, end_srec, 0xFFFFFF, ""},  // srec.cpp
+     read_srec, false, write_srec<exormacs>, nullptr, end_srec, 0xFFFFFF, "", shape_srec},  // srec.cpp
     {"mcs86", "-MCS86        Intel MCS-86 Hexadecimal format\n", 0xFFFFF, 0xFFFFF, 16,
      ":00000001FF\r\n", sum_rule::twos8, page_rule::segment, true,
-     read_intel, true, write_intel<mcs86>, start_page, nullptr, 0, ""},  // intel.cpp
+     read_intel, true, write_intel<mcs86>, start_page, nullptr, 0, "", shape_intel},  // intel.cpp
     {"sdsmac", "-SDSMAC       Texas Instruments SDSMAC format\n", 0xFFFF, 0xFFFF, 16, ":\r\n",
      sum_rule::chars16, page_rule::none, true,
-     read_sdsmac, true, write_sdsmac, start_sdsmac, nullptr, 0, ""},  // sdsmac.cpp
+     read_sdsmac, true, write_sdsmac, start_sdsmac, nullptr, 0, "", shape_sdsmac},  // sdsmac.cpp
     {"motorola32", "-Motorola32   Motorola 32-Bit format (32 bit 'S' records)\n", 0xFFFFFFFF,
      past_4g, 16, "S70500000000FA\r\n", sum_rule::ones8, page_rule::none, true,
-     read_srec, false, write_srec<motorola32>, nullptr, end_srec, 0xFFFFFFFF, ""},  // srec.cpp
+     read_srec, false, write_srec<motorola32>, nullptr, end_srec, 0xFFFFFFFF, "", shape_srec},  // srec.cpp
     {"intel32", "-Intel32      Intel Hex-32 format\n", 0xFFFFFFFF, past_4g, 16,
      ":00000001FF\r\n", sum_rule::twos8, page_rule::linear, true,
-     read_intel, true, write_intel<intel32>, start_page, end_intel32, 0xFFFFFFFF, ""},  // intel.cpp
+     read_intel, true, write_intel<intel32>, start_page, end_intel32, 0xFFFFFFFF, "", shape_intel},  // intel.cpp
     {"ihf", "-IHF          Extended Intellec Hex format\n", 0x3FFFF, 0x3FFFF, 32,
      ":00 0000 01 FF\r\n", sum_rule::twos8, page_rule::none, true,
-     read_ihf, true, write_ihf, nullptr, nullptr, 0, ""},  // ihf.cpp
+     read_ihf, true, write_ihf, nullptr, nullptr, 0, "", shape_ihf},  // ihf.cpp
 }}};
 
 // Every format has its row, in its place, with its word: a format added to fmt without one
