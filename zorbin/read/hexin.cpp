@@ -224,8 +224,9 @@ fmt detect_hex(std::span<const unsigned char> file)
     const opening o = opening_of(text_of(file));
     if (o.line.empty())
         return none;
-    // The first line gives at most half its length in bytes.
-    std::unique_ptr<unsigned char[]> scratch(new unsigned char[o.line.size() / 2 + 2]);
+    // The first line gives at most half its length in bytes; a line no format's shape fits
+    // needs no room.
+    std::unique_ptr<unsigned char[]> scratch;
     fmt shaped = none;
     for (const fmt f : hex_formats) {
         const format_row& row = formats[f];
@@ -234,6 +235,8 @@ fmt detect_hex(std::span<const unsigned char> file)
             tried = tried || (g < f && formats[g].read == row.read);
         if (tried || !row.read || !row.shape || !row.shape(o.line, o.next))
             continue;
+        if (!scratch)
+            scratch.reset(new unsigned char[o.line.size() / 2 + 2]);
         hex_in in;
         in.buf = scratch.get();
         in.line = in.first = o.number;
