@@ -17,10 +17,8 @@
 #include "image/ops.h"
 #include "platform.h"
 #include "read/aif.h"
-#include "read/elf.h"
-#include "read/hexin.h"
+#include "read/input.h"
 #include "read/load.h"
-#include "read/uf2.h"
 #include "write/info.h"
 #include "write/output.h"
 
@@ -29,6 +27,22 @@ namespace {
 int fail(const std::string& message)
 {
     zb::report(message);
+    return 1;
+}
+
+// What stops the run: its message, on standard output unless that is an input file, where
+// the message would land in the bytes being read.
+struct stop {
+    std::string message;
+    bool to_err = false;
+    stop(std::string m, bool e = false) : message(std::move(m)), to_err(e) {}
+};
+
+int fail(const stop& s)
+{
+    if (!s.to_err)
+        return fail(s.message);
+    zb::say(fw::std_err, s.message);
     return 1;
 }
 
@@ -44,10 +58,18 @@ std::string_view stem(std::string_view file)
     return file;
 }
 
-// The UF2 inputs of a run: whether there is one, and the family read from the first.
+// The UF2 inputs of a run: whether there is one, and the family the first one names.
 struct uf2_inputs {
     bool any = false;
     std::optional<std::uint32_t> family;
+    void saw(const zb::input_read& r)
+    {
+        if (r.kind.k != zb::kind::uf2)
+            return;
+        if (!any)
+            family = r.family;
+        any = true;
+    }
 };
 
 // What the containers take: -family, else the family of a UF2 input; -usbid; -target, else
@@ -65,33 +87,8 @@ zb::out_args out_of(const zb::options& opt, const uf2_inputs& u = {})
     return {opt.format, opt.fill.value_or(0xFF), zb::infile_name(opt), container_of(opt, u)};
 }
 
-// Whether an input is read as UF2: named so by -input, or its first block's magic numbers.
-bool takes_uf2(std::span<const unsigned char> file, const zb::options& opt, bool bin)
-{
-    return !bin && (opt.input.k == zb::kind::uf2 ||
-                    (opt.input.k == zb::kind::detect && zb::is_uf2(file)));
-}
-
-// A UF2 file: the blocks of its family (or of the one -family picks) at their addresses. The
-// image holds its bytes, so the file's buffer goes.
-std::optional<std::string> read_uf2_file(zb::loaded& in, const std::string& name,
-                                         const zb::options& opt, zb::image& img,
-                                         uf2_inputs& seen)
-{
-    zb::uf2_image u = zb::read_uf2(in.bytes(), opt.uf2_family);
-    if (u.error.f != zb::uf2_fault::none)
-        return zb::uf2_message(name, u.error);
-    img = std::move(u.img);
-    if (!seen.any)
-        seen.family = u.family;
-    seen.any = true;
-    in.data.reset();
-    in.size = 0;
-    return {};
-}
-
-// What -info tells of a container beside the image: its blocks, elements and IDs.
-std::string container_note(const zb::options& opt, const zb::container_args& c,
+// What -info tells of a container beside the image: its blocks or elements, family, IDs.
+std::string container_note(zb::fmt f, const zb::container_args& c,
                            std::span<const zb::block> blocks, const zb::span_of& raw)
 {
     char id[64];
@@ -100,7 +97,7 @@ std::string container_note(const zb::options& opt, const zb::container_args& c,
     std::size_t elements = 0;
     for (const zb::block& b : blocks)
         elements += b.size() > 0;
-    switch (opt.format) {
+    switch (f) {
     case zb::uf2:
         return "uf2    " + std::to_string(zb::uf2_pages(blocks)) + " blocks of 256 bytes, " +
                (c.family ? "family " + zb::uf2_family_text(*c.family) : "no family");
@@ -121,22 +118,15 @@ std::string io_message(const zb::io_error& e, const zb::options& opt)
     return zb::io_message(e, zb::infile_name(opt), opt.format);
 }
 
-std::string aif_kind(const zb::root_result& r)
+// Standard output may be none of the inputs: the records, the report or a message written
+// there would overwrite the file while it is read. Refused as a named output is, on standard
+// error.
+std::optional<stop> stdout_is(const zb::loaded& in, const zb::options& opt)
 {
-    return r.next.byte_reversing ? "AIF image, byte-reversed header words" : "AIF image";
-}
-
-// The root segment of an AIF image without a chain, or a plain binary, as an image.
-zb::image segment_image(std::span<const unsigned char> file, const zb::options& opt,
-                        const zb::root_result& r)
-{
-    const zb::segment& s = r.root;
-    zb::image img;
-    img.kind = r.aif ? aif_kind(r) : "plain binary";
-    const auto offset = static_cast<std::uint64_t>(s.data.data() - file.data());
-    img.parts.push_back({s.data, {r.aif ? "ROOT" : "file", s.base, s.base, offset,
-                                  opt.baseflag ? "-base" : r.aif ? "image base" : "plain binary at 0"}});
-    return img;
+    fw::file_id id;
+    if (!fw::id_of(fw::std_out, id) || id != in.id)
+        return {};
+    return stop(io_message({zb::io_fault::output_is_input, "standard output"}, opt), true);
 }
 
 // The output of an AIF segment.
@@ -189,71 +179,20 @@ int write_chain(std::span<const unsigned char> file, const zb::options& opt, zb:
             blocks.push_back(j.blocks.front());
         const std::optional<std::uint64_t> entry =
             opt.entryflag ? std::optional<std::uint64_t>(opt.entry) : std::nullopt;
-        return print(zb::info_report({name, aif_kind(r), blocks, parts, entry, {}, {}}));
+        return print(zb::info_report(
+            {name, std::string(zb::aif_kind(r.next)), blocks, parts, entry, {}, {}}));
     }
     if (zb::io_error e = zb::write_outputs(out, out_of(opt), in.id); e.f != zb::io_fault::none)
         return fail(io_message(e, opt));
     return broken ? fail(*broken) : 0;
 }
 
-// The image of one input that is not an AIF image with a chain: ELF, hex text, the root of an
-// AIF image, or a plain binary; the message that stops the run, if any. The image of hex text
-// holds its own bytes, so the file's buffer goes.
-std::optional<std::string> read_image(zb::loaded& in, const zb::options& opt,
-                                      const zb::root_result& r, zb::image& img)
-{
-    const std::string name(zb::infile_name(opt));
-    if (r.elf) {
-        zb::elf_image e = zb::read_elf({.file = in.bytes()});
-        if (e.error.f != zb::elf_fault::none)
-            return zb::elf_message(name, e.error);
-        img = std::move(e.img);
-    } else if (r.hex != zb::none) {
-        zb::hex_image h = zb::read_hex(in.bytes(), r.hex);
-        if (h.error.f != zb::hex_fault::none)
-            return zb::hex_message(name, h.line, h.error);
-        img = std::move(h.img);
-        img.kind = "hex text, " + std::string(zb::formats[h.format].word) +
-                   " records";
-        in.data.reset();
-        in.size = 0;
-    } else {
-        img = segment_image(in.bytes(), opt, r);
-    }
-    return {};
-}
-
-// An input of -add or -addbin that is not UF2: read as the main one is, but a plain binary
-// only with its address, and an AIF image only without a chain.
-std::optional<std::string> read_added(zb::loaded& file, const zb::options& o,
-                                      const std::string& name, zb::image& more)
-{
-    zb::root_result r = zb::read_root(file.bytes(), {.binaryflag = o.binaryflag,
-                                                      .baseflag = o.baseflag,
-                                                      .base = o.base,
-                                                      .outfile = nullptr});
-    if (r.error != zb::fault::none)
-        return zb::fault_message(r.error, name, 0, {});
-    if (r.aif && r.next.fragment_offset != 0)
-        return "Input " + name + " of -add is an AIF image with a chain of segments, each "
-               "written to a file of its own\n";
-    if (!o.binaryflag && !r.aif && !r.elf && r.hex == zb::none)
-        return "Input " + name + " of -add gives no addresses: a plain binary goes in with "
-               "-addbin " + name + " ADDR\n";
-    for (auto w : r.warnings)
-        zb::say(fw::std_err, w);
-    if (auto msg = read_image(file, o, r, more))
-        return msg;
-    if (o.binaryflag)
-        more.parts.front().from.why = "-addbin";
-    return {};
-}
-
-// -add and -addbin: each input read as the main one is (read_added, or as UF2), then every
-// part of every input joined into the one image; a byte given twice must be the same byte.
-std::optional<std::string> add_inputs(zb::image& img, const zb::options& opt,
-                                      std::vector<zb::loaded>& files,
-                                      std::vector<zb::input_named>& inputs, uf2_inputs& seen)
+// -add and -addbin: each input read as the main one is (but a plain binary only with its
+// address, and an AIF image only without a chain), then every part of every input joined into
+// the one image; a byte given twice must be the same byte.
+std::optional<stop> add_inputs(zb::image& img, const zb::options& opt,
+                               std::vector<zb::loaded>& files,
+                               std::vector<zb::input_named>& inputs, uf2_inputs& seen)
 {
     if (opt.adds.empty())
         return {};
@@ -264,21 +203,32 @@ std::optional<std::string> add_inputs(zb::image& img, const zb::options& opt,
         const zb::added& a = opt.adds[k];
         zb::options o = opt;
         o.infile = a.file;
-        o.binaryflag = a.at.has_value();
-        o.baseflag = a.at.has_value();
-        o.base = a.at.value_or(0);
-        o.outfile = nullptr;
-        o.input = {};  // -input names the main input's kind only
         if (zb::io_error e = zb::load(o.infile, files[k]); e.f != zb::io_fault::none)
             return io_message(e, o);
+        if (auto s = stdout_is(files[k], o))
+            return s;
         const std::string name(a.file);
-        zb::image more;
-        if (takes_uf2(files[k].bytes(), o, o.binaryflag)) {
-            if (auto msg = read_uf2_file(files[k], name, o, more, seen))
-                return msg;
-        } else if (auto msg = read_added(files[k], o, name, more)) {
-            return msg;
-        }
+        zb::input_read r = zb::read_input(
+            files[k], {.name = name,
+                       .named = {a.at ? zb::kind::bin : zb::kind::detect},
+                       .baseflag = a.at.has_value(),
+                       .base = a.at.value_or(0),
+                       .added = true,
+                       .family = opt.uf2_family});
+        if (r.error)
+            return *r.error;
+        seen.saw(r);
+        if (r.chain)
+            return "Input " + name + " of -add is an AIF image with a chain of segments, each "
+                   "written to a file of its own\n";
+        if (!a.at && r.kind.k == zb::kind::bin)
+            return "Input " + name + " of -add gives no addresses: a plain binary goes in with "
+                   "-addbin " + name + " ADDR\n";
+        for (auto w : r.warnings)
+            zb::say(fw::std_err, w);
+        zb::image more = std::move(r.img);
+        if (a.at)
+            more.parts.front().from.why = "-addbin";
         inputs.push_back({name, more.kind});
         for (zb::part& p : more.parts) {
             p.from.input = k + 1;
@@ -316,6 +266,15 @@ std::optional<std::string> not_an_input(const zb::outputs& out, const zb::option
             }
     }
     return {};
+}
+
+// The piece a message names, with the file it came from where its name alone does not say:
+// a line of hex text, or any piece of an input of -add.
+zb::op_error with_file(zb::op_error e, const std::vector<zb::input_named>& inputs)
+{
+    if (e.input > 0 || e.name.starts_with("line "))
+        e.name += " of " + inputs[e.input].name;
+    return e;
 }
 
 // -range, -fill, -crc in that order; the message that stops the run, if any.
@@ -364,34 +323,30 @@ int main(int, char** argv)
     zb::loaded in;
     if (zb::io_error e = zb::load(opt.infile, in); e.f != zb::io_fault::none)
         return fail(io_message(e, opt));
-    auto file = in.bytes();
+    if (auto s = stdout_is(in, opt))
+        return fail(*s);
     const std::string name(zb::infile_name(opt));
-    zb::image img;
-    uf2_inputs seen;
-    std::optional<std::string> outfile;
-    if (opt.outfile)
-        outfile = opt.outfile;
-    if (takes_uf2(file, opt, opt.binaryflag)) {
-        if (auto msg = read_uf2_file(in, name, opt, img, seen))
+    // -bin is -input bin, whatever -input says.
+    zb::input_read r = zb::read_input(
+        in, {.name = name,
+             .named = opt.binaryflag ? zb::input_kind{zb::kind::bin} : opt.input,
+             .baseflag = opt.baseflag,
+             .base = opt.base,
+             .outfile = opt.outfile,
+             .family = opt.uf2_family});
+    for (auto w : r.warnings)
+        zb::say(fw::std_err, w);
+    if (r.error)
+        return fail(*r.error);
+    if (r.chain) {
+        if (auto msg = zb::needless_option(opt, false))
             return fail(*msg);
-    } else {
-        zb::root_result r = zb::read_root(file, {.binaryflag = opt.binaryflag,
-                                                  .baseflag = opt.baseflag,
-                                                  .base = opt.base,
-                                                  .outfile = opt.outfile});
-        for (auto w : r.warnings)
-            zb::say(fw::std_err, w);
-        if (r.error != zb::fault::none)
-            return fail(zb::fault_message(r.error, name, 0, {}));
-        if (!r.elf && r.next.fragment_offset != 0) {
-            if (auto msg = zb::needless_option(opt, false))
-                return fail(*msg);
-            return write_chain(file, opt, r, in);
-        }
-        if (auto msg = read_image(in, opt, r, img))
-            return fail(*msg);
-        outfile = r.root.outfile;
+        return write_chain(in.bytes(), opt, *r.chain, in);
     }
+    uf2_inputs seen;
+    seen.saw(r);
+
+    zb::image img = std::move(r.img);
     if (opt.baseflag)
         zb::rebase(img, opt.base);
     if (opt.entryflag)
@@ -405,13 +360,14 @@ int main(int, char** argv)
     if (auto msg = finish(img, opt))
         return fail(*msg);
 
+    const auto outfile = opt.outfile ? std::optional<std::string>(opt.outfile) : std::nullopt;
     zb::outputs out{.jobs = {{outfile, {}, zb::blocks_of(img), img.entry, &img, {}}}};
     zb::job& j = out.jobs.front();
     zb::out_args args = out_of(opt, seen);
     // -dfu's body is what -raw writes.
     if (opt.format == zb::raw || opt.format == zb::dfu) {
         if (zb::op_error e = zb::raw_span(img, opt.range, j.raw_span); e.f != zb::op_fault::none)
-            return fail(zb::op_message(e, name));
+            return fail(zb::op_message(with_file(e, inputs), name));
         args.container.lo = j.raw_span.lo;
         args.container.end = j.raw_span.end;
     }
@@ -422,7 +378,8 @@ int main(int, char** argv)
         return fail("DfuSe file of " + name + " would be " +
                     std::to_string(zb::dfuse_size(j.blocks)) +
                     " bytes, more than its image size field holds\n");
-    if (std::string note = container_note(opt, args.container, j.blocks, j.raw_span); !note.empty())
+    if (std::string note = container_note(opt.format, args.container, j.blocks, j.raw_span);
+        !note.empty())
         img.notes.push_back(std::move(note));
     if (opt.info)
         return print(zb::info_report({name, img.kind, j.blocks, img.parts, img.entry, img.notes,

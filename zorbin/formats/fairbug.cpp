@@ -13,6 +13,13 @@
 
 namespace zb {
 
+// The address line, S and four digits, and a line after it: a file of that line alone holds
+// no record of data, and is taken for the plain text it much more likely is.
+bool shape_fairbug(std::string_view line, std::string_view next)
+{
+    return line.size() == 5 && line[0] == 'S' && all_hex(line.substr(1)) && !next.empty();
+}
+
 bool read_fairbug(hex_in& in, std::string_view line)
 {
     const char* s = line.data();
