@@ -1,6 +1,7 @@
 // zorbin end to end: option words, numbers, positionals, help, loading and output failures.
 #include "cli.h"
 #include "formats/formats.h"
+#include "formats/uf2.h"
 #include "harness.h"
 
 #include <algorithm>
@@ -105,6 +106,11 @@ TEST(zorbin_cli_tables, every_option_row_is_reached_and_reads_its_arguments)
         {zb::arg_kind::crc_kind, {"CRC16"}, {"md5"}, "Bad kind", crc_tail},
         {zb::arg_kind::input_kind, {"ELF"}, {"foo"}, "Bad kind",
          ", use elf, aif, bin or a format word"},
+        {zb::arg_kind::family, {"RP2040"}, {"rp2041"}, "Bad family",
+         ", use a number or one of " + zb::uf2_family_names()},
+        {zb::arg_kind::usb_id, {"0483:DF11"}, {"0483"}, "Bad id",
+         ", use VID:PID or VID:PID:BCD in hex digits"},
+        {zb::arg_kind::name, {"boot"}, {std::string(255, 'n')}, "Bad name", ", at most 254 bytes"},
     };
     auto kind_of = [&](zb::arg_kind k) {
         return std::find_if(std::begin(kinds), std::end(kinds),

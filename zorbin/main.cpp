@@ -99,13 +99,18 @@ std::string container_note(zb::fmt f, const zb::container_args& c,
         elements += b.size() > 0;
     switch (f) {
     case zb::uf2:
-        return "uf2    " + std::to_string(zb::uf2_pages(blocks)) + " blocks of 256 bytes, " +
+    {
+        const std::uint64_t n = zb::uf2_pages(blocks);
+        return "uf2    " + std::to_string(n) + (n == 1 ? " block" : " blocks") +
+               " of 256 bytes, " +
                (c.family ? "family " + zb::uf2_family_text(*c.family) : "no family");
+    }
     case zb::dfu:
         return "dfu    from " + zb::hex_text(raw.lo, 8) + ", " + std::to_string(raw.end - raw.lo) +
                " bytes, then the DFU suffix " + id;
     case zb::dfuse:
-        return "dfuse  " + std::to_string(elements) + " elements, target \"" +
+        return "dfuse  " + std::to_string(elements) + (elements == 1 ? " element" : " elements") +
+               ", target \"" +
                std::string(c.target.substr(0, zb::dfu_layout::name_max)) +
                "\", then the DFU suffix " + id;
     default:

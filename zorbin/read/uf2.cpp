@@ -95,8 +95,10 @@ uf2_error choose(const std::vector<std::pair<std::uint64_t, std::uint64_t>>& see
     out = seen.empty() ? no_family : seen.front().first;
     if (pick && !untagged) {
         for (const auto& [family, first] : seen)
-            if (family == *pick)
+            if (family == *pick) {
+                out = family;
                 return {};
+            }
         uf2_error e = err(uf2_fault::not_there, 0, *pick);
         for (const auto& [family, first] : seen)
             e.families.append(e.families.empty() ? "" : ", ").append(family_words(family));
@@ -228,7 +230,7 @@ std::string uf2_kind(const uf2_image& u)
     std::string k = "UF2, " + family_words(u.family ? *u.family : no_family);
     if (u.families > 1)
         k += " (1 of " + std::to_string(u.families) + " families)";
-    k += ", " + std::to_string(u.taken) + " blocks";
+    k += ", " + std::to_string(u.taken) + (u.taken == 1 ? " block" : " blocks");
     if (u.skipped > 0)
         k += ", " + std::to_string(u.skipped) + " not for main flash skipped";
     return k;
