@@ -53,6 +53,52 @@ void check(const std::vector<golden>& cases)
 
 const bytes three{1, 2, 3};
 
+// The containers built by hand from their descriptions, little-endian words.
+std::string le(std::uint32_t v, int n)
+{
+    std::string s;
+    for (int k = 0; k < n; ++k)
+        s += static_cast<char>(v >> (8 * k));
+    return s;
+}
+
+std::string chars(const bytes& b) { return std::string(b.begin(), b.end()); }
+
+// One UF2 block of a page, without a family.
+std::string uf2_block(std::uint32_t addr, const std::string& page, std::uint32_t number,
+                      std::uint32_t count)
+{
+    return le(0x0A324655, 4) + le(0x9E5D5157, 4) + le(0, 4) + le(addr, 4) + le(256, 4) +
+           le(number, 4) + le(count, 4) + le(0, 4) + page + std::string(220, '\0') +
+           le(0x0AB16F30, 4);
+}
+
+// body and the DFU suffix for any device, its CRC bit by bit.
+std::string with_suffix(std::string body, std::uint32_t bcd_dfu)
+{
+    body += le(0xFFFF, 2) + le(0xFFFF, 2) + le(0xFFFF, 2) + le(bcd_dfu, 2) + "UFD\x10";
+    std::uint32_t crc = 0xFFFFFFFF;
+    for (unsigned char c : body) {
+        crc ^= c;
+        for (int i = 0; i < 8; ++i)
+            crc = crc & 1 ? (crc >> 1) ^ 0xEDB88320 : crc >> 1;
+    }
+    return body + le(crc, 4);
+}
+
+// A DfuSe file of one unnamed target and the given elements.
+std::string dfuse_file(const std::vector<std::pair<std::uint32_t, std::string>>& elements)
+{
+    std::string e;
+    for (const auto& [addr, data] : elements)
+        e += le(addr, 4) + le(static_cast<std::uint32_t>(data.size()), 4) + data;
+    const std::string target = "Target" + std::string(1, '\0') + le(0, 4) +
+                               std::string(255, '\0') + le(static_cast<std::uint32_t>(e.size()), 4) +
+                               le(static_cast<std::uint32_t>(elements.size()), 4) + e;
+    const auto size = static_cast<std::uint32_t>(11 + target.size() + 16);
+    return with_suffix("DfuSe\x01" + le(size, 4) + "\x01" + target, 0x011A);
+}
+
 // Every format's row names exactly one writer, of records or of the whole file: the dispatch
 // has no fallback. A reader is a row's own choice (a format may be only written); a row read
 // has the shape that detection looks for.
@@ -103,6 +149,14 @@ TEST(zorbin_engine, worked_examples)
         {"ihf 8", zb::ihf, 0x100, count_up(8), lines({":02 0040 00 0102030405060708 9A", ":00 0000 01 FF"})},
         {"ihf 3, count field 00", zb::ihf, 0x100, three,
          lines({":00 0040 00 010203 BA", ":00 0000 01 FF"})},
+        {"uf2 3 at 0x101: their page, 00 around them", zb::uf2, 0x101, three,
+         uf2_block(0x100, std::string(1, '\0') + chars(three) + std::string(252, '\0'), 0, 1)},
+        {"uf2 300 at 0x1F0: three pages", zb::uf2, 0x1F0, count_up(300),
+         uf2_block(0x100, std::string(0xF0, '\0') + chars(count_up(16)), 0, 3) +
+             uf2_block(0x200, chars(count_up(256, 17)), 1, 3) +
+             uf2_block(0x300, chars(count_up(28, 273)) + std::string(228, '\0'), 2, 3)},
+        {"dfu 3", zb::dfu, 0x100, three, with_suffix(chars(three), 0x0100)},
+        {"dfuse 3", zb::dfuse, 0x100, three, dfuse_file({{0x100, chars(three)}})},
     });
 }
 
@@ -124,6 +178,9 @@ TEST(zorbin_engine, empty_data_gives_start_and_end_only)
         {"intel32 base 0", zb::intel32, 0, none, lines({":020000040000FA", ":00000001FF"})},
         {"ihf", zb::ihf, 0x100, none, lines({":00 0000 01 FF"})},
         {"mostech at the limit", zb::mostech, 0xFFFF, none, lines({";0000000000"})},
+        {"uf2: no page, no block", zb::uf2, 0x100, none, ""},
+        {"dfu: the suffix alone", zb::dfu, 0x100, none, with_suffix("", 0x0100)},
+        {"dfuse: no element", zb::dfuse, 0x100, none, dfuse_file({})},
     });
 }
 
