@@ -214,8 +214,15 @@ TEST(completion_words, zorbin_offers_its_own_words)
         EXPECT_NE(std::find(offered.begin(), offered.end(), word), offered.end());
         listed.push_back(word.substr(1));
     }
-    for (const auto& f : manual.formats)
-        EXPECT_NE(std::find(listed.begin(), listed.end(), f), listed.end()) << f << " is not in the help";
+    // The help lists a format of the manual exactly when its row has a help line: the formats
+    // added since (the containers) are in the manual and not in the help, which stays as it is.
+    for (const auto& f : manual.formats) {
+        const bool has_line = std::any_of(zb::hex_formats.begin(), zb::hex_formats.end(), [&](zb::fmt k) {
+            return zb::formats[k].word == f && !zb::formats[k].help.empty();
+        });
+        EXPECT_EQ(std::find(listed.begin(), listed.end(), f) != listed.end(), has_line)
+            << f << (has_line ? " is not in the help" : " is in the help without a help line");
+    }
 }
 
 // What the completion offers after each option comes from the kinds of its row's arguments:

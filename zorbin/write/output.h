@@ -21,7 +21,7 @@ struct out_args {
     fmt format = none;
     unsigned char fill = 0xFF;     // -raw's gaps
     std::string_view infile;       // the sdsmac start record names it
-    container_args container;      // uf2, dfu, dfuse
+    container_args container{};    // uf2, dfu, dfuse
 };
 
 // The message for e, as the run prints it: infile names the input, format the output's.
