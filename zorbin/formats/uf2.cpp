@@ -27,15 +27,17 @@ void put32(unsigned char* p, std::uint32_t v)
 struct uf2_out {
     const sink& out;
     unsigned char fill;
-    std::unique_ptr<unsigned char[]> buf{new unsigned char[held_max * uf2_layout::block_size]()};
+    std::size_t room;           // blocks buf holds: held_max, fewer for a small image
+    std::unique_ptr<unsigned char[]> buf;
     std::size_t held = 0;       // blocks in buf, the last of them the page being filled
     std::uint32_t number = 0;   // of the next block
     std::uint64_t open = ~std::uint64_t{0};  // the address of the page being filled; none
 
     uf2_out(const sink& s, unsigned char f, std::uint32_t count, std::optional<std::uint32_t> fam)
-        : out(s), fill(f)
+        : out(s), fill(f), room(std::clamp<std::size_t>(count, 1, held_max)),
+          buf(new unsigned char[room * uf2_layout::block_size]())
     {
-        for (std::size_t k = 0; k < held_max; ++k) {
+        for (std::size_t k = 0; k < room; ++k) {
             unsigned char* b = buf.get() + k * uf2_layout::block_size;
             put32(b + uf2_layout::at_magic0, uf2_layout::magic0);
             put32(b + uf2_layout::at_magic1, uf2_layout::magic1);
@@ -58,7 +60,7 @@ struct uf2_out {
     // The payload of a new block for the page at addr; nullptr when a write failed.
     unsigned char* start(std::uint64_t addr)
     {
-        if (held == held_max && !flush())
+        if (held == room && !flush())
             return nullptr;
         unsigned char* b = buf.get() + held++ * uf2_layout::block_size;
         put32(b + uf2_layout::at_addr, static_cast<std::uint32_t>(addr));
