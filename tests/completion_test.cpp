@@ -97,6 +97,10 @@ const completion_case cases[] = {
     {"options again after the number", {"zorbin", "-BASE", "-", "-i"}, "-ihf -info -input -intel32"},
     {"-a", {"zorbin", "-a"}, "-add -addbin"},
     {"a number spelt -base is no option", {"zorbin", "-base", "-base", "t"}, t_files},
+    {"-split's width may be left out", {"zorbin", "-split", "2", "0", "-crc", "crc3"}, "crc32 crc32be"},
+    {"-split's width given", {"zorbin", "-split", "2", "0", "4", "-crc", "crc3"}, "crc32 crc32be"},
+    {"files where -split's width may stand", {"zorbin", "-split", "2", "0", "t"}, t_files},
+    {"-name takes a word", {"zorbin", "-name", "t"}, ""},
     // kelvash: getopt's view of which word is an option's argument.
     {"options", {"kelvash", "-"}, "-a -c -d -e -l -m -n -o -p -r -s -u -v"},
     {"-d takes a file", {"kelvash", "-d", "t"}, t_files},
@@ -214,14 +218,14 @@ TEST(completion_words, zorbin_offers_its_own_words)
         EXPECT_NE(std::find(offered.begin(), offered.end(), word), offered.end());
         listed.push_back(word.substr(1));
     }
-    // The help lists a format of the manual exactly when its row has a help line: the formats
-    // added since (the containers) are in the manual and not in the help, which stays as it is.
+    // The formats the help lists are those whose rows have a help line.
     for (const auto& f : manual.formats) {
-        const bool has_line = std::any_of(zb::hex_formats.begin(), zb::hex_formats.end(), [&](zb::fmt k) {
-            return zb::formats[k].word == f && !zb::formats[k].help.empty();
-        });
-        EXPECT_EQ(std::find(listed.begin(), listed.end(), f) != listed.end(), has_line)
-            << f << (has_line ? " is not in the help" : " is in the help without a help line");
+        const auto row = std::find_if(zb::hex_formats.begin(), zb::hex_formats.end(),
+                                      [&](zb::fmt g) { return zb::formats[g].word == f; });
+        ASSERT_NE(row, zb::hex_formats.end()) << f;
+        EXPECT_EQ(std::find(listed.begin(), listed.end(), f) != listed.end(),
+                  !zb::formats[*row].help.empty())
+            << f;
     }
 }
 
@@ -239,8 +243,10 @@ TEST_F(completion, each_option_takes_the_arguments_of_its_row)
         {zb::arg_kind::number, "t", ""},     {zb::arg_kind::address, "t", ""},
         {zb::arg_kind::byte, "t", ""},       {zb::arg_kind::range, "t", ""},
         {zb::arg_kind::file, "t", t_files},  {zb::arg_kind::crc_kind, "crc3", "crc32 crc32be"},
-        {zb::arg_kind::input_kind, "t", ""}, {zb::arg_kind::family, "t", ""},
-        {zb::arg_kind::usb_id, "t", ""},     {zb::arg_kind::name, "t", ""},
+        {zb::arg_kind::input_kind, "t", ""}, {zb::arg_kind::name, "t", ""},
+        // Where a number may be left out, what may stand there instead.
+        {zb::arg_kind::maybe, "t", t_files},
+        {zb::arg_kind::family, "t", ""},     {zb::arg_kind::usb_id, "t", ""},
     };
     for (const zb::option_row& o : zb::option_table()) {
         std::vector<std::string> line{"zorbin", dash(o.word)};

@@ -8,6 +8,8 @@
 
 #include "formats/dfu.h"
 #include "formats/formats.h"
+#include "formats/wide.h"
+#include "image/lanes.h"
 #include "formats/uf2.h"
 #include "image/number.h"
 
@@ -74,6 +76,17 @@ constexpr option_row options_rows[] = {
      .set = [](options& o, scan_state&, const arg_values& v) {
          parsed_kind k = parse_kind(v[0].crc);
          o.crc = crc_request{k.kind, std::move(k.name), v[1].number, {}};
+     }},
+    {.word = "width", .args = {arg_kind::number},
+     .set = [](options& o, scan_state&, const arg_values& v) { o.width = v[0].number; }},
+    {.word = "be", .set = [](options& o, scan_state&, const arg_values&) { o.be = true; }},
+    {.word = "name", .args = {arg_kind::name},
+     .set = [](options& o, scan_state&, const arg_values& v) { o.name = v[0].word; }},
+    {.word = "swap", .args = {arg_kind::number},
+     .set = [](options& o, scan_state&, const arg_values& v) { o.swap = v[0].number; }},
+    {.word = "split", .args = {arg_kind::number, arg_kind::number, arg_kind::maybe},
+     .set = [](options& o, scan_state&, const arg_values& v) {
+         o.split = lane_pick{v[0].number, v[1].number, v[2].given ? v[2].number : 1};
      }},
     {.word = "family", .args = {arg_kind::family},
      .set = [](options& o, scan_state&, const arg_values& v) { o.uf2_family = v[0].family; }},
@@ -206,16 +219,32 @@ std::optional<std::uint32_t> take_family(std::string_view w)
     return std::nullopt;
 }
 
+// A number that may be left out: the next word when it begins as a number does. A file name
+// that does so is written ./NAME after it.
+std::optional<std::string> take_maybe(const char* const*& a, std::string_view option,
+                                      arg_value& v)
+{
+    const char* word = a[1];
+    if (!word || !((word[0] >= '0' && word[0] <= '9') || word[0] == '&'))
+        return std::nullopt;
+    ++a;
+    v.given = true;
+    return take_number(word, arg_kind::number, option, v.number);
+}
+
 // One argument of kind k from the words after a, which moves past them; the message when a
 // word is missing or bad.
 std::optional<std::string> take_arg(const char* const*& a, arg_kind k, std::string_view option,
                                     arg_value& v)
 {
+    if (k == arg_kind::maybe)
+        return take_maybe(a, option, v);
     const char* word = next_word(a);
     if (!word)
         return on("No argument", option) + "\n";
     switch (k) {
     case arg_kind::none:
+    case arg_kind::maybe:
         break;
     case arg_kind::number:
     case arg_kind::address:
@@ -235,6 +264,7 @@ std::optional<std::string> take_arg(const char* const*& a, arg_kind k, std::stri
         break;
     }
     case arg_kind::file:
+    case arg_kind::name:
         v.word = word;
         break;
     case arg_kind::crc_kind:
@@ -265,11 +295,6 @@ std::optional<std::string> take_arg(const char* const*& a, arg_kind k, std::stri
         else
             return on("Bad id", option) + ", use VID:PID or VID:PID:BCD in hex digits\n";
         break;
-    case arg_kind::name:
-        if (std::string_view(word).size() > dfu_layout::name_max)
-            return on("Bad name", option) + ", at most 254 bytes\n";
-        v.word = word;
-        break;
     }
     return std::nullopt;
 }
@@ -284,6 +309,35 @@ std::optional<std::string> take_option(const char* const*& a, const option_row& 
             return msg;
     o.set(opt, s, v);
     return std::nullopt;
+}
+
+// The words of the formats whose rows have column c, as a message lists them: "-vmem, -mif
+// or -coe".
+std::string formats_with(bool format_row::*c)
+{
+    std::vector<std::string_view> words;
+    for (const fmt f : hex_formats)
+        if (formats[f].*c)
+            words.push_back(formats[f].word);
+    std::string s;
+    for (std::size_t k = 0; k < words.size(); ++k) {
+        s += k == 0 ? "-" : k + 1 == words.size() ? " or -" : ", -";
+        s += words[k];
+    }
+    return s;
+}
+
+// The message for an option given with a format whose row lacks column c: -width and -be
+// need a format of words, -name one that names what it holds. Without a format (-info)
+// there is nothing to refuse.
+std::optional<std::string> not_taken(const options& opt, std::string_view option,
+                                     bool format_row::*c)
+{
+    const format_row* r = row_of(opt.format);
+    if (opt.format == none || (r && r->*c))
+        return std::nullopt;
+    return "Option -" + std::string(option) + " needs " + formats_with(c) + ", not -" +
+           std::string(word_of(opt.format)) + "\n";
 }
 
 }  // namespace
@@ -354,6 +408,42 @@ scan_result scan_args(const char* const* argv, options& opt)
     return {};
 }
 
+std::optional<std::string> check_options(const options& opt)
+{
+    if (opt.width) {
+        if (auto msg = not_taken(opt, "width", &format_row::words))
+            return msg;
+        if (const wide_error e = check_width(*opt.width); e.f != wide_fault::none)
+            return wide_message(e, {}, {});
+    }
+    if (opt.be)
+        if (auto msg = not_taken(opt, "be", &format_row::words))
+            return msg;
+    if (opt.name) {
+        if (auto msg = not_taken(opt, "name", &format_row::named))
+            return msg;
+        if (!is_c_name(*opt.name))
+            return wide_message({wide_fault::name, 0, 0, 0, std::string(*opt.name)}, {}, {});
+    }
+    if (opt.swap)
+        if (const lane_error e = check_swap(*opt.swap); e.f != lane_fault::none)
+            return lane_message(e, {});
+    if (opt.split)
+        if (const lane_error e = check_split(opt.split->n, opt.split->k, opt.split->w);
+            e.f != lane_fault::none)
+            return lane_message(e, {});
+    if (opt.usbid)
+        if (auto msg = not_taken(opt, "usbid", &format_row::usb))
+            return msg;
+    if (opt.target) {
+        if (auto msg = not_taken(opt, "target", &format_row::targets))
+            return msg;
+        if (std::string_view(opt.target).size() > dfu_layout::name_max)
+            return "Bad name on -target option, at most 254 bytes\n";
+    }
+    return std::nullopt;
+}
+
 // The head, the options' lines, the formats' lines in their places.
 std::string give_help()
 {
@@ -368,12 +458,8 @@ std::string give_help()
     return text;
 }
 
-std::optional<std::string> needless_option(const options& opt, bool uf2_input)
+std::optional<std::string> family_unused(const options& opt, bool uf2_input)
 {
-    if (opt.usbid && opt.format != dfu && opt.format != dfuse)
-        return "Option -usbid needs -dfu or -dfuse\n";
-    if (opt.target && opt.format != dfuse)
-        return "Option -target needs -dfuse\n";
     if (opt.uf2_family && opt.format != uf2 && !uf2_input)
         return "Option -family needs -uf2 or a UF2 input\n";
     return std::nullopt;

@@ -23,6 +23,11 @@ struct added {
     std::optional<std::uint32_t> at;  // -addbin's address
 };
 
+// -split N K [W]: lane K of N lanes, W bytes wide.
+struct lane_pick {
+    std::uint32_t n = 1, k = 0, w = 1;
+};
+
 struct options {
     fmt format = none;              // a row's format, raw, none until a format word is seen
     const char* infile = nullptr;   // first positional argument
@@ -38,6 +43,11 @@ struct options {
     std::optional<unsigned char> fill;  // -fill b
     std::optional<crc_request> crc;     // -crc kind at, with -crcrange lo size
     std::vector<added> adds;            // merged into the main input's image, in this order
+    std::optional<std::uint32_t> width;    // -width N: bytes of a word of -vmem, -mif, -coe
+    bool be = false;                       // -be: a word's first byte is its most significant
+    std::optional<std::string_view> name;  // -name NAME: the array of -carray
+    std::optional<std::uint32_t> swap;     // -swap W: the bytes of each W-byte word reversed
+    std::optional<lane_pick> split;        // -split N K [W]: one byte lane kept
     std::optional<std::uint32_t> uf2_family;  // -family: of a UF2 output, and the one a UF2
                                               // input of several families is read for
     std::optional<usb_id> usbid;        // -usbid VID:PID[:BCD], of a DFU or DfuSe file
@@ -70,9 +80,11 @@ enum class arg_kind : unsigned char {
     file,        // any word: a file name
     crc_kind,    // a word of the checksum kinds' table (image/sum.h)
     input_kind,  // what -input takes: elf, aif, bin or the word of a format that is read
+    name,        // any word: a name, held against what it names after the scan
+    maybe,       // a number that may be left out, as an option's last argument: taken when
+                 // the next word begins as a number does (a digit or &), else left to the scan
     family,      // a UF2 family: a number, or a name of the list (formats/uf2.h)
     usb_id,      // VID:PID or VID:PID:BCD, each one to four hex digits
-    name,        // any word: a name, at most 254 bytes
 };
 
 // What one argument gave, in the field of its kind.
@@ -80,7 +92,8 @@ enum class arg_kind : unsigned char {
 inline constexpr std::array<std::string_view, 4> crc_words{"crc32", "crc32be", "stm32", "crc16"};
 
 struct arg_value {
-    std::uint32_t number = 0;      // number, address, byte
+    std::uint32_t number = 0;      // number, address, byte; maybe when given
+    bool given = false;            // maybe: whether the word was there
     span_of range{};               // range
     const char* word = nullptr;    // file, name: the word of the argument vector itself
     std::string_view crc{};        // crc_kind: the word, as the table of kinds knows it
@@ -121,11 +134,16 @@ std::optional<std::uint32_t> getnum(std::string_view arg);
 // Scans argv (ended by a null entry) from left to right into opt.
 scan_result scan_args(const char* const* argv, options& opt);
 
+// What the options of a complete scan ask that cannot be: a word or lane outside its range,
+// an option that the format does not take, a -name that is no C name; the message, before
+// anything is read or written.
+std::optional<std::string> check_options(const options& opt);
+
 std::string give_help();
 
-// An option that the run has no use for, and its message: -usbid without -dfu or -dfuse,
-// -target without -dfuse, -family when neither the output nor an input (uf2_input) is UF2.
-std::optional<std::string> needless_option(const options& opt, bool uf2_input);
+// -family when neither the output nor an input (uf2_input) is UF2, which the run has no use
+// for: its message, once the inputs are read.
+std::optional<std::string> family_unused(const options& opt, bool uf2_input);
 
 // The input name as messages show it: "(null)" when none was given.
 std::string_view infile_name(const options& opt);

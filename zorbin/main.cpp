@@ -1,8 +1,8 @@
 // zorbin: converts an ELF executable, an AIF image, hex text or a plain binary into
 // hexadecimal object records or raw bytes. The input becomes one image, which -base moves,
-// -add and -addbin join other inputs to, and -range, -fill and -crc finish in that order; then
-// it is written, or -info reports what would be. An AIF image with a chain of segments is the
-// exception: one file per segment, as it always was.
+// -add and -addbin join other inputs to, -range, -fill and -crc finish in that order and -swap
+// and -split rearrange; then it is written, or -info reports what would be. An AIF image with
+// a chain of segments is the exception: one file per segment, as it always was.
 // Exit status 0 after a complete run or -help, 1 on any error.
 #include <cstdio>
 #include <optional>
@@ -13,6 +13,7 @@
 #include "formats/dfu.h"
 #include "formats/uf2.h"
 #include "image/image.h"
+#include "image/lanes.h"
 #include "image/merge.h"
 #include "image/ops.h"
 #include "platform.h"
@@ -82,10 +83,6 @@ zb::container_args container_of(const zb::options& opt, const uf2_inputs& u)
             .fill = opt.fill.value_or(opt.format == zb::uf2 ? 0x00 : 0xFF)};
 }
 
-zb::out_args out_of(const zb::options& opt, const uf2_inputs& u = {})
-{
-    return {opt.format, opt.fill.value_or(0xFF), zb::infile_name(opt), container_of(opt, u)};
-}
 
 // What -info tells of a container beside the image: its blocks or elements, family, IDs.
 std::string container_note(zb::fmt f, const zb::container_args& c,
@@ -116,6 +113,26 @@ std::string container_note(zb::fmt f, const zb::container_args& c,
     default:
         return {};
     }
+}
+
+// -range in the addresses of the image as the writer gets it: those of the lane after -split.
+std::optional<zb::span_of> range_of(const zb::options& opt)
+{
+    if (!opt.range || !opt.split)
+        return opt.range;
+    const zb::lane_pick& s = *opt.split;
+    return zb::span_of{zb::lane_below(opt.range->lo, s.n, s.k, s.w),
+                       zb::lane_below(opt.range->end, s.n, s.k, s.w)};
+}
+
+zb::out_args out_of(const zb::options& opt, const uf2_inputs& u = {})
+{
+    zb::out_args a{opt.format, opt.fill.value_or(0xFF), zb::infile_name(opt)};
+    a.wide = {.width = opt.width.value_or(1), .big_endian = opt.be, .fill = opt.fill,
+              .start = range_of(opt) ? std::optional(range_of(opt)->lo) : std::nullopt};
+    a.name = opt.name;
+    a.container = container_of(opt, u);
+    return a;
 }
 
 std::string io_message(const zb::io_error& e, const zb::options& opt)
@@ -154,6 +171,9 @@ int write_chain(std::span<const unsigned char> file, const zb::options& opt, zb:
                     " has a chain of segments, each written to a file of its own\n");
     if (opt.whole_image())
         return fail("Options -range, -fill, -crc and -raw need one image: " + name +
+                    " has a chain of segments, each written to a file of its own\n");
+    if (opt.swap || opt.split)
+        return fail("Options -swap and -split need one image: " + name +
                     " has a chain of segments, each written to a file of its own\n");
     zb::outputs out{.jobs = {}, .how = zb::placing::in_turn};
     std::vector<zb::part> parts;
@@ -303,6 +323,29 @@ std::optional<std::string> finish(zb::image& img, const zb::options& opt)
     return {};
 }
 
+// -swap, then -split, after the checksums so that a CRC covers the image the processor reads
+// and each lane file goes to its own memory; the message that stops the run, if any.
+std::optional<std::string> rearrange(zb::image& img, const zb::options& opt)
+{
+    const std::string name(zb::infile_name(opt));
+    if (opt.swap) {
+        zb::image out;
+        const zb::lane_error e = zb::swap_words(img, *opt.swap, opt.fill, out);
+        if (e.f != zb::lane_fault::none)
+            return zb::lane_message(e, name);
+        img = std::move(out);
+    }
+    if (opt.split) {
+        zb::image out;
+        const zb::lane_pick& s = *opt.split;
+        const zb::lane_error e = zb::split_lanes(img, s.n, s.k, s.w, out);
+        if (e.f != zb::lane_fault::none)
+            return zb::lane_message(e, name);
+        img = std::move(out);
+    }
+    return {};
+}
+
 }  // namespace
 
 int main(int, char** argv)
@@ -320,11 +363,10 @@ int main(int, char** argv)
     case zb::scan_status::run:
         break;
     }
-
-    // -usbid and -target before any input is read; -family once the inputs say whether one
-    // of them is UF2.
-    if (auto msg = zb::needless_option(opt, true))
+    // -family waits for the inputs, which may be UF2 (family_unused).
+    if (auto msg = zb::check_options(opt))
         return fail(*msg);
+
     zb::loaded in;
     if (zb::io_error e = zb::load(opt.infile, in); e.f != zb::io_fault::none)
         return fail(io_message(e, opt));
@@ -344,7 +386,7 @@ int main(int, char** argv)
     if (r.error)
         return fail(*r.error);
     if (r.chain) {
-        if (auto msg = zb::needless_option(opt, false))
+        if (auto msg = zb::family_unused(opt, false))
             return fail(*msg);
         return write_chain(in.bytes(), opt, *r.chain, in);
     }
@@ -360,9 +402,11 @@ int main(int, char** argv)
     std::vector<zb::input_named> inputs{{name, img.kind}};
     if (auto msg = add_inputs(img, opt, added, inputs, seen))
         return fail(*msg);
-    if (auto msg = zb::needless_option(opt, seen.any))
+    if (auto msg = zb::family_unused(opt, seen.any))
         return fail(*msg);
     if (auto msg = finish(img, opt))
+        return fail(*msg);
+    if (auto msg = rearrange(img, opt))
         return fail(*msg);
 
     const auto outfile = opt.outfile ? std::optional<std::string>(opt.outfile) : std::nullopt;
@@ -371,7 +415,8 @@ int main(int, char** argv)
     zb::out_args args = out_of(opt, seen);
     // -dfu's body is what -raw writes.
     if (opt.format == zb::raw || opt.format == zb::dfu) {
-        if (zb::op_error e = zb::raw_span(img, opt.range, j.raw_span); e.f != zb::op_fault::none)
+        const zb::op_error e = zb::raw_span(img, range_of(opt), j.raw_span);
+        if (e.f != zb::op_fault::none)
             return fail(zb::op_message(with_file(e, inputs), name));
         args.container.lo = j.raw_span.lo;
         args.container.end = j.raw_span.end;
@@ -379,10 +424,6 @@ int main(int, char** argv)
     if (opt.format == zb::raw)
         img.notes.push_back("raw    from " + zb::hex_text(j.raw_span.lo, 8) + ", " +
                             std::to_string(j.raw_span.end - j.raw_span.lo) + " bytes");
-    if (opt.format == zb::dfuse && zb::dfuse_size(j.blocks) > 0xFFFFFFFF)
-        return fail("DfuSe file of " + name + " would be " +
-                    std::to_string(zb::dfuse_size(j.blocks)) +
-                    " bytes, more than its image size field holds\n");
     if (std::string note = container_note(opt.format, args.container, j.blocks, j.raw_span);
         !note.empty())
         img.notes.push_back(std::move(note));

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "formats/formats.h"
@@ -130,6 +131,15 @@ std::uint64_t dfuse_size(std::span<const block> blocks)
 {
     return dfu_layout::prefix_size + dfu_layout::target_size + elements_size(blocks) +
            dfu_layout::suffix_size;
+}
+
+std::string check_dfuse(const image_out& img)
+{
+    const std::uint64_t n = dfuse_size(img.blocks);
+    if (n <= 0xFFFFFFFF)
+        return {};
+    return "DfuSe file of " + std::string(img.filename) + " would be " + std::to_string(n) +
+           " bytes, more than its image size field holds\n";
 }
 
 bool write_dfu(const image_out& img, const sink& out)
