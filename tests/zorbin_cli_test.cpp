@@ -2,6 +2,7 @@
 #include "cli.h"
 #include "formats/formats.h"
 #include "harness.h"
+#include "image/sum.h"
 
 #include <algorithm>
 #include <fcntl.h>
@@ -95,7 +96,8 @@ TEST(zorbin_cli_tables, every_option_row_is_reached_and_reads_its_arguments)
         std::string says;               // the message, around " on -WORD option"
         std::string tail;
     };
-    const std::string crc_tail = ", use crc32, crc32be, stm32 or crc16";
+    const std::string crc_tail = ", use " + zb::kind_words() +
+                                 ", KIND/be or crc:WIDTH:POLY:INIT:REFIN:REFOUT:XOROUT";
     const kind_row kinds[] = {
         {zb::arg_kind::number, {"0x10"}, {"12a"}, "Bad number", ""},
         {zb::arg_kind::address, {"1k"}, {"-5"}, "Bad number", ""},

@@ -39,6 +39,13 @@ protected:
     }
 };
 
+// The words of every kind, as the message for a bad one lists them.
+const std::string all_kinds =
+    "crc8, crc8-maxim, crc16, crc16-xmodem, crc16-ibm-3740, crc16-ccitt-false, crc16-arc, "
+    "crc16-modbus, crc16-kermit, crc32, crc32be, crc32-mpeg2, stm32, crc32-bzip2, crc32c, "
+    "crc32-cksum, crc64-xz, crc64-ecma-182, sum8, sum16, sum32, sum8-neg, sum16-neg, sum32-neg, "
+    "sum8-not, sum16-not, sum32-not, sha256, KIND/be or crc:WIDTH:POLY:INIT:REFIN:REFOUT:XOROUT";
+
 struct oracle_row {
     const char* what;
     std::vector<std::string> zorbin;  // after -intel32 app.elf z.hex
@@ -57,10 +64,17 @@ TEST_F(zorbin_finish, fill_and_range_as_srec_cat_makes_them)
          {"-crop", "0x07FFFF00", "0x08000F00", "-fill", "0", "0x07FFFF00", "0x08000F00"}, ""},
         {"a range that cuts a piece", {"-range", "0x08000010", "0x20"},
          {"-crop", "0x08000010", "0x08000030"},
-         "warning: -range drops 68 bytes of app.elf outside it, the first at 0x08000000\r\n"},
+         th::lines({"warning: -range drops .vectors of app.elf (16 bytes at 0x08000000)",
+                    "warning: -range drops .rodata of app.elf (24 bytes at 0x0800003C)",
+                    "warning: -range drops .data of app.elf (8 bytes at 0x08000054)",
+                    "warning: -range drops .config of app.elf (8 bytes at 0x08000800)",
+                    "warning: -range drops 12 bytes of app.elf outside it, the first at 0x08000030"})},
         {"a range around the second block", {"-range", "0x08000700", "1K", "-fill", "0xA5"},
          {"-crop", "0x08000700", "0x08000B00", "-fill", "0xA5", "0x08000700", "0x08000B00"},
-         "warning: -range drops 92 bytes of app.elf outside it, the first at 0x08000000\r\n"},
+         th::lines({"warning: -range drops .vectors of app.elf (16 bytes at 0x08000000)",
+                    "warning: -range drops .text of app.elf (44 bytes at 0x08000010)",
+                    "warning: -range drops .rodata of app.elf (24 bytes at 0x0800003C)",
+                    "warning: -range drops .data of app.elf (8 bytes at 0x08000054)"})},
         {"the flash of the example", {"-fill", "0xFF", "-range", "0x08000000", "256K", "-crc", "crc32", "0x0803FFFC"},
          {"-crop", "0x08000000", "0x0803FFFC", "-fill", "0xFF", "0x08000000", "0x0803FFFC",
           "-crc32-l-e", "0x0803FFFC"}, ""},
@@ -134,7 +148,7 @@ TEST_F(zorbin_finish, every_crc_kind_as_srec_cat_computes_it)
 }
 
 // A placeholder the linker left at the field is replaced; the checksum is the one Python's
-// zlib computes over the covered bytes.
+// zlib computes over the covered bytes. (0xEE is a placeholder only as the -fill byte.)
 TEST_F(zorbin_finish, a_placeholder_is_replaced_in_place)
 {
     REQUIRE_TOOL("python3");
@@ -142,7 +156,8 @@ TEST_F(zorbin_finish, a_placeholder_is_replaced_in_place)
     image += "\xEE\xEE\xEE\xEE";  // the placeholder
     image += "tail";
     th::write_file(path("fw.bin"), image);
-    ASSERT_EQ(zorbin({"-raw", "-bin", "fw.bin", "fw.out", "-crc", "crc32", "32", "-crcrange", "0", "32"}).status, 0);
+    ASSERT_EQ(zorbin({"-raw", "-bin", "fw.bin", "fw.out", "-fill", "0xEE", "-crc", "crc32", "32",
+                      "-crcrange", "0", "32"}).status, 0);
     const std::string out = th::read_file(path("fw.out"));
     ASSERT_EQ(out.size(), image.size());
     EXPECT_EQ(out.substr(0, 32), image.substr(0, 32));
@@ -151,7 +166,7 @@ TEST_F(zorbin_finish, a_placeholder_is_replaced_in_place)
                     "import zlib,sys;d=open('fw.out','rb').read();"
                     "sys.exit(0 if int.from_bytes(d[32:36],'little')==zlib.crc32(d[:32]) else 1)"});
     EXPECT_EQ(py.status, 0) << py.err;
-    auto info = zorbin({"-info", "-bin", "fw.bin", "-crc", "crc32", "32", "-crcrange", "0", "32"});
+    auto info = zorbin({"-info", "-bin", "fw.bin", "-fill", "0xEE", "-crc", "crc32", "32", "-crcrange", "0", "32"});
     EXPECT_NE(info.out.find(", stored little-endian at 0x00000020, in place of 4 bytes\r\n"),
               std::string::npos) << info.out;
 }
@@ -193,7 +208,8 @@ TEST_F(zorbin_finish, raw_is_objcopys_binary)
     EXPECT_FALSE(fs::exists(path("ram.bin")));
     auto cut = zorbin({"-raw", "ram.elf", "ram.bin", "-range", "0x08000000", "0x808"});
     EXPECT_EQ(cut.status, 0);
-    EXPECT_EQ(cut.err, "warning: -range drops 8 bytes of ram.elf outside it, the first at 0x20000000\r\n");
+    EXPECT_EQ(cut.err, "warning: -range drops .data of ram.elf (8 bytes at 0x20000000, loaded where it "
+                       "runs: AT> missing?)\r\n");
     EXPECT_EQ(fs::file_size(path("ram.bin")), 0x808u);
 }
 
@@ -211,7 +227,7 @@ TEST_F(zorbin_finish, refusals_write_nothing)
         {{"-intel32", "-range", "0", "0"}, "Bad size on -range option\r\n"},
         {{"-intel32", "-range", "0xFFFFFF00", "0x101"}, "Bad size on -range option\r\n"},
         {{"-intel32", "-range", "1x", "4"}, "Bad number on -range option\r\n"},
-        {{"-intel32", "-crc", "md5", "0"}, "Bad kind on -crc option, use crc32, crc32be, stm32 or crc16\r\n"},
+        {{"-intel32", "-crc", "md5", "0"}, "Bad kind on -crc option, use " + all_kinds + "\r\n"},
         {{"-intel32", "-crc", "crc32"}, "No argument on -crc option\r\n"},
         {{"-intel32", "-crcrange", "0", "4"}, "Option -crcrange needs -crc\r\n"},
         {{"-intel32", "-raw"}, "Duplicate formats, -intel32 & -raw\r\n"},

@@ -4,6 +4,7 @@
 // it is written, or -info reports what would be. An AIF image with a chain of segments is the
 // exception: one file per segment, as it always was.
 // Exit status 0 after a complete run or -help, 1 on any error.
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -224,25 +225,68 @@ std::optional<std::string> not_an_input(const zb::outputs& out, const zb::option
     return {};
 }
 
-// -range, -fill, -crc in that order; the message that stops the run, if any.
-std::optional<std::string> finish(zb::image& img, const zb::options& opt)
+// What a warning of -range says of a piece it drops whole. A writable section of the main
+// input stored where it runs is most often RAM whose initial values the linker script forgot
+// to store in flash (AT>).
+std::string dropped_text(const zb::part& p, const std::vector<zb::input_named>& inputs,
+                         const std::vector<std::string>& writable)
+{
+    const bool ram = p.from.input == 0 && p.from.run == p.from.load &&
+                     std::find(writable.begin(), writable.end(), p.from.name) != writable.end();
+    return "warning: -range drops " + p.from.name + " of " + inputs[p.from.input].name + " (" +
+           std::to_string(p.data.size()) + " bytes at " + zb::hex_text(p.from.load, 8) +
+           (ram ? ", loaded where it runs: AT> missing?" : "") + ")\n";
+}
+
+// -range, -fill, -crc in that order; the message that stops the run, if any. Each -crc's
+// result goes to sums.
+std::optional<std::string> finish(zb::image& img, const zb::options& opt,
+                                  const std::vector<zb::input_named>& inputs,
+                                  const std::vector<std::string>& writable,
+                                  std::vector<zb::crc_result>& sums)
 {
     const std::string name(zb::infile_name(opt));
     if (opt.range) {
         zb::dropped d;
         if (zb::op_error e = zb::apply_range(img, *opt.range, d); e.f != zb::op_fault::none)
             return zb::op_message(e, name);
+        for (const zb::part& p : d.whole)
+            zb::say(fw::std_err, dropped_text(p, inputs, writable));
         if (d.bytes > 0)
             zb::say(fw::std_err, "warning: -range drops " + std::to_string(d.bytes) +
                                      " bytes of " + name + " outside it, the first at " +
                                      zb::hex_text(d.first, 8) + "\n");
     }
     if (opt.fill)
-        zb::apply_fill(img, *opt.fill, opt.range);
-    if (opt.crc)
-        if (zb::op_error e = zb::apply_crc(img, *opt.crc); e.f != zb::op_fault::none)
+        if (zb::op_error e = zb::apply_fill(img, *opt.fill, opt.range); e.f != zb::op_fault::none)
             return zb::op_message(e, name);
+    if (!opt.crcs.empty()) {
+        const zb::crc_setting how{opt.range, opt.fill, opt.verify};
+        if (zb::op_error e = zb::apply_crcs(img, opt.crcs, how, sums); e.f != zb::op_fault::none)
+            return zb::op_message(e, inputs[e.input].name);
+    }
     return {};
+}
+
+// -verify: nothing printed when every field holds its value, else a line for each checksum.
+int verified(const std::vector<zb::crc_result>& sums)
+{
+    std::string lines;
+    bool equal = true;
+    for (const zb::crc_result& r : sums) {
+        equal = equal && r.equal();
+        lines += zb::verify_line(r);
+    }
+    return equal ? 0 : fail(lines);
+}
+
+// The symbols of the main input that @NAME looks up: an ELF file's defined ones.
+zb::symbol_table symbols_of(const zb::root_result& r, std::vector<zb::named_symbol>& keep)
+{
+    if (!r.elf)
+        return {{}, "which is not an ELF file"};
+    keep.clear();
+    return {keep, {}};
 }
 
 }  // namespace
@@ -276,11 +320,20 @@ int main(int, char** argv)
         zb::say(fw::std_err, w);
     if (r.error != zb::fault::none)
         return fail(zb::fault_message(r.error, name, 0, {}));
+    std::vector<zb::named_symbol> symbols;
+    std::vector<std::string> writable;  // the main input's writable sections, by name
+    const zb::symbol_table table = symbols_of(r, symbols);
+    std::vector<std::string> used;  // the symbols' notes for -info
+    if (!r.elf && !opt.symbolic.empty())
+        if (auto msg = zb::resolve_symbols(opt, table, name, used))
+            return fail(*msg);
     if (!r.elf && r.next.fragment_offset != 0)
         return write_chain(file, opt, r, in);
 
     zb::image img;
     if (auto msg = read_image(in, opt, r, img))
+        return fail(*msg);
+    if (auto msg = zb::resolve_symbols(opt, table, name, img.notes))
         return fail(*msg);
     if (opt.baseflag)
         zb::rebase(img, opt.base);
@@ -290,8 +343,11 @@ int main(int, char** argv)
     std::vector<zb::input_named> inputs{{name, img.kind}};
     if (auto msg = add_inputs(img, opt, added, inputs))
         return fail(*msg);
-    if (auto msg = finish(img, opt))
+    std::vector<zb::crc_result> sums;
+    if (auto msg = finish(img, opt, inputs, writable, sums))
         return fail(*msg);
+    if (opt.verify && !opt.info)
+        return verified(sums);
 
     zb::outputs out{.jobs = {{r.root.outfile, {}, zb::blocks_of(img), img.entry, &img, {}}}};
     zb::job& j = out.jobs.front();
@@ -301,9 +357,14 @@ int main(int, char** argv)
         img.notes.push_back("raw    from " + zb::hex_text(j.raw_span.lo, 8) + ", " +
                             std::to_string(j.raw_span.end - j.raw_span.lo) + " bytes");
     }
-    if (opt.info)
-        return print(zb::info_report({name, img.kind, j.blocks, img.parts, img.entry, img.notes,
-                                      {inputs.begin() + 1, inputs.end()}}));
+    if (opt.info) {
+        const int status = print(zb::info_report({name, img.kind, j.blocks, img.parts, img.entry,
+                                                  img.notes, {inputs.begin() + 1, inputs.end()},
+                                                  img.dropped}));
+        const bool differ = std::any_of(sums.begin(), sums.end(),
+                                        [](const zb::crc_result& c) { return !c.equal(); });
+        return opt.verify && differ ? 1 : status;
+    }
     if (auto msg = not_an_input(out, opt, added))
         return fail(*msg);
     if (zb::io_error e = zb::write_outputs(out, out_of(opt), in.id); e.f != zb::io_fault::none)
