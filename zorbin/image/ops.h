@@ -43,9 +43,9 @@ enum class op_fault {
 struct op_error {
     op_fault f = op_fault::none;
     std::uint64_t a = 0, b = 0, c = 0, d = 0;
-    std::string name;      // a piece's name, for raw_too_wide and crc_holds_data; a kind's
-    std::string what;      // a kind's name
-    std::size_t input = 0; // crc_holds_data: the input the piece came from (origin::input)
+    std::string name;       // a piece's name, for raw_too_wide and crc_holds_data; a kind's
+    std::string what;       // a kind's name
+    std::size_t input = 0;  // the input the piece came from (origin::input)
 };
 
 std::string op_message(const op_error& e, std::string_view infile);
