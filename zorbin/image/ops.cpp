@@ -255,17 +255,22 @@ op_error check_replaced(const image& img, const crc_request& q, const crc_settin
         return {};
     const std::uint64_t end = field_end(q);
     std::optional<unsigned char> seen;
-    for (auto p = first_meeting(img, q.at); p != img.parts.end() && p->from.load < end; ++p)
+    bool mixed = false;
+    const part* named = nullptr;  // the first piece of an input there, else the first at all
+    for (auto p = first_meeting(img, q.at); p != img.parts.end() && p->from.load < end; ++p) {
+        if (!named || (named->from.made && !p->from.made))
+            named = &*p;
         for (unsigned char b : slice(*p, q.at, end).data) {
-            if (!placeholder(b, how.fill) || (seen && b != *seen)) {
-                op_error e = err(op_fault::crc_holds_data, q.at);
-                e.name = p->from.name;
-                e.input = p->from.input;
-                return e;
-            }
+            mixed = mixed || !placeholder(b, how.fill) || (seen && b != *seen);
             seen = b;
         }
-    return {};
+    }
+    if (!mixed)
+        return {};
+    op_error e = err(op_fault::crc_holds_data, q.at);
+    e.name = named->from.name;
+    e.input = named->from.input;
+    return e;
 }
 
 // The checksum over c: every covered address must hold data, as a hole would be summed as
