@@ -1,10 +1,10 @@
 // zorbin's command line: cistrcmp, getnum, the argument scan and the help text.
 #include "cli.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <algorithm>
 #include <iterator>
 
 #include "formats/formats.h"
