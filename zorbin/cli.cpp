@@ -8,7 +8,9 @@
 #include <iterator>
 
 #include "formats/formats.h"
+#include "formats/wide.h"
 #include "image/image.h"
+#include "image/lanes.h"
 #include "image/number.h"
 #include "image/sum.h"
 
@@ -99,6 +101,17 @@ constexpr option_row options_rows[] = {
          defer(o, slot::crc_at, o.crcs.size() - 1, v[1]);
      }},
     {.word = "verify", .set = [](options& o, scan_state&, const arg_values&) { o.verify = true; }},
+    {.word = "width", .args = {arg_kind::number},
+     .set = [](options& o, scan_state&, const arg_values& v) { o.width = v[0].number; }},
+    {.word = "be", .set = [](options& o, scan_state&, const arg_values&) { o.be = true; }},
+    {.word = "name", .args = {arg_kind::name},
+     .set = [](options& o, scan_state&, const arg_values& v) { o.name = v[0].word; }},
+    {.word = "swap", .args = {arg_kind::number},
+     .set = [](options& o, scan_state&, const arg_values& v) { o.swap = v[0].number; }},
+    {.word = "split", .args = {arg_kind::number, arg_kind::number, arg_kind::maybe},
+     .set = [](options& o, scan_state&, const arg_values& v) {
+         o.split = lane_pick{v[0].number, v[1].number, v[2].given ? v[2].number : 1};
+     }},
 };
 
 // Every word the scan knows names one thing only: an option, an alias or a format, whatever
@@ -211,16 +224,32 @@ std::optional<std::string> range_fault(std::uint64_t lo, std::uint64_t size, std
     return std::nullopt;
 }
 
+// A number that may be left out: the next word when it begins as a number does. A file name
+// that does so is written ./NAME after it.
+std::optional<std::string> take_maybe(const char* const*& a, std::string_view option,
+                                      arg_value& v)
+{
+    const char* word = a[1];
+    if (!word || !((word[0] >= '0' && word[0] <= '9') || word[0] == '&'))
+        return std::nullopt;
+    ++a;
+    v.given = true;
+    return take_number(word, arg_kind::number, option, v.number);
+}
+
 // One argument of kind k from the words after a, which moves past them; the message when a
 // word is missing or bad.
 std::optional<std::string> take_arg(const char* const*& a, arg_kind k, std::string_view option,
                                     arg_value& v)
 {
+    if (k == arg_kind::maybe)
+        return take_maybe(a, option, v);
     const char* word = next_word(a);
     if (!word)
         return on("No argument", option) + "\n";
     switch (k) {
     case arg_kind::none:
+    case arg_kind::maybe:
         break;
     case arg_kind::number:
     case arg_kind::byte:
@@ -242,6 +271,7 @@ std::optional<std::string> take_arg(const char* const*& a, arg_kind k, std::stri
         break;
     }
     case arg_kind::file:
+    case arg_kind::name:
         v.word = word;
         break;
     case arg_kind::crc_kind: {
@@ -276,6 +306,35 @@ std::optional<std::string> take_option(const char* const*& a, const option_row& 
             return msg;
     o.set(opt, s, v);
     return std::nullopt;
+}
+
+// The words of the formats whose rows have column c, as a message lists them: "-vmem, -mif
+// or -coe".
+std::string formats_with(bool format_row::*c)
+{
+    std::vector<std::string_view> words;
+    for (const fmt f : hex_formats)
+        if (formats[f].*c)
+            words.push_back(formats[f].word);
+    std::string s;
+    for (std::size_t k = 0; k < words.size(); ++k) {
+        s += k == 0 ? "-" : k + 1 == words.size() ? " or -" : ", -";
+        s += words[k];
+    }
+    return s;
+}
+
+// The message for an option given with a format whose row lacks column c: -width and -be
+// need a format of words, -name one that names what it holds. Without a format (-info)
+// there is nothing to refuse.
+std::optional<std::string> not_taken(const options& opt, std::string_view option,
+                                     bool format_row::*c)
+{
+    const format_row* r = row_of(opt.format);
+    if (opt.format == none || (r && r->*c))
+        return std::nullopt;
+    return "Option -" + std::string(option) + " needs " + formats_with(c) + ", not -" +
+           std::string(word_of(opt.format)) + "\n";
 }
 
 }  // namespace
@@ -346,6 +405,33 @@ scan_result scan_args(const char* const* argv, options& opt)
     if (opt.format == none && !opt.info && !opt.verify)
         return {scan_status::usage, "No format specified (use -help for help)\n"};
     return {};
+}
+
+std::optional<std::string> check_options(const options& opt)
+{
+    if (opt.width) {
+        if (auto msg = not_taken(opt, "width", &format_row::words))
+            return msg;
+        if (const wide_error e = check_width(*opt.width); e.f != wide_fault::none)
+            return wide_message(e, {}, {});
+    }
+    if (opt.be)
+        if (auto msg = not_taken(opt, "be", &format_row::words))
+            return msg;
+    if (opt.name) {
+        if (auto msg = not_taken(opt, "name", &format_row::named))
+            return msg;
+        if (!is_c_name(*opt.name))
+            return wide_message({wide_fault::name, 0, 0, 0, std::string(*opt.name)}, {}, {});
+    }
+    if (opt.swap)
+        if (const lane_error e = check_swap(*opt.swap); e.f != lane_fault::none)
+            return lane_message(e, {});
+    if (opt.split)
+        if (const lane_error e = check_split(opt.split->n, opt.split->k, opt.split->w);
+            e.f != lane_fault::none)
+            return lane_message(e, {});
+    return std::nullopt;
 }
 
 // The head, the options' lines, the formats' lines in their places.

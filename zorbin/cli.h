@@ -43,6 +43,11 @@ struct deferred {
     std::array<std::optional<symbol_ref>, 2> symbol{};
 };
 
+// -split N K [W]: lane K of N lanes, W bytes wide.
+struct lane_pick {
+    std::uint32_t n = 1, k = 0, w = 1;
+};
+
 struct options {
     fmt format = none;              // a row's format, raw, none until a format word is seen
     const char* infile = nullptr;   // first positional argument
@@ -60,6 +65,11 @@ struct options {
     bool verify = false;                // -verify: compare each -crc with its field, write nothing
     std::vector<added> adds;            // merged into the main input's image, in this order
     std::vector<deferred> symbolic;     // the arguments given as @NAME, in command-line order
+    std::optional<std::uint32_t> width;    // -width N: bytes of a word of -vmem, -mif, -coe
+    bool be = false;                       // -be: a word's first byte is its most significant
+    std::optional<std::string_view> name;  // -name NAME: the array of -carray
+    std::optional<std::uint32_t> swap;     // -swap W: the bytes of each W-byte word reversed
+    std::optional<lane_pick> split;        // -split N K [W]: one byte lane kept
     // Any option that needs one image, not a chain of segments.
     bool whole_image() const
     {
@@ -91,15 +101,19 @@ enum class arg_kind : unsigned char {
     file,        // any word: a file name
     crc_kind,    // a word of the checksum kinds' table (image/sum.h)
     input_kind,  // what -input takes: elf, aif, bin or the word of a format that is read
+    name,        // any word: a name, held against what it names after the scan
+    maybe,       // a number that may be left out, as an option's last argument: taken when
+                 // the next word begins as a number does (a digit or &), else left to the scan
 };
 
 // What one argument gave, in the field of its kind.
 struct arg_value {
-    std::uint32_t number = 0;      // number, address, byte; range: lo
+    std::uint32_t number = 0;      // number, address, byte; range: lo; maybe when given
     std::uint32_t size = 0;        // range: its size
+    bool given = false;            // maybe: whether the word was there
     span_of range{};               // range, when neither word is a symbol
     std::array<std::optional<symbol_ref>, 2> symbol{};  // address, range: the words given as @NAME
-    const char* word = nullptr;    // file: the word of the argument vector itself
+    const char* word = nullptr;    // file, name: the word of the argument vector itself
     std::string_view crc{};        // crc_kind: the word as typed, one parse_kind takes
     input_kind input{};            // input_kind
     bool symbolic() const { return symbol[0] || symbol[1]; }
@@ -136,6 +150,11 @@ std::optional<std::uint32_t> getnum(std::string_view arg);
 
 // Scans argv (ended by a null entry) from left to right into opt.
 scan_result scan_args(const char* const* argv, options& opt);
+
+// What the options of a complete scan ask that cannot be: a word or lane outside its range,
+// an option that the format does not take, a -name that is no C name; the message, before
+// anything is read or written.
+std::optional<std::string> check_options(const options& opt);
 
 std::string give_help();
 

@@ -111,17 +111,18 @@ std::uint64_t entry_limit(fmt format)
 }
 
 hex_result write_image(std::span<const block> blocks, fmt format, std::string_view filename,
-                       const sink& out, std::optional<std::uint64_t> entry)
+                       const sink& out, std::optional<std::uint64_t> entry,
+                       const wide_args& wide)
 {
     const format_row* row = row_of(format);
     if (!row)
         return hex_result::too_big;
-    return write_as(*row, format, blocks, filename, out, entry);
+    return write_as(*row, format, blocks, filename, out, entry, wide);
 }
 
 hex_result write_as(const format_row& f, fmt format, std::span<const block> blocks,
                     std::string_view filename, const sink& out,
-                    std::optional<std::uint64_t> entry)
+                    std::optional<std::uint64_t> entry, const wide_args& wide)
 {
     const std::uint64_t first = blocks.empty() ? 0 : blocks.front().base;
     std::uint64_t lo = first, hi = first;
@@ -139,11 +140,14 @@ hex_result write_as(const format_row& f, fmt format, std::span<const block> bloc
     if (!f.addressed && blocks.size() > 1) {
         const std::vector<unsigned char> image = fill_gaps(blocks, lo, hi);
         const block whole{lo, {image}};
-        return write_as(f, format, {&whole, 1}, filename, out, entry);
+        return write_as(f, format, {&whole, 1}, filename, out, entry, wide);
     }
+    const image_out img{format, blocks, carried(f, entry), filename, wide};
+    if (f.check && !f.check(img).empty())
+        return hex_result::refused;
     bool ok;
     if (f.whole)
-        ok = f.whole({format, blocks, carried(f, entry), filename}, out);
+        ok = f.whole(img, out);
     else
         ok = put_records(f, format, blocks, static_cast<std::size_t>(hi - lo), filename, out,
                          entry);
