@@ -83,10 +83,12 @@ void read_elf_file(loaded& in, const input_args& a, input_read& r)
         return;
     }
     elf_image e = read_elf({.file = in.bytes()});
-    if (e.error.f != elf_fault::none)
+    if (e.error.f != elf_fault::none) {
         r.error = elf_message(a.name, e.error);
-    else
-        r.img = std::move(e.img);
+        return;
+    }
+    r.img = std::move(e.img);
+    r.elf = std::move(e);
 }
 
 // A fault in the first record of a file that only its shape made hex text may mean the file

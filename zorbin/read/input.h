@@ -13,6 +13,7 @@
 #include "formats/formats.h"
 #include "image/image.h"
 #include "read/aif.h"
+#include "read/elf.h"
 #include "read/load.h"
 
 namespace zb {
@@ -46,6 +47,7 @@ struct input_read {
     image img;                         // its bytes at their addresses
     std::optional<root_result> chain;  // an AIF image with a chain of segments, each written
                                        // to a file of its own; img stays empty
+    std::optional<elf_image> elf;      // an ELF file: its sections and symbols (img moved out)
     std::vector<std::string_view> warnings;  // to print first, in this order
     std::optional<std::string> error;        // the message that stops the run
     std::optional<std::uint32_t> family;     // UF2: the family its blocks name
