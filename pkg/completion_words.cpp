@@ -36,6 +36,7 @@ std::string_view letters(zb::arg_kind k)
     case zb::arg_kind::crc_kind:
         return "k";
     case zb::arg_kind::input_kind:
+    case zb::arg_kind::text:
         return "w";
     }
     return "";

@@ -232,7 +232,7 @@ TEST_F(completion, each_option_takes_the_arguments_of_its_row)
         {zb::arg_kind::number, "t", ""},     {zb::arg_kind::address, "t", ""},
         {zb::arg_kind::byte, "t", ""},       {zb::arg_kind::range, "t", ""},
         {zb::arg_kind::file, "t", t_files},  {zb::arg_kind::crc_kind, "crc3", "crc32 crc32be"},
-        {zb::arg_kind::input_kind, "t", ""},
+        {zb::arg_kind::input_kind, "t", ""}, {zb::arg_kind::text, "t", ""},
     };
     for (const zb::option_row& o : zb::option_table()) {
         std::vector<std::string> line{"zorbin", dash(o.word)};

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <vector>
 
 #include "formats/formats.h"
 #include "image/number.h"
@@ -73,6 +74,10 @@ constexpr option_row options_rows[] = {
          parsed_kind k = parse_kind(v[0].crc);
          o.crc = crc_request{k.kind, std::move(k.name), v[1].number, {}};
      }},
+    {.word = "reclen", .args = {arg_kind::number},
+     .set = [](options& o, scan_state&, const arg_values& v) { o.reclen = v[0].number; }},
+    {.word = "header", .args = {arg_kind::text},
+     .set = [](options& o, scan_state&, const arg_values& v) { o.header = v[0].word; }},
 };
 
 // Every word the scan knows names one thing only: an option, an alias or a format, whatever
@@ -176,6 +181,7 @@ std::optional<std::string> take_arg(const char* const*& a, arg_kind k, std::stri
         break;
     }
     case arg_kind::file:
+    case arg_kind::text:
         v.word = word;
         break;
     case arg_kind::crc_kind:
@@ -289,6 +295,63 @@ std::string give_help()
             if (formats[f].help_rank == place)
                 text += formats[f].help;
     return text;
+}
+
+namespace {
+
+// The formats whose rows have a header record, as a message lists them.
+std::string header_formats()
+{
+    std::vector<std::string_view> words;
+    for (const fmt f : hex_formats)
+        if (formats[f].head)
+            words.push_back(formats[f].word);
+    std::string list;
+    for (std::size_t k = 0; k < words.size(); ++k)
+        list.append(k == 0 ? "-" : k + 1 == words.size() ? " or -" : ", -").append(words[k]);
+    return list;
+}
+
+std::optional<std::string> reclen_refused(const options& opt, const format_row* r)
+{
+    std::string word(1, '-');
+    word += word_of(opt.format);
+    if (!r || !r->write)
+        return "Option -reclen needs a format of records\n";
+    if (r->reclen_max == 0)
+        return "Format " + word + " has records of one length, -reclen does not apply\n";
+    const std::uint32_t n = *opt.reclen;
+    const std::size_t step = r->reclen_step;
+    if (n == 0 || n > r->reclen_max || n % step != 0)
+        return "Record length " + std::to_string(n) + " on -reclen option, " + word + " takes " +
+               (step == 2 ? "an even length from 2" : "1") + " to " +
+               std::to_string(r->reclen_max) + "\n";
+    return {};
+}
+
+std::optional<std::string> header_refused(const options& opt, const format_row* r)
+{
+    if (!r || !r->head)
+        return "Option -header needs an S-record format: " + header_formats() + "\n";
+    const std::string_view text = opt.header;
+    if (text.size() > r->head_max)
+        return "Header text of " + std::to_string(text.size()) +
+               " characters on -header option, max = " + std::to_string(r->head_max) + "\n";
+    return {};
+}
+
+}  // namespace
+
+std::optional<std::string> refused(const options& opt)
+{
+    const format_row* r = row_of(opt.format);
+    if (opt.reclen)
+        if (auto msg = reclen_refused(opt, r))
+            return msg;
+    if (opt.header)
+        if (auto msg = header_refused(opt, r))
+            return msg;
+    return {};
 }
 
 std::string_view infile_name(const options& opt)

@@ -38,6 +38,8 @@ struct options {
     std::optional<unsigned char> fill;  // -fill b
     std::optional<crc_request> crc;     // -crc kind at, with -crcrange lo size
     std::vector<added> adds;            // merged into the main input's image, in this order
+    std::optional<std::uint32_t> reclen;  // -reclen: data bytes of a full record
+    const char* header = nullptr;       // -header: the text of a header record before the data
     // Any option that needs one image, not a chain of segments.
     bool whole_image() const { return range || fill || crc || format == raw || !adds.empty(); }
 };
@@ -66,6 +68,7 @@ enum class arg_kind : unsigned char {
     file,        // any word: a file name
     crc_kind,    // a word of the checksum kinds' table (image/sum.h)
     input_kind,  // what -input takes: elf, aif, bin or the word of a format that is read
+    text,        // any word: a text that goes into the output
 };
 
 // What one argument gave, in the field of its kind.
@@ -113,6 +116,10 @@ std::optional<std::uint32_t> getnum(std::string_view arg);
 scan_result scan_args(const char* const* argv, options& opt);
 
 std::string give_help();
+
+// After the scan: what the options ask of the format that it cannot give (-reclen, -header);
+// none when the run may go on.
+std::optional<std::string> refused(const options& opt);
 
 // The input name as messages show it: "(null)" when none was given.
 std::string_view infile_name(const options& opt);

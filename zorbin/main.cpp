@@ -33,7 +33,11 @@ int print(const std::string& text) { return zb::say(fw::std_out, text) ? 0 : 1; 
 
 zb::out_args out_of(const zb::options& opt)
 {
-    return {opt.format, opt.fill.value_or(0xFF), zb::infile_name(opt)};
+    zb::out_args out{opt.format, opt.fill.value_or(0xFF), zb::infile_name(opt), {}};
+    out.shape.reclen = opt.reclen.value_or(0);
+    if (opt.header)
+        out.shape.header = opt.header;
+    return out;
 }
 
 std::string io_message(const zb::io_error& e, const zb::options& opt)
@@ -262,6 +266,8 @@ int main(int, char** argv)
     case zb::scan_status::run:
         break;
     }
+    if (auto msg = zb::refused(opt))
+        return fail(*msg);
 
     zb::loaded in;
     if (zb::io_error e = zb::load(opt.infile, in); e.f != zb::io_fault::none)

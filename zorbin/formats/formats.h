@@ -71,6 +71,8 @@ struct image_out {
 };
 // Writes the whole file to out; false when a write failed (errno tells why).
 using image_writer = bool (*)(const image_out& img, const sink& out);
+// -header's record with text, before everything else.
+using head_writer = bool (*)(out_buffer& w, std::string_view text);
 
 bool read_cosmac(hex_in&, std::string_view);
 bool read_fairbug(hex_in&, std::string_view);
@@ -103,6 +105,7 @@ bool start_page(out_buffer&, fmt, std::size_t, std::string_view, std::uint32_t);
 char* end_mostech(char*, fmt, std::uint32_t, std::optional<std::uint32_t>);
 char* end_srec(char*, fmt, std::uint32_t, std::optional<std::uint32_t>);
 char* end_intel32(char*, fmt, std::uint32_t, std::optional<std::uint32_t>);
+bool head_srec(out_buffer&, std::string_view);
 
 struct format_row {
     std::string_view word{};      // option word, matched whole without regard to case
@@ -122,6 +125,12 @@ struct format_row {
     start_writer start = nullptr;  // its start text; none: the image begins with a record
     end_writer finish = nullptr;   // its end text; none: the end column
     std::size_t record = 16;       // data bytes of a full record
+    // -reclen: the most data bytes a record may take, in steps of reclen_step; 0: the
+    // format's records have one length (its reader takes no other)
+    std::size_t reclen_max = 0;
+    std::size_t reclen_step = 1;
+    head_writer head = nullptr;    // -header: its header record; none: it has none
+    std::size_t head_max = 0;      // the longest text that record carries
     std::string_view end{};        // end record; mostech's goes on with the record count, twice
     sum_rule sum = sum_rule::none;
     page_rule page = page_rule::none;
@@ -145,6 +154,11 @@ struct format_table {
 // exormacs writes six address digits but keeps the 16-bit limit. The help text lists IHF
 // sixth; the numbers stay those of the table.
 //
+// -reclen goes up to what a record's count field can say: the S-records count their address
+// and checksum too, ihf counts units of 4 bytes; cosmac, without a count, goes as far as the
+// others. sdsmac writes 16-bit words, so an odd length would fill the middle of the image
+// with FF. fairbug's reader takes its 8 bytes only.
+//
 // A newcomer learns the formats best from the plain per-byte writer the fuzz target carries
 // (ref_writer in fuzz/zorbin_image_fuzz.cpp): one printf per field, straight from the format
 // descriptions, against which the fast writers here are checked. A new format is its
@@ -155,7 +169,7 @@ inline constexpr format_table formats{{{
     {},  // no format 0
     {.word = "cosmac", .help = "-Cosmac       RCA Cosmac format\n", .help_rank = 1,
      .limit = 0xFFFF, .end_max = 0xFFFF, .addressed = false, .read = read_cosmac,
-     .write = write_cosmac, .start = start_cosmac, .end = "\r\n",
+     .write = write_cosmac, .start = start_cosmac, .reclen_max = 255, .end = "\r\n",
      .between = ",\r\n"},  // cosmac.cpp
     {.word = "fairbug", .help = "-Fairbug      Fairchild Fairbug format\n", .help_rank = 2,
      .limit = 0xFFFF, .end_max = 0xFFFF, .addressed = false, .read = read_fairbug,
@@ -163,54 +177,61 @@ inline constexpr format_table formats{{{
      .sum = sum_rule::nibble4},  // fairbug.cpp
     {.word = "mostech", .help = "-MOSTech      MOS Technology format\n", .help_rank = 3,
      .limit = 0xFFFF, .end_max = 0xFFFF, .read = read_mostech, .needs_end = true,
-     .write = write_mostech, .finish = end_mostech, .end = ";00",
+     .write = write_mostech, .finish = end_mostech, .reclen_max = 255, .end = ";00",
      .sum = sum_rule::plain16},  // mostech.cpp
     {.word = "exorciser",
      .help = "-EXORciser    Motorola EXORciser format (16 bit 'S' records)\n", .help_rank = 4,
      .limit = 0xFFFF, .end_max = 0xFFFF, .entry_max = 0xFFFF, .read = read_srec,
-     .write = write_srec<exorciser>, .finish = end_srec, .end = "S9030000FC\r\n",
+     .write = write_srec<exorciser>, .finish = end_srec, .reclen_max = 252, .head = head_srec,
+     .head_max = 252, .end = "S9030000FC\r\n",
      .sum = sum_rule::ones8},  // srec.cpp
     {.word = "mds", .help = "-MDS          Intel Intellec 8/MDS format\n", .help_rank = 5,
      .limit = 0xFFFF, .end_max = 0xFFFF, .read = read_intel, .needs_end = true,
-     .write = write_intel<mds>, .end = ":00000001FF\r\n",
+     .write = write_intel<mds>, .reclen_max = 255, .end = ":00000001FF\r\n",
      .sum = sum_rule::twos8},  // intel.cpp
     {.word = "signetics", .help = "-Signetics    Signetics Absolute Object format\n",
      .help_rank = 7, .limit = 0xFFFF, .end_max = 0xFFFF, .read = read_signetics,
-     .needs_end = true, .write = write_signetics, .end = ":000000\r\n",
+     .needs_end = true, .write = write_signetics, .reclen_max = 255, .end = ":000000\r\n",
      .sum = sum_rule::rotate8},  // signetics.cpp
     {.word = "tektronix", .help = "-Tektronix    Tektronix Hexadecimal format\n",
      .help_rank = 8, .limit = 0xFFFF, .end_max = 0xFFFF, .read = read_tektronix,
-     .write = write_tektronix, .end = "/00000000\r\n",
+     .write = write_tektronix, .reclen_max = 255, .end = "/00000000\r\n",
      .sum = sum_rule::nibble8},  // tektronix.cpp
     {.word = "exormacs",
      .help = "-EXORmacs     Motorola EXORmacs format (24 bit 'S' records)\n", .help_rank = 9,
      .limit = 0xFFFF, .end_max = 0xFFFF, .entry_max = 0xFFFFFF, .read = read_srec,
-     .write = write_srec<exormacs>, .finish = end_srec, .end = "S9030000FC\r\n",
+     .write = write_srec<exormacs>, .finish = end_srec, .reclen_max = 251, .head = head_srec,
+     .head_max = 252, .end = "S9030000FC\r\n",
      .sum = sum_rule::ones8},  // srec.cpp
     {.word = "mcs86", .help = "-MCS86        Intel MCS-86 Hexadecimal format\n",
      .help_rank = 10, .limit = 0xFFFFF, .end_max = 0xFFFFF, .read = read_intel,
      .needs_end = true, .write = write_intel<mcs86>, .start = start_page,
-     .end = ":00000001FF\r\n", .sum = sum_rule::twos8,
+     .reclen_max = 255, .end = ":00000001FF\r\n", .sum = sum_rule::twos8,
      .page = page_rule::segment},  // intel.cpp
     {.word = "sdsmac", .help = "-SDSMAC       Texas Instruments SDSMAC format\n",
      .help_rank = 11, .limit = 0xFFFF, .end_max = 0xFFFF, .read = read_sdsmac,
-     .needs_end = true, .write = write_sdsmac, .start = start_sdsmac, .end = ":\r\n",
+     .needs_end = true, .write = write_sdsmac, .start = start_sdsmac, .reclen_max = 254,
+     .reclen_step = 2, .end = ":\r\n",
      .sum = sum_rule::chars16},  // sdsmac.cpp
     {.word = "motorola32",
      .help = "-Motorola32   Motorola 32-Bit format (32 bit 'S' records)\n", .help_rank = 12,
      .limit = 0xFFFFFFFF, .end_max = past_4g, .entry_max = 0xFFFFFFFF, .read = read_srec,
-     .write = write_srec<motorola32>, .finish = end_srec, .end = "S70500000000FA\r\n",
+     .write = write_srec<motorola32>, .finish = end_srec, .reclen_max = 250,
+     .head = head_srec, .head_max = 252, .end = "S70500000000FA\r\n",
      .sum = sum_rule::ones8},  // srec.cpp
     {.word = "intel32", .help = "-Intel32      Intel Hex-32 format\n", .help_rank = 13,
      .limit = 0xFFFFFFFF, .end_max = past_4g, .entry_max = 0xFFFFFFFF, .read = read_intel,
      .needs_end = true, .write = write_intel<intel32>, .start = start_page,
-     .finish = end_intel32, .end = ":00000001FF\r\n", .sum = sum_rule::twos8,
-     .page = page_rule::linear},  // intel.cpp
+     .finish = end_intel32, .reclen_max = 255, .end = ":00000001FF\r\n",
+     .sum = sum_rule::twos8, .page = page_rule::linear},  // intel.cpp
     {.word = "ihf", .help = "-IHF          Extended Intellec Hex format\n", .help_rank = 6,
      .limit = 0x3FFFF, .end_max = 0x3FFFF, .read = read_ihf, .needs_end = true,
-     .write = write_ihf, .record = 32, .end = ":00 0000 01 FF\r\n",
+     .write = write_ihf, .record = 32, .reclen_max = 1023, .end = ":00 0000 01 FF\r\n",
      .sum = sum_rule::twos8},  // ihf.cpp
 }}};
+
+// The longest record -reclen may ask for, of any format: the writers' buffers hold one.
+inline constexpr std::size_t longest_record = 1023;
 
 // How many formats have a row.
 inline constexpr std::size_t format_count = formats.rows.size() - 1;
@@ -225,9 +246,9 @@ inline constexpr std::array<fmt, format_count> hex_formats = [] {
 
 // Every format has its row, with its word: a format added to fmt without one does not
 // compile. The rows the help lists hold the places 1, 2, 3 ... each once, and a row without a
-// help line holds none. (That each row names exactly one kind of writer is the engine test's
-// first check: a function's address compared in a constant expression is refused by some
-// sanitizer builds.)
+// help line holds none; a row's -reclen bounds fit the writers' buffers. (That each row names
+// exactly one kind of writer is the engine test's first check: a function's address compared
+// in a constant expression is refused by some sanitizer builds.)
 static_assert([] {
     std::size_t listed = 0;
     for (const fmt f : hex_formats) {
@@ -235,6 +256,9 @@ static_assert([] {
         if (r.word.empty() || r.help.empty() != (r.help_rank == 0))
             return false;
         listed += !r.help.empty();
+        if (r.reclen_max > longest_record || r.reclen_step == 0 ||
+            r.reclen_max % r.reclen_step != 0 || (r.reclen_max && r.record > r.reclen_max))
+            return false;
     }
     for (std::size_t place = 1; place <= listed; ++place) {
         int holders = 0;
