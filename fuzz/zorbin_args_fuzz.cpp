@@ -60,7 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     zb::scan_result r = zb::scan_args(argv.data(), opt);
     switch (r.status) {
     case zb::scan_status::run:
-        CHECK(zb::row_of(opt.format) || opt.format == zb::raw || (opt.format == zb::none && opt.info));
+        CHECK(zb::row_of(opt.format) || opt.format == zb::raw ||
+              (opt.format == zb::none && (opt.info || opt.cmp)));
         CHECK(r.message.empty());
         break;
     case zb::scan_status::help:

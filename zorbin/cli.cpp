@@ -78,6 +78,12 @@ constexpr option_row options_rows[] = {
      .set = [](options& o, scan_state&, const arg_values& v) { o.reclen = v[0].number; }},
     {.word = "header", .args = {arg_kind::text},
      .set = [](options& o, scan_state&, const arg_values& v) { o.header = v[0].word; }},
+    {.word = "cmp", .args = {arg_kind::file},
+     .set = [](options& o, scan_state&, const arg_values& v) { o.cmp = added{v[0].word, {}}; }},
+    {.word = "cmpbin", .args = {arg_kind::file, arg_kind::address},
+     .set = [](options& o, scan_state&, const arg_values& v) {
+         o.cmp = added{v[0].word, v[1].number};
+     }},
 };
 
 // Every word the scan knows names one thing only: an option, an alias or a format, whatever
@@ -278,7 +284,7 @@ scan_result scan_args(const char* const* argv, options& opt)
         return {scan_status::error, "Option -crcrange needs -crc\n"};
     if (opt.crc)
         opt.crc->covered = state.crcrange;
-    if (opt.format == none && !opt.info)
+    if (opt.format == none && !opt.info && !opt.cmp)
         return {scan_status::usage, "No format specified (use -help for help)\n"};
     return {};
 }
@@ -344,6 +350,12 @@ std::optional<std::string> header_refused(const options& opt, const format_row* 
 
 std::optional<std::string> refused(const options& opt)
 {
+    if (opt.cmp && opt.format != none)
+        return "Option -cmp takes no format word: it compares and writes nothing, -" +
+               std::string(word_of(opt.format)) + " given\n";
+    if (opt.cmp && opt.outfile)
+        return "Option -cmp takes no output file: it compares and writes nothing, " +
+               std::string(opt.outfile) + " given\n";
     const format_row* r = row_of(opt.format);
     if (opt.reclen)
         if (auto msg = reclen_refused(opt, r))
@@ -352,6 +364,16 @@ std::optional<std::string> refused(const options& opt)
         if (auto msg = header_refused(opt, r))
             return msg;
     return {};
+}
+
+bool comparing(const char* const* argv)
+{
+    for (const char* const* a = argv[0] ? argv + 1 : argv; *a; ++a)
+        if (std::string_view w = *a; w.starts_with('-'))
+            for (const std::string_view o : {"cmp", "cmpbin"})
+                if (cistrcmp(w.substr(1), o) == 0)
+                    return true;
+    return false;
 }
 
 std::string_view infile_name(const options& opt)

@@ -40,8 +40,12 @@ struct options {
     std::vector<added> adds;            // merged into the main input's image, in this order
     std::optional<std::uint32_t> reclen;  // -reclen: data bytes of a full record
     const char* header = nullptr;       // -header: the text of a header record before the data
+    std::optional<added> cmp;  // -cmp FILE, -cmpbin FILE ADDR: the image compared, no output
     // Any option that needs one image, not a chain of segments.
-    bool whole_image() const { return range || fill || crc || format == raw || !adds.empty(); }
+    bool whole_image() const
+    {
+        return range || fill || crc || format == raw || !adds.empty() || cmp;
+    }
 };
 
 enum class scan_status {
@@ -117,9 +121,14 @@ scan_result scan_args(const char* const* argv, options& opt);
 
 std::string give_help();
 
-// After the scan: what the options ask of the format that it cannot give (-reclen, -header);
-// none when the run may go on.
+// After the scan: what the options ask of the format that it cannot give (-reclen, -header),
+// or a format word or output file with -cmp, which writes none; none when the run may go on.
 std::optional<std::string> refused(const options& opt);
+
+// Whether the command line asks for a comparison (-cmp or -cmpbin anywhere in it): then an
+// error exits with status 2, as cmp's and diff's do, so that trouble is never taken for a
+// difference (status 1), even when the scan stops before it reaches the option.
+bool comparing(const char* const* argv);
 
 // The input name as messages show it: "(null)" when none was given.
 std::string_view infile_name(const options& opt);

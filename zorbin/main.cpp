@@ -2,14 +2,17 @@
 // hexadecimal object records or raw bytes. The input becomes one image, which -base moves,
 // -add and -addbin join other inputs to, and -range, -fill and -crc finish in that order; then
 // it is written, or -info reports what would be. An AIF image with a chain of segments is the
-// exception: one file per segment, as it always was.
-// Exit status 0 after a complete run or -help, 1 on any error.
+// exception: one file per segment, as it always was. -cmp compares the image with another
+// file's instead of writing it.
+// Exit status 0 after a complete run or -help, 1 on any error; with -cmp 0 when the images
+// are the same, 1 when they differ, 2 on any error.
 #include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "cli.h"
+#include "image/diff.h"
 #include "image/image.h"
 #include "image/merge.h"
 #include "image/ops.h"
@@ -18,18 +21,22 @@
 #include "read/elf.h"
 #include "read/hexin.h"
 #include "read/load.h"
+#include "write/compare.h"
 #include "write/info.h"
 #include "write/output.h"
 
 namespace {
 
+// The exit status of an error: 2 in a comparison, where 1 says that the images differ.
+int trouble = 1;
+
 int fail(const std::string& message)
 {
     zb::report(message);
-    return 1;
+    return trouble;
 }
 
-int print(const std::string& text) { return zb::say(fw::std_out, text) ? 0 : 1; }
+int print(const std::string& text) { return zb::say(fw::std_out, text) ? 0 : trouble; }
 
 zb::out_args out_of(const zb::options& opt)
 {
@@ -80,6 +87,9 @@ int write_chain(std::span<const unsigned char> file, const zb::options& opt, zb:
     const std::string name(zb::infile_name(opt));
     if (!opt.adds.empty())
         return fail("Options -add and -addbin need one image: " + name +
+                    " has a chain of segments, each written to a file of its own\n");
+    if (opt.cmp)
+        return fail("Options -cmp and -cmpbin need one image: " + name +
                     " has a chain of segments, each written to a file of its own\n");
     if (opt.whole_image())
         return fail("Options -range, -fill, -crc and -raw need one image: " + name +
@@ -228,6 +238,67 @@ std::optional<std::string> not_an_input(const zb::outputs& out, const zb::option
     return {};
 }
 
+// The file of -cmp or -cmpbin, read as the inputs of -add and -addbin are (a plain binary
+// only with its address, an AIF image only without a chain), into img as the file gives it:
+// no operation of the run applies to it.
+std::optional<std::string> read_compared(const zb::options& opt, zb::loaded& file, zb::image& img)
+{
+    const zb::added& c = *opt.cmp;
+    zb::options o = opt;
+    o.infile = c.file;
+    o.binaryflag = c.at.has_value();
+    o.baseflag = c.at.has_value();
+    o.base = c.at.value_or(0);
+    o.outfile = nullptr;
+    if (zb::io_error e = zb::load(o.infile, file); e.f != zb::io_fault::none)
+        return io_message(e, o);
+    const zb::root_result r = zb::read_root(file.bytes(), {.binaryflag = o.binaryflag,
+                                                          .baseflag = o.baseflag,
+                                                          .base = o.base,
+                                                          .outfile = nullptr});
+    const std::string name(c.file);
+    if (r.error != zb::fault::none)
+        return zb::fault_message(r.error, name, 0, {});
+    if (r.aif && r.next.fragment_offset != 0)
+        return "Input " + name + " of -cmp is an AIF image with a chain of segments, each "
+               "written to a file of its own\n";
+    if (!c.at && !r.aif && !r.elf && r.hex == zb::none)
+        return "Input " + name + " of -cmp gives no addresses: a plain binary is compared with "
+               "-cmpbin " + name + " ADDR\n";
+    for (auto w : r.warnings)
+        zb::say(fw::std_err, w);
+    if (auto msg = read_image(file, o, r, img))
+        return msg;
+    if (c.at)
+        img.parts.front().from.why = "-cmpbin";
+    return {};
+}
+
+// -cmp: the run's image against the file's, the report on standard output (after the -info
+// reports of both, with -info); 0 when they are the same, 1 when they differ.
+int compare(const zb::image& img, const zb::options& opt,
+            const std::vector<zb::input_named>& inputs)
+{
+    zb::loaded file;
+    zb::image other;
+    if (auto msg = read_compared(opt, file, other))
+        return fail(*msg);
+    const std::string name(zb::infile_name(opt)), theirs(opt.cmp->file);
+    std::string text;
+    if (opt.info) {
+        const std::vector<zb::block> mine = zb::blocks_of(img), its = zb::blocks_of(other);
+        text += zb::info_report({name, img.kind, mine, img.parts, img.entry, img.notes,
+                                 {inputs.begin() + 1, inputs.end()}});
+        text += zb::info_report({theirs, other.kind, its, other.parts, other.entry, {}, {}});
+    }
+    const zb::image_diff d = zb::diff_images(img, other, zb::cmp_ranges);
+    if (!d.same())
+        text += zb::compare_report({name, theirs, d, img.entry, other.entry, {}});
+    if (!text.empty() && !zb::say(fw::std_out, text))
+        return fail(io_message({zb::io_fault::write, "standard output"}, opt));
+    return d.same() ? 0 : 1;
+}
+
 // -range, -fill, -crc in that order; the message that stops the run, if any.
 std::optional<std::string> finish(zb::image& img, const zb::options& opt)
 {
@@ -253,11 +324,13 @@ std::optional<std::string> finish(zb::image& img, const zb::options& opt)
 
 int main(int, char** argv)
 {
+    if (zb::comparing(argv))
+        trouble = 2;
     zb::options opt;
     zb::scan_result scan = zb::scan_args(argv, opt);
     switch (scan.status) {
     case zb::scan_status::help:
-        return zb::say(fw::std_err, zb::give_help()) ? 0 : 1;
+        return zb::say(fw::std_err, zb::give_help()) ? 0 : trouble;
     case zb::scan_status::usage:
         zb::say(fw::std_err, scan.message);
         return fail(std::string(zb::usage_line));
@@ -298,6 +371,8 @@ int main(int, char** argv)
         return fail(*msg);
     if (auto msg = finish(img, opt))
         return fail(*msg);
+    if (opt.cmp)
+        return compare(img, opt, inputs);
 
     zb::outputs out{.jobs = {{r.root.outfile, {}, zb::blocks_of(img), img.entry, &img, {}}}};
     zb::job& j = out.jobs.front();
