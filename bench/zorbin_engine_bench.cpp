@@ -20,7 +20,7 @@ struct run_shape {
     std::size_t size;
 };
 
-run_shape fit(zb::fmt format, std::size_t total)
+run_shape shape(zb::fmt format, std::size_t total)
 {
     const std::uint32_t limit = zb::format_limit(format);
     if (limit == 0xFFFFFFFF)
@@ -39,7 +39,7 @@ int main(int argc, char** argv)
 {
     const std::size_t total = std::size_t{64} << 20;
     const int rounds = argc > 1 ? std::atoi(argv[1]) : 3;
-    const zb::record_shape shape{argc > 2 ? static_cast<std::size_t>(std::atoi(argv[2])) : 0, {}};
+    const zb::record_layout layout{argc > 2 ? static_cast<std::size_t>(std::atoi(argv[2])) : 0, {}};
     std::vector<unsigned char> data(total);
     std::mt19937_64 rng(42);
     for (auto& b : data)
@@ -48,9 +48,9 @@ int main(int argc, char** argv)
     std::string out(total * 4, '\0');  // the sink's memory, touched once outside the timing
     std::printf("%-11s %10s %10s\n", "format", "MB/s", "out MB");
     for (const zb::fmt f : zb::hex_formats) {
-        if (!zb::shape_fits(zb::formats[f], shape))
+        if (!zb::layout_fits(zb::formats[f], layout))
             continue;
-        const run_shape s = fit(f, total);
+        const run_shape s = shape(f, total);
         double best = 1e9;
         for (int r = 0; r < rounds; ++r) {
             std::size_t done = 0;
@@ -60,7 +60,7 @@ int main(int argc, char** argv)
                 const std::size_t n = std::min(s.size, total - done);
                 const zb::block b{s.base, {{data.data() + done, n}}};
                 const auto res = zb::write_image({&b, 1}, f, "bench.bin", zb::string_sink(out),
-                                                 {}, shape);
+                                                 {}, layout);
                 if (res != zb::hex_result::ok) {
                     std::fprintf(stderr, "%s: engine failed\n", zb::formats[f].word.data());
                     return 1;

@@ -1,8 +1,9 @@
 // zorbin's ELF reader on arbitrary bytes, then the record engine on what it read. The reader
 // must stay inside the buffer and either fail with a reason or give blocks that are ascending,
 // apart and made of the file's own bytes, exactly the pieces a plain reference reader (below)
-// finds. The engine's output of the blocks must be the records of each block as bin2hex writes
-// them alone, laid out one after the other.
+// finds, with the section names and symbols it finds, which the look-ups find again. The
+// engine's output of the blocks must be the records of each block as bin2hex writes them
+// alone, laid out one after the other.
 //
 // Input layout: byte 0 the format (bits 0..6: the b-th row of the table, round and round)
 // and, in bit 7, -base; bytes 1..4 the -base value (little-endian); the rest the file. The
@@ -119,6 +120,124 @@ struct ref_reader {
     }
 };
 
+// The reference for names and symbols, on a file the reader accepted: straight loops, each
+// name read from where it starts.
+struct ref_symbol {
+    std::string name;
+    std::uint64_t value, size;
+    std::uint32_t section;
+    unsigned char info;
+};
+
+struct ref_names {
+    const ref_reader& r;
+    std::uint64_t shoff, shent, shnum;
+
+    std::uint64_t field(std::uint64_t k, std::size_t at64, std::size_t at32, std::size_t n) const
+    {
+        return r.num(shoff + k * shent + (r.wide ? at64 : at32), n);
+    }
+    std::uint64_t word(std::uint64_t k, std::size_t at64, std::size_t at32) const
+    {
+        return field(k, at64, at32, r.wide ? 8 : 4);
+    }
+    // The name at off of the table in section k, or "" where it has none.
+    std::string name(std::uint64_t k, std::uint64_t off) const
+    {
+        if (k == 0 || k >= shnum)
+            return "";
+        const std::uint64_t at = word(k, 24, 16), n = word(k, 32, 20);
+        if (!r.in(at, n))
+            return "";
+        std::string s;
+        for (std::uint64_t i = off; i < n; ++i) {
+            const unsigned char c = r.f[static_cast<std::size_t>(at + i)];
+            if (c == 0)
+                return s;
+            s += static_cast<char>(c);
+        }
+        return "";
+    }
+    std::uint64_t shstrndx() const
+    {
+        const std::uint64_t k = r.num(r.wide ? 62 : 50, 2);
+        return k == 0xFFFF ? field(0, 40, 24, 4) : k;
+    }
+    // False where the symbol table is bad.
+    bool symbols(std::vector<ref_symbol>& out) const
+    {
+        std::uint64_t t = 0;
+        for (const std::uint64_t type : {2, 11}) {
+            for (std::uint64_t k = 0; k < shnum && t == 0; ++k)
+                if (field(k, 4, 4, 4) == type)
+                    t = k;
+            if (t != 0)
+                break;
+        }
+        if (t == 0)
+            return true;
+        const std::uint64_t ent = word(t, 56, 36), at = word(t, 24, 16), n = word(t, 32, 20);
+        const std::uint64_t link = field(t, 40, 24, 4);
+        if (ent < (r.wide ? 24u : 16u) || !r.in(at, n) || link == 0 || link >= shnum ||
+            !r.in(word(link, 24, 16), word(link, 32, 20)))
+            return false;
+        for (std::uint64_t k = 1; k < n / ent; ++k) {
+            const std::uint64_t e = at + k * ent;
+            out.push_back({name(link, r.num(e, 4)), r.w(e + (r.wide ? 8 : 4)),
+                           r.w(e + (r.wide ? 16 : 8)),
+                           static_cast<std::uint32_t>(r.num(e + (r.wide ? 6 : 14), 2)),
+                           static_cast<unsigned char>(r.num(e + (r.wide ? 4 : 12), 1))});
+        }
+        return true;
+    }
+};
+
+bool inside(std::string_view s, bytes f)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    return s.empty() || (p >= f.data() && p + s.size() <= f.data() + f.size());
+}
+
+// The names and symbols against the reference; the look-ups find what the tables hold.
+void check_tables(const zb::elf_image& read, bytes f)
+{
+    const ref_reader r{f, f[4] == 2, f[5] == 2};
+    const std::uint64_t shoff = r.w(r.wide ? 40 : 32);
+    const std::uint64_t shent = r.num(r.wide ? 58 : 46, 2);
+    const ref_names names{r, shoff, shent, read.sections.size()};
+    for (const zb::elf_section& s : read.sections) {
+        CHECK(inside(s.name, f) && s.name.find('\0') == std::string_view::npos);
+        CHECK(s.name == names.name(names.shstrndx(), names.field(s.index, 0, 0, 4)));
+        if (!s.placed)
+            continue;
+        CHECK(zb::section_holding(read, s.load) == &s);
+        CHECK(zb::section_holding(read, s.load + (s.size - 1)) == &s);
+        const zb::elf_symbol* y = zb::symbol_holding(read, s.load);
+        CHECK(!y || (zb::section_of(read, *y) == &s && y->addr <= s.addr));
+    }
+    std::vector<ref_symbol> ref;
+    const bool ok = names.symbols(ref);
+    CHECK(ok == (read.symbol_error.f == zb::elf_fault::none));
+    if (!ok) {
+        CHECK(read.symbols.empty());
+        return;
+    }
+    CHECK(read.symbols.size() == ref.size());
+    const bool arm = r.num(18, 2) == 40;
+    for (std::size_t k = 0; k < ref.size(); ++k) {
+        const zb::elf_symbol& s = read.symbols[k];
+        const ref_symbol& t = ref[k];
+        CHECK(inside(s.name, f) && s.name == t.name);
+        CHECK(s.value == t.value && s.size == t.size && s.section == t.section);
+        CHECK(s.type == (t.info & 15) && s.bind == t.info >> 4);
+        CHECK(s.addr == (arm && s.type == 2 ? t.value & ~std::uint64_t{1} : t.value));
+    }
+    for (std::size_t k = 0; k < read.symbols.size() && k < 8; ++k) {
+        const auto all = zb::symbols_named(read, read.symbols[k].name);
+        CHECK(std::find(all.begin(), all.end(), &read.symbols[k]) != all.end());
+    }
+}
+
 std::vector<unsigned char> gathered(const zb::block& b)
 {
     std::vector<unsigned char> v;
@@ -226,7 +345,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<unsigned char> file(data + 5, data + size);
     const bytes f(file);
 
-    zb::elf_image read = zb::read_elf(f);
+    zb::elf_image read = zb::read_elf({.file = f});
     std::multimap<std::uint64_t, bytes> ref;
     const bool ident_ok =
         f.size() >= 16 && (f[4] == 1 || f[4] == 2) && (f[5] == 1 || f[5] == 2) && f[6] == 1;
@@ -266,6 +385,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         CHECK(it->first == addr && it->second.data() == p.data() && it->second.size() == p.size());
         ++it;
     }
+    check_tables(read, f);
 
     if (baseflag) {
         zb::rebase(read.img, base);

@@ -20,11 +20,13 @@ namespace {
 void check_image(const zb::hex_image& h, std::span<const unsigned char> file)
 {
     if (h.error.f != zb::hex_fault::none) {
-        // The line of a fault is a line of the file, or the one after its last.
+        // The line of a fault is a line of the file, or the one after its last; a file
+        // without data has none.
         std::size_t lines = 1;
         for (unsigned char c : file)
             lines += c == '\n';
-        CHECK(h.line >= 1 && h.line <= lines + 1);
+        CHECK(h.line <= lines + 1);
+        CHECK((h.line == 0) == (h.error.f == zb::hex_fault::no_data));
         CHECK(!zb::hex_message("in.hex", h.line, h.error).empty());
         return;
     }

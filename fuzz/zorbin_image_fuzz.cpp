@@ -268,8 +268,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::span<const unsigned char> bytes(file);
     const std::string_view name = names[(flags >> 3) & 3];
 
-    zb::image_args args{.binaryflag = (flags & 1) != 0,
-                        .baseflag = (flags & 2) != 0,
+    if (flags & 1) {
+        // -bin: the whole file at the base, whatever its bytes.
+        check_segment({bytes, base, {}, {}}, bytes, format, name);
+        return 0;
+    }
+    zb::image_args args{.baseflag = (flags & 2) != 0,
                         .base = base,
                         .outfile = (flags & 4) ? "out.hex" : nullptr};
     zb::root_result r = zb::read_root(bytes, args);

@@ -284,14 +284,15 @@ TEST_F(kelvash_load, elf_and_intel_hex_are_refused_and_look_alikes_are_aif)
         const char* what;
         std::string input;
         std::string refused;  // empty: copied as an AIF image
+        bool data = true;     // zorbin refuses hex text without data
     } cases[] = {
         {"ELF executable", th::read_file(th::sample("app.elf")), elf},
         {"Intel hex by srec_cat", hex, intel},
         {"the same with CR LF", crlf, intel},
         {"the same in lower case", lower, intel},
         {"the longest record", record255 + "\r\n:00000001FF\r\n", intel},
-        {"an end record with no line end", ":00000001FF", intel},
-        {"an end record and 0x1A", ":00000001FF\x1A", intel},
+        {"an end record with no line end", ":00000001FF", intel, false},
+        {"an end record and 0x1A", ":00000001FF\x1A", intel, false},
         {"ELF magic cut short", "\x7f" "EL", ""},
         {"wrong checksum", ":0000000100\n", ""},
         {"a count the line does not hold", ":01000000FF\n", ""},
@@ -324,6 +325,8 @@ TEST_F(kelvash_load, elf_and_intel_hex_are_refused_and_look_alikes_are_aif)
         EXPECT_EQ(get("out.ld"), "previous");
         EXPECT_EQ(others({"task.x", "out.ld", "task.s", "made.hex"}), std::vector<std::string>{});
         // The advice holds: zorbin turns it into S-records that go through.
+        if (!c.data)
+            continue;
         auto z = th::run("zorbin", {"-motorola32", "task.x", "task.s"}, in_dir());
         ASSERT_EQ(z.status, 0) << z.err;
         EXPECT_EQ(run({"-a", "task.s"}).status, 0);

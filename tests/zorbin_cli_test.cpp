@@ -369,6 +369,56 @@ TEST_F(zorbin_files, loading_errors)
     }
 }
 
+// A file that says it is empty may give bytes when read, as the files of /proc do: read to its
+// end, it converts as its copy does. (Windows has no /proc.)
+TEST_F(zorbin_files, linux_only_a_file_that_says_it_is_empty_is_read_to_its_end)
+{
+    const std::string proc = "/proc/sys/kernel/ostype";
+    ASSERT_EQ(fs::file_size(proc), 0u) << "the case needs a file that says it is empty";
+    const std::string bytes = th::read_file(proc);
+    ASSERT_FALSE(bytes.empty());
+    th::write_file(path("copy.bin"), bytes);
+    const auto copy = th::run("zorbin", {"-motorola32", "copy.bin"}, in_dir());
+    const auto r = th::run("zorbin", {"-motorola32", proc}, in_dir());
+    ASSERT_EQ(copy.status, 0);
+    EXPECT_EQ(r.out, copy.out);
+    EXPECT_EQ(r.err, copy.err);
+    EXPECT_EQ(r.status, 0);
+}
+
+// Standard output that is an input file, as 1<> opens it without cutting it: what zorbin
+// writes there would overwrite the file while it is read. Refused as an output named so is,
+// on standard error, the file left as it was. (Under Wine a Windows program gets no file
+// identity for the standard output a Unix shell hands it.)
+TEST_F(zorbin_files, linux_only_standard_output_that_is_an_input_is_refused)
+{
+    REQUIRE_TOOL("sh");
+    th::write_file(path("in.bin"), "\x01\x02\x03");
+    th::write_file(path("in.hex"), ":03010000010203F6\r\n:00000001FF\r\n");
+    struct row {
+        std::string args;  // after zorbin -intel32
+        std::string input;  // the one standard output is
+    };
+    const row rows[] = {
+        {"in.bin", "in.bin"},
+        {"-bin in.bin", "in.bin"},
+        {"-info in.hex", "in.hex"},
+        {"in.hex out.hex", "in.hex"},
+        {"in.hex -addbin in.bin 0x200", "in.bin"},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.args);
+        const std::string before = th::read_file(path(r.input));
+        const std::string cmd = th::command("zorbin") + " -intel32 " + r.args + " 1<>" + r.input;
+        const auto res = th::run_argv(th::which("sh"), {"sh", "-c", cmd}, in_dir());
+        EXPECT_EQ(res.err, "Output file standard output is the input file " + r.input +
+                               ", not overwritten\r\n");
+        EXPECT_EQ(res.status, 1);
+        EXPECT_EQ(th::read_file(path(r.input)), before);
+        EXPECT_FALSE(fs::exists(path("out.hex")));
+    }
+}
+
 TEST_F(zorbin_files, inputs_past_the_32_bit_address_space_are_refused_before_loading)
 {
     // Sparse files: the size is checked before any buffer is allocated or byte read.

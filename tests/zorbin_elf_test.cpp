@@ -21,6 +21,8 @@ struct elf_maker {
     struct section {
         std::uint32_t type;
         std::uint64_t flags, addr, offset, size;
+        std::uint32_t name = 0, link = 0;  // sh_name, sh_link
+        std::uint64_t entsize = 0;
     };
     struct segment {
         std::uint64_t offset, paddr, filesz, vaddr;
@@ -28,6 +30,7 @@ struct elf_maker {
     std::vector<section> sections;
     std::vector<segment> segments;
     std::string data;
+    std::uint16_t shstrndx = 0;
     static constexpr std::uint64_t data_at = 0x200;
 
     std::uint64_t put(std::string_view b)
@@ -61,6 +64,20 @@ struct elf_maker {
     std::size_t e_phoff() const { return wide ? 32 : 28; }
     std::size_t e_shoff() const { return wide ? 40 : 32; }
     std::size_t e_phentsize() const { return wide ? 54 : 42; }
+
+    // A symbol table entry.
+    std::string symbol(std::uint32_t name, std::uint64_t value, std::uint64_t size,
+                       unsigned char info, std::uint16_t shndx) const
+    {
+        std::string e;
+        set(e, 0, 4, name);
+        set(e, wide ? 8 : 4, word(), value);
+        set(e, wide ? 16 : 8, word(), size);
+        set(e, wide ? 4 : 12, 1, info);
+        set(e, wide ? 6 : 14, 2, shndx);
+        e.resize(wide ? 24 : 16, '\0');
+        return e;
+    }
 
     void set(std::string& f, std::uint64_t off, std::size_t n, std::uint64_t v) const
     {
@@ -101,9 +118,13 @@ struct elf_maker {
         const std::uint64_t shoff = f.size();
         set(f, e_shoff(), w, shoff);
         set(f, e_phentsize() + 6, 2, sections.size() + 1);
+        set(f, e_phentsize() + 8, 2, shstrndx);
         f.resize(shoff + sh, '\0');  // the null section
         for (const section& s : sections) {
             const std::uint64_t e = f.size();
+            set(f, e, 4, s.name);
+            set(f, e + (wide ? 40 : 24), 4, s.link);
+            set(f, e + (wide ? 56 : 36), w, s.entsize);
             set(f, e + 4, 4, s.type);
             set(f, e + 8, w, s.flags);
             set(f, e + (wide ? 16 : 12), w, s.addr);
@@ -451,7 +472,7 @@ TEST(zorbin_elf_reader, untrusted_bytes_stay_inside_the_buffer)
     auto read = [](const std::string& bytes) {
         std::vector<unsigned char> file(bytes.begin(), bytes.end());
         const std::span<const unsigned char> f(file);
-        const zb::elf_image img = zb::read_elf(f);
+        const zb::elf_image img = zb::read_elf({.file = f});
         // A read that succeeds keeps the header's promise: ascending blocks, none empty, none
         // touching or overlapping the next, every piece a window on the file.
         const std::vector<zb::block> blocks = zb::blocks_of(img.img);
@@ -488,6 +509,137 @@ TEST(zorbin_elf_reader, untrusted_bytes_stay_inside_the_buffer)
     }
 }
 
+// One loadable section, .text (4 bytes at 0x1000), then a symbol table of these entries, its
+// string table and the section names: sections 1 to 4.
+elf_maker with_symbols(bool wide, bool big, const std::string& strtab,
+                       const std::vector<std::string>& symbols)
+{
+    elf_maker m = make(wide, big);
+    m.section_at(0x1000, "\x01\x02\x03\x04");
+    std::string table(wide ? 24 : 16, '\0');  // the null symbol
+    for (const std::string& e : symbols)
+        table += e;
+    m.section_at(0, table, 2, 0);
+    m.section_at(0, strtab, 3, 0);
+    m.section_at(0, std::string("\0.text\0.symtab\0.strtab\0.shstrtab\0", 33), 3, 0);
+    m.sections[0].name = 1;
+    m.sections[1].name = 7;
+    m.sections[1].link = 3;
+    m.sections[1].entsize = wide ? 24 : 16;
+    m.sections[2].name = 15;
+    m.sections[3].name = 23;
+    m.shstrndx = 4;
+    return m;
+}
+
+zb::elf_image read_elf_of(const std::string& f, const zb::elf_args& a = {})
+{
+    zb::elf_args args = a;
+    args.file = {reinterpret_cast<const unsigned char*>(f.data()), f.size()};
+    return zb::read_elf(args);
+}
+
+// Raw names, every field of a symbol, and the look-ups, in either class and byte order.
+TEST(zorbin_elf_reader, sections_and_symbols_as_the_file_has_them)
+{
+    for (bool wide : {false, true}) {
+        for (bool big : {false, true}) {
+            SCOPED_TRACE(shape(wide, big));
+            const elf_maker base = make(wide, big);
+            const std::string str("\0reset\0data\0dup\0abs\0\x01x\0", 24);
+            const std::string f = with_symbols(wide, big, str, {
+                base.symbol(1, 0x1001, 2, 0x12, 1),        // FUNC GLOBAL, Thumb code at 0x1000
+                base.symbol(7, 0x1002, 2, 0x01, 1),        // OBJECT LOCAL
+                base.symbol(12, 0x1000, 0, 0x00, 1),       // dup, twice
+                base.symbol(12, 0x1003, 0, 0x20, 1),       // WEAK
+                base.symbol(16, 0x1234, 0, 0x10, 0xFFF1),  // absolute
+                base.symbol(20, 0, 0, 0x10, 0),            // undefined, a raw name
+            }).bytes();
+            const zb::elf_image e = read_elf_of(f);
+            ASSERT_EQ(zb::elf_what(e.error), "");
+            ASSERT_EQ(zb::elf_what(e.symbol_error), "");
+            std::vector<std::string> got;
+            for (const zb::elf_section& c : e.sections)
+                got.push_back(std::string(c.name) + (c.placed ? " placed" : ""));
+            EXPECT_EQ(got, (std::vector<std::string>{"", ".text placed", ".symtab", ".strtab",
+                                                     ".shstrtab"}));
+            EXPECT_EQ(e.symtab, 2u);
+            got.clear();
+            for (const zb::elf_symbol& y : e.symbols) {  // value, addr, size, type, bind, section
+                char b[64];
+                std::snprintf(b, sizeof b, " %llX %llX %llu %d %d %X",
+                              static_cast<unsigned long long>(y.value),
+                              static_cast<unsigned long long>(y.addr),
+                              static_cast<unsigned long long>(y.size), y.type, y.bind, y.section);
+                got.push_back(std::string(y.name) + b);
+            }
+            const std::vector<std::string> want{
+                "reset 1001 1000 2 2 1 1", "data 1002 1002 2 1 0 1",   "dup 1000 1000 0 0 0 1",
+                "dup 1003 1003 0 0 2 1",   "abs 1234 1234 0 0 1 FFF1", "\x01x 0 0 0 0 1 0"};
+            EXPECT_EQ(got, want);
+
+            const auto dup = zb::symbols_named(e, "dup");
+            ASSERT_EQ(dup.size(), 2u);
+            EXPECT_NE(dup[0]->addr, dup[1]->addr);
+            EXPECT_TRUE(zb::symbols_named(e, "none").empty());
+            EXPECT_EQ(zb::section_holding(e, 0x1003)->name, ".text");
+            EXPECT_EQ(zb::section_holding(e, 0x1004), nullptr);
+            EXPECT_EQ(zb::section_holding(e, 0xFFF), nullptr);
+            // A sized symbol holds its bytes; past them, the nearest label.
+            EXPECT_EQ(zb::symbol_holding(e, 0x1000)->name, "reset");
+            EXPECT_EQ(zb::symbol_holding(e, 0x1002)->name, "data");
+            EXPECT_EQ(zb::symbol_holding(e, 0x1003)->name, "dup");
+            EXPECT_EQ(zb::section_of(e, e.symbols[0])->name, ".text");
+            EXPECT_EQ(zb::section_of(e, e.symbols[4]), nullptr);
+            EXPECT_EQ(zb::section_of(e, e.symbols[5]), nullptr);
+        }
+    }
+}
+
+// A broken symbol table costs the symbols, not the image: only what needs them fails.
+TEST(zorbin_elf_reader, a_broken_symbol_table_leaves_the_image)
+{
+    for (bool wide : {false, true}) {
+        const elf_maker good = with_symbols(wide, false, std::string("\0a\0", 3),
+                                            {make(wide).symbol(1, 0x1000, 0, 0x10, 1)});
+        const std::string ent = wide ? "24" : "16";
+        struct row {
+            std::string what;
+            void (*patch)(elf_maker&);
+        };
+        const row rows[] = {
+            {"symbol table section 2 entry size 8 is smaller than " + ent,
+             [](elf_maker& m) { m.sections[1].entsize = 8; }},
+            {"section 2 data (0x" + std::string(wide ? "30" : "20") +
+                 " bytes at 0x1000000) lies outside the file",
+             [](elf_maker& m) { m.sections[1].offset = 0x1000000; }},
+            {"symbol table section 2 links to section 0 of 5",
+             [](elf_maker& m) { m.sections[1].link = 0; }},
+            {"symbol table section 2 links to section 9 of 5",
+             [](elf_maker& m) { m.sections[1].link = 9; }},
+            {"section 3 data (0xFFFF bytes at 0x" + std::string(wide ? "234" : "224") +
+                 ") lies outside the file",
+             [](elf_maker& m) { m.sections[2].size = 0xFFFF; }},
+        };
+        for (const row& r : rows) {
+            SCOPED_TRACE(r.what);
+            elf_maker m = good;
+            r.patch(m);
+            const zb::elf_image e = read_elf_of(m.bytes());
+            ASSERT_EQ(zb::elf_what(e.error), "");
+            EXPECT_EQ(zb::elf_what(e.symbol_error), r.what);
+            EXPECT_TRUE(e.symbols.empty());
+            EXPECT_EQ(e.img.parts.size(), 1u);
+        }
+        // The null section is none, whatever type it says.
+        std::string f = good.bytes();
+        good.set(f, elf_maker::data_at + good.data.size() + 4, 4, 2);
+        const zb::elf_image e = read_elf_of(f);
+        EXPECT_EQ(zb::elf_what(e.symbol_error), "");
+        EXPECT_EQ(e.symbols.size(), 1u);
+    }
+}
+
 // Headers that claim far more than the file holds fail; many real headers are all read. (How
 // long they take is a matter for bench/, not for a test on a busy machine.)
 TEST(zorbin_elf_reader, claims_cost_no_more_than_the_file)
@@ -497,7 +649,7 @@ TEST(zorbin_elf_reader, claims_cost_no_more_than_the_file)
         m.sections.push_back({1, 2, 0x1000 + 0x100000000ull * k, 0x200, 0x100000000});
     std::string f = m.bytes();
     std::vector<unsigned char> file(f.begin(), f.end());
-    zb::elf_image img = zb::read_elf(file);
+    zb::elf_image img = zb::read_elf({.file = file});
     EXPECT_EQ(zb::elf_what(img.error), "section 1 data (0x100000000 bytes at 0x200) lies outside the file");
     EXPECT_LT(img.work, 100u) << "65,534 sections claimed, the first one refused";
 
@@ -522,13 +674,39 @@ TEST(zorbin_elf_reader, claims_cost_no_more_than_the_file)
         many.set(f, e + 32, 8, 1);
     }
     file.assign(f.begin(), f.end());
-    img = zb::read_elf(file);
+    img = zb::read_elf({.file = file});
     ASSERT_EQ(zb::elf_what(img.error), "");
     // A few fields of each header and a binary search per section: about 30 steps a header,
     // where sections times segments would be 4.3 billion.
     EXPECT_LT(img.work, 40 * 2 * n);
     ASSERT_EQ(img.img.parts.size(), n);
     EXPECT_EQ(img.img.parts[1].from.load, 0x10002u);
+
+    // 200,000 symbols and 30,000 sections, all named at offset 0 of a 1 MiB string table: a
+    // name read where it starts would be 200 billion steps; the table is scanned once.
+    const std::string symbol = make(true).symbol(0, 0x1000, 0, 0x10, 1);
+    for (const bool nul : {false, true}) {
+        std::string names(1u << 20, 'n');
+        if (nul)
+            names.back() = '\0';
+        elf_maker hostile =
+            with_symbols(true, false, names, std::vector<std::string>(200000, symbol));
+        hostile.shstrndx = 3;  // the section names in the same table
+        for (std::uint64_t k = 0; k < 30000; ++k)  // each loaded: its name is shown by -info
+            hostile.sections.push_back({1, 2, 0x10000 + k, 0x200, 1});
+        f = hostile.bytes();
+        const zb::elf_image e = read_elf_of(f);
+        ASSERT_EQ(zb::elf_what(e.error), "");
+        ASSERT_EQ(zb::elf_what(e.symbol_error), "");
+        ASSERT_EQ(e.symbols.size(), 200000u);
+        ASSERT_EQ(e.sections.size(), 30005u);
+        const std::string_view name =
+            nul ? std::string_view(names).substr(0, names.size() - 1) : "";
+        EXPECT_EQ(e.symbols.back().name, name);
+        EXPECT_EQ(e.sections.back().name, name);
+        EXPECT_LT(e.work, 2 * f.size()) << "about 40 steps a symbol and 20 a section, "
+                                          "the table's bytes once";
+    }
 }
 
 // Real linker output. Tools run through env, which finds them on PATH.
@@ -770,6 +948,278 @@ TEST_F(zorbin_elf_tools, sections_outside_every_segment_at_their_own_address)
     auto info = zorbin({"-info", "sig.elf"});
     EXPECT_NE(info.out.find(".sig      0x08001000  0x08001000  0x00003000     16  no segment: run address\r\n"),
               std::string::npos) << info.out;
+}
+
+// The two objects of a generated link: a Thumb function calling one of the other object, a
+// weak function, a sized object, a common symbol, an absolute one, and a local `counter` in
+// each object, so that one name has two addresses.
+constexpr const char* gen_a = R"(
+    .syntax unified
+    .thumb
+    .section .vectors, "a"
+    .word _stack_top
+    .word reset + 1
+    .text
+    .global reset
+    .type reset, %function
+    .thumb_func
+reset:
+    movs r0, #0
+    bl helper
+    b reset
+    .size reset, . - reset
+    .weak hook
+    .type hook, %function
+    .thumb_func
+hook:
+    bx lr
+    .size hook, . - hook
+    .data
+counter:
+    .word 1
+    .global table
+    .type table, %object
+table:
+    .word 1, 2, 3, 4
+    .size table, 16
+    .comm shared, 8, 4
+)";
+constexpr const char* gen_b = R"(
+    .syntax unified
+    .thumb
+    .text
+    .global helper
+    .type helper, %function
+    .thumb_func
+helper:
+    bx lr
+    .size helper, . - helper
+    .data
+counter:
+    .word 2
+    .global limit
+    .set limit, 0x1234
+)";
+constexpr const char* lib_source = R"(
+    .text
+    .globl api
+    .type api, @function
+api:
+    ret
+    .size api, . - api
+    .data
+    .globl level
+    .type level, @object
+level:
+    .quad 7
+    .size level, 8
+    .weak soft
+soft:
+    .quad 1
+)";
+
+std::vector<std::string> words(const std::string& line)
+{
+    std::istringstream in(line);
+    std::vector<std::string> w;
+    for (std::string s; in >> s;)
+        w.push_back(s);
+    return w;
+}
+
+std::uint64_t hex_of(const std::string& s) { return std::stoull(s, nullptr, 16); }
+
+// A section as objdump -h lists it.
+struct dumped {
+    std::string name;
+    std::uint64_t size, vma, lma, offset;
+    bool loaded;  // CONTENTS and LOAD
+};
+
+std::vector<dumped> objdump_sections(const std::string& out)
+{
+    std::vector<dumped> v;
+    std::istringstream in(out);
+    for (std::string line, flags; std::getline(in, line);) {
+        const std::vector<std::string> w = words(line);
+        if (w.size() != 7 || w[0].find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::getline(in, flags);
+        v.push_back({w[1], hex_of(w[2]), hex_of(w[3]), hex_of(w[4]), hex_of(w[5]),
+                     flags.find("CONTENTS") != std::string::npos &&
+                         flags.find("LOAD") != std::string::npos});
+    }
+    return v;
+}
+
+// A symbol as nm shows it: "name value size" and its binding (l, g or w), " U" when it is
+// undefined and " A" when it is absolute.
+std::string shown(std::string_view name, std::uint64_t value, std::uint64_t size, char bind,
+                  bool undefined, bool absolute)
+{
+    return std::string(name) + " " + hex(value) + " " + hex(size) + " " + bind +
+           (undefined ? " U" : "") + (absolute ? " A" : "");
+}
+
+std::vector<std::string> nm_symbols(const std::string& out)
+{
+    std::vector<std::string> v;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) {
+        std::vector<std::string> w = words(line);
+        if (w.size() < 2 || w.size() > 4)
+            continue;
+        // An undefined symbol has no value; one of size 0 no size.
+        w.insert(w.size() == 2 ? w.begin() : w.begin() + 1, 4 - w.size(), "0");
+        const char c = w[2][0];
+        const bool weak = std::string_view("WwVv").find(c) != std::string_view::npos;
+        const bool undefined = std::string_view("Uwv").find(c) != std::string_view::npos;
+        v.push_back(shown(w[3], hex_of(w[0]), hex_of(w[1]),
+                          weak ? 'w' : std::isupper(c) ? 'g' : 'l', undefined,
+                          c == 'A' || c == 'a'));
+    }
+    std::sort(v.begin(), v.end());
+    return v;
+}
+
+// What nm lists by default: no section, file or ARM mapping symbols.
+bool listed(const zb::elf_symbol& s)
+{
+    const std::string_view n = s.name;
+    const bool mapping = n.size() >= 2 && n[0] == '$' &&
+                         std::string_view("atd").find(n[1]) != std::string_view::npos &&
+                         (n.size() == 2 || n[2] == '.');
+    return s.type != 3 && s.type != 4 && !mapping && !n.empty();
+}
+
+std::vector<std::string> our_symbols(const zb::elf_image& e)
+{
+    std::vector<std::string> v;
+    for (const zb::elf_symbol& s : e.symbols)
+        if (listed(s))
+            v.push_back(shown(s.name, s.section == zb::shn_undef ? 0 : s.addr, s.size,
+                              s.bind == 2 ? 'w' : s.bind == 0 ? 'l' : 'g',
+                              s.section == zb::shn_undef, s.section == zb::shn_abs));
+    std::sort(v.begin(), v.end());
+    return v;
+}
+
+const zb::elf_section* named(const zb::elf_image& e, std::string_view name)
+{
+    for (const zb::elf_section& s : e.sections)
+        if (s.name == name)
+            return &s;
+    return nullptr;
+}
+
+// The sections as objdump -h lists them (load address included), the symbols as nm lists them
+// (of .symtab, or .dynsym in a stripped shared object), and each symbol found again at its
+// address in the image, for the sample, a generated link of either byte order and host files.
+TEST_F(zorbin_elf_tools, sections_and_symbols_as_objdump_and_nm_list_them)
+{
+    for (const char* t : {"arm-none-eabi-as", "arm-none-eabi-ld", "arm-none-eabi-nm",
+                          "arm-none-eabi-objdump", "as", "ld", "nm", "objdump", "objcopy", "strip"})
+        REQUIRE_TOOL(t);
+    fs::copy_file(th::sample("app.elf"), path("sample.elf"));
+    const std::string script = th::read_file(th::sample("elf/app.ld"));
+    th::write_file(path("a.s"), gen_a);
+    th::write_file(path("b.s"), gen_b);
+    for (const std::string e : {"", "-EB"}) {
+        const std::string o = e.empty() ? "little" : "big";
+        th::write_file(path(o + ".ld"), script);
+        std::vector<std::vector<std::string>> cmds{
+            {"arm-none-eabi-as", "-o", o + "-a.o", "a.s"},
+            {"arm-none-eabi-as", "-o", o + "-b.o", "b.s"},
+            {"arm-none-eabi-ld", "-T", o + ".ld", "-o", o + ".elf", o + "-a.o", o + "-b.o"}};
+        if (!e.empty())
+            for (auto& c : cmds)
+                c.insert(c.begin() + 1, e);
+        for (const auto& c : cmds)
+            ASSERT_EQ(tool(c, in_dir()).status, 0) << c[0];
+    }
+    link("host", "", host_source, "", {});
+    th::write_file(path("lib.s"), lib_source);
+    const std::vector<std::string> lib[] = {{"as", "-o", "lib.o", "lib.s"},
+                                            {"ld", "-shared", "-o", "lib.elf", "lib.o"},
+                                            {"strip", "lib.elf"}};
+    for (const auto& c : lib)
+        ASSERT_EQ(tool(c, in_dir()).status, 0) << c[0];
+
+    struct row {
+        const char* name;
+        const char* prefix;  // of the tools
+        const char* table;   // the symbol table read
+    };
+    const row rows[] = {
+        {"sample", "arm-none-eabi-", ".symtab"}, {"little", "arm-none-eabi-", ".symtab"},
+        {"big", "arm-none-eabi-", ".symtab"},    {"host", "", ".symtab"},
+        {"lib", "", ".dynsym"},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        const std::string file = std::string(r.name) + ".elf";
+        const std::string bytes = th::read_file(path(file));
+        const zb::elf_image e = read_elf_of(bytes);
+        ASSERT_EQ(zb::elf_what(e.error), "");
+        ASSERT_EQ(zb::elf_what(e.symbol_error), "");
+        const std::string p = r.prefix;
+        const th::result dump = tool({p + "objdump", "-h", file}, in_dir());
+        ASSERT_EQ(dump.status, 0) << dump.err;
+        const std::vector<dumped> listed_sections = objdump_sections(dump.out);
+        ASSERT_FALSE(listed_sections.empty());
+        for (const dumped& d : listed_sections) {
+            SCOPED_TRACE(d.name);
+            const zb::elf_section* s = named(e, d.name);
+            ASSERT_NE(s, nullptr);
+            EXPECT_EQ(hex(s->size), hex(d.size));
+            EXPECT_EQ(hex(s->addr), hex(d.vma));
+            EXPECT_EQ(hex(s->offset), hex(d.offset));
+            EXPECT_EQ(s->placed, d.loaded && d.size > 0);
+            if (d.loaded) {
+                EXPECT_EQ(hex(s->load), hex(d.lma));
+            }
+        }
+        EXPECT_EQ(e.sections[e.symtab].name, r.table);
+        std::vector<std::string> nm_args{p + "nm", "-S", file};
+        if (r.table == std::string_view(".dynsym"))
+            nm_args.insert(nm_args.begin() + 1, "-D");
+        const th::result nm = tool(nm_args, in_dir());
+        ASSERT_EQ(nm.status, 0) << nm.err;
+        EXPECT_EQ(our_symbols(e), nm_symbols(nm.out));
+        // Every symbol inside a section of the image is found again at its load address.
+        for (const zb::elf_symbol& s : e.symbols) {
+            const zb::elf_section* in = zb::section_of(e, s);
+            if (!listed(s) || !in || !in->placed || s.addr - in->addr >= in->size)
+                continue;
+            const zb::elf_symbol* found = zb::symbol_holding(e, in->load + (s.addr - in->addr));
+            ASSERT_NE(found, nullptr) << s.name;
+            EXPECT_EQ(hex(found->addr), hex(s.addr)) << s.name << " found as " << found->name;
+        }
+    }
+
+    // The generated link: one name at two addresses, and the look-ups by load address.
+    const std::string little = th::read_file(path("little.elf"));
+    const zb::elf_image e = read_elf_of(little);
+    const std::vector<const zb::elf_symbol*> counter = zb::symbols_named(e, "counter");
+    ASSERT_EQ(counter.size(), 2u);
+    EXPECT_NE(counter[0]->addr, counter[1]->addr);
+    const zb::elf_section* data = named(e, ".data");
+    ASSERT_NE(data, nullptr);
+    ASSERT_NE(data->load, data->addr);  // stored in flash, run in RAM
+    EXPECT_EQ(zb::section_holding(e, data->load + 4), data);
+    EXPECT_EQ(zb::section_holding(e, data->addr), nullptr);
+    EXPECT_EQ(zb::symbol_holding(e, data->load + 6)->name, "table");
+    EXPECT_EQ(zb::symbol_holding(e, data->load + (counter[1]->addr - data->addr) + 2), counter[1]);
+
+    // The hook that section selection will use: everything but .data.
+    const auto no_data = [](const zb::elf_section& s, const void*) { return s.name != ".data"; };
+    const zb::elf_image kept = read_elf_of(little, {.keep = no_data});
+    ASSERT_EQ(zb::elf_what(kept.error), "");
+    EXPECT_EQ(kept.img.parts.size(), e.img.parts.size() - 1);
+    for (const zb::part& part : kept.img.parts)
+        EXPECT_NE(part.from.name, ".data");
+    EXPECT_FALSE(named(kept, ".data")->placed);
+    EXPECT_EQ(zb::section_holding(kept, data->load), nullptr);
 }
 
 }  // namespace

@@ -54,13 +54,15 @@ void check(const std::vector<golden>& cases)
 const bytes three{1, 2, 3};
 
 // Every format's row names exactly one writer, of records or of the whole file: the dispatch
-// has no fallback. A reader is a row's own choice (a format may be only written).
+// has no fallback. A reader is a row's own choice (a format may be only written); a row read
+// has the shape that detection looks for.
 TEST(zorbin_engine, every_row_has_one_writer)
 {
     for (zb::fmt f : zb::hex_formats) {
         const zb::format_row& r = zb::formats[f];
         SCOPED_TRACE(std::string(r.word));
         EXPECT_NE(r.write == nullptr, r.whole == nullptr);
+        EXPECT_EQ(r.read == nullptr, r.shape == nullptr);
         if (r.whole) {
             EXPECT_EQ(r.start, nullptr);
             EXPECT_EQ(r.finish, nullptr);

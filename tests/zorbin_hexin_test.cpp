@@ -51,7 +51,8 @@ std::map<std::uint64_t, unsigned char> expected(const trip_row& r, const bytes& 
         d.resize((d.size() + 1) / 2 * 2, 0xFF);
     const std::uint64_t at = r.format == zb::ihf ? r.base / 4 * 4 : r.base;
     std::map<std::uint64_t, unsigned char> m;
-    for (std::size_t k = 0; k < d.size(); ++k)
+    // Fill past the format's last address has none to go to.
+    for (std::size_t k = 0; k < d.size() && at + k <= zb::formats[r.format].limit; ++k)
         m[at + k] = d[k];
     return m;
 }
@@ -62,6 +63,7 @@ constexpr trip_row trips[] = {
     {zb::cosmac, 0xFF00, 0xFF, "up to the limit"},
     {zb::fairbug, 0x100, 3, "last record filled"},
     {zb::fairbug, 0x8000, 64, "whole records"},
+    {zb::fairbug, 0xFFFC, 3, "last record filled past 0xFFFF"},
     {zb::mostech, 0, 300, "many records"},
     {zb::mostech, 0xFFF0, 0xF, "at the limit"},
     {zb::exorciser, 0x10, 17, "one past a record"},
@@ -226,6 +228,80 @@ TEST_F(zorbin_hexin, srec_cat_files_of_every_format_give_the_image)
     }
 }
 
+// srec_cat as the second reader of two corners: a fairbug file whose last record zorbin filled
+// past 0xFFFF (the fill with no address dropped), and the entry point in the end record of
+// an Intel file with 16-bit addresses.
+TEST_F(zorbin_hexin, srec_cat_reads_the_image_and_entry_zorbin_reads)
+{
+    REQUIRE_TOOL("srec_cat");
+    REQUIRE_TOOL("srec_cmp");
+    th::write_file(path("abc.bin"), "abc");
+    struct row {
+        const char* what;
+        std::vector<std::string> make;  // writes in.hex
+        const char* option;              // srec_cat's name for it
+        const char* entry;               // zorbin's S7 record of it
+    };
+    const row rows[] = {
+        {"fairbug filled past 0xFFFF",
+         {"zorbin", "-fairbug", "-bin", "-base", "0xFFFC", "abc.bin", "in.hex"}, "-FAIrchild",
+         "S70500000000FA"},
+        {"i8hex end record with an entry point",
+         {"srec_cat", "abc.bin", "-binary", "-offset", "0x100", "-execution-start-address",
+          "0x1234", "-o", "in.hex", "-intel", "-address-length=2"},
+         "-intel", "S70500001234B4"},
+        {"i8hex end record without one",
+         {"srec_cat", "abc.bin", "-binary", "-offset", "0x100", "-o", "in.hex", "-intel",
+          "-address-length=2"},
+         "-intel", "S70500000000FA"},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.what);
+        const std::vector<std::string> args(r.make.begin() + 1, r.make.end());
+        const th::result m = r.make[0] == "zorbin" ? zorbin(args) : tool(r.make);
+        ASSERT_EQ(m.status, 0) << m.out << m.err;
+        const th::result z = zorbin({"-motorola32", "in.hex", "ours.s37"});
+        ASSERT_EQ(z.status, 0) << z.out;
+        EXPECT_TRUE(th::read_file(path("ours.s37")).ends_with(std::string(r.entry) + "\r\n"));
+        const th::result t = tool({"srec_cat", "in.hex", r.option, "-crop", "0", "0x10000", "-o",
+                                   "theirs.s37", "-motorola", "-address-length=4"});
+        ASSERT_EQ(t.status, 0) << t.err;
+        const th::result c = tool({"srec_cmp", "ours.s37", "theirs.s37"});
+        EXPECT_EQ(c.status, 0) << c.err << th::read_file(path("in.hex"));
+    }
+}
+
+// A file of records without one data byte is refused, as an ELF file without loadable
+// contents is; srec_cat finds no data in them either.
+TEST_F(zorbin_hexin, files_without_data_are_refused)
+{
+    REQUIRE_TOOL("srec_cat");
+    struct row {
+        std::string text;
+        const char* option;  // srec_cat's name for it
+    };
+    const row rows[] = {
+        {":00000001FF\r\n", "-intel"},
+        {":020000040800F2\r\n:00000001FF\r\n", "-intel"},
+        {"S0030000FC\r\nS9030000FC\r\n", "-motorola"},
+        {"S0100\r\n*\r\n", "-FAIrchild"},
+        {";0000000000\r\n", "-MOS_Technologies"},
+        {":000000\r\n", "-SIGnetics"},
+        {"/00000000\r\n", "-Tektronix"},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.text);
+        th::write_file(path("in.hex"), r.text);
+        const th::result z = zorbin({"-motorola32", "in.hex", "out.s37"});
+        EXPECT_EQ(z.out, "Bad hex file in.hex: no data records\r\n");
+        EXPECT_EQ(z.err, "");
+        EXPECT_EQ(z.status, 1);
+        EXPECT_FALSE(std::filesystem::exists(path("out.s37")));
+        const th::result t = tool({"srec_cat", "in.hex", r.option, "-o", "-", "-hexdump"});
+        EXPECT_EQ(t.out, "") << t.err;
+    }
+}
+
 TEST_F(zorbin_hexin, objcopy_intel_hex_and_s_records_give_the_image_and_entry)
 {
     REQUIRE_TOOL("objcopy");
@@ -359,33 +435,58 @@ TEST_F(zorbin_hexin, add_refuses_what_gives_no_addresses)
     }
 }
 
-// A file whose first line is no record is a plain binary, as before.
-TEST_F(zorbin_hexin, detection_takes_only_a_first_line_that_is_a_record)
+// Detection goes by the first record's line, after a UTF-8 byte-order mark and blank lines:
+// a line with a format's record shape makes the file hex text of it, faults and all; anything
+// else is a plain binary, as before.
+TEST_F(zorbin_hexin, detection_goes_by_the_shape_of_the_first_record)
 {
     struct row {
-        const char* first;
+        std::string text;
         const char* format;  // "" for a plain binary
     };
     const row rows[] = {
-        {":03010000010203F6", "mds"},
-        {":03010000010203F7", ""},               // Intel shape, wrong checksum
-        {":0100030E01020306", "signetics"},
-        {":00 0040 00 010203 BA", "ihf"},
-        {"S1060100010203F2", "exorciser"},
-        {"S0100", "fairbug"},
-        {"S010", ""},
-        {"!M0100 ,", "cosmac"},
-        {";030100010203000A", "mostech"},
-        {"/0100030401020306", "tektronix"},
-        {"000037412E42494E8038AF", "sdsmac"},
-        {"90100B0102B03FF8FC98F", "sdsmac"},
-        {"hello world", ""},
+        {":03010000010203F6\r\nmore\r\n", "mds"},
+        {":03010000010203F7\r\nmore\r\n", "mds"},  // Intel's shape, wrong checksum
+        {":0301000001G203F6\r\nmore\r\n", ""},     // a character no record holds
+        {":030100000102\r\nmore\r\n", ""},         // shorter than its count says
+        {":0100030E01020306\r\nmore\r\n", "signetics"},
+        {":0100030E01020307\r\nmore\r\n", "signetics"},
+        {":00 0040 00 010203 BA\r\nmore\r\n", "ihf"},
+        {":00 0040 00 010203 BB\r\nmore\r\n", "ihf"},
+        {"S1060100010203F2\r\nmore\r\n", "exorciser"},
+        {"S1060100010203F3\r\nmore\r\n", "exorciser"},
+        {"S4060100010203F2\r\nmore\r\n", "exorciser"},
+        {"S0100\r\nmore\r\n", "fairbug"},
+        {"S1234", ""},                 // one line: no record of data
+        {"S1234\n", ""},
+        {"S1234\r\n\r\n", ""},
+        {"S010\r\nmore\r\n", ""},
+        {"!M0100 ,\r\nmore\r\n", "cosmac"},
+        {"!M01000 ,\r\n01\r\n", "cosmac"},  // five address digits
+        {"!M\r\n01\r\n", ""},
+        {";030100010203000A\r\nmore\r\n", "mostech"},
+        {";030100010203000B\r\nmore\r\n", "mostech"},
+        {"/0100030401020306\r\nmore\r\n", "tektronix"},
+        {"/0100030401020307\r\nmore\r\n", "tektronix"},
+        {"000037412E42494E8038AF\r\nmore\r\n", "sdsmac"},
+        {"90100B0102B03FF8FC98F\r\nmore\r\n", "sdsmac"},
+        {"90100B0102B03FF8FC97F\r\nmore\r\n", "sdsmac"},
+        {"90100B0102B03FF8FC98F\x01\r\nmore\r\n", ""},
+        {"\n:03010000010203F6\n", "mds"},
+        {"\r\n\r\n:03010000010203F6\r\n", "mds"},
+        {"\xEF\xBB\xBF:03010000010203F6\r\n", "mds"},
+        {"\xEF\xBB\xBF\r\nS1060100010203F2\r\n", "exorciser"},
+        {":03010000010203F6\r:00000001FF\r", "mds"},
+        {"\r:03010000010203F6", "mds"},
+        {"hello world\r\nmore\r\n", ""},
+        {"\xEF\xBB\xBFhello\r\n", ""},
         {"", ""},
+        {"\r\n\r\n", ""},
     };
     for (const row& r : rows) {
-        SCOPED_TRACE(r.first);
-        const std::string t = std::string(r.first) + "\r\nmore\r\n";
-        const zb::fmt f = zb::detect_hex({reinterpret_cast<const unsigned char*>(t.data()), t.size()});
+        SCOPED_TRACE(testing::PrintToString(r.text));
+        const zb::fmt f =
+            zb::detect_hex({reinterpret_cast<const unsigned char*>(r.text.data()), r.text.size()});
         EXPECT_EQ(f == zb::none ? "" : zb::formats[f].word, std::string_view(r.format));
     }
 }
@@ -421,13 +522,196 @@ TEST(zorbin_hexin_detect, a_row_without_a_reader_is_passed_by)
     }
 }
 
+// A file that detection takes for hex text by its first record's shape: a fault in that
+// record stops the run as any other does, with a hint for a file that was bytes after all;
+// what has no record's shape is a plain binary, as before.
+TEST_F(zorbin_hexin, a_faulty_first_record_is_an_error_and_no_shape_is_bytes)
+{
+    struct row {
+        std::string text;
+        std::vector<std::string> args;  // after -motorola32 in.hex out.s37
+        std::string out;                // empty: a plain binary, written with the warning
+    };
+    const std::string bin = "; give -bin to take the file as plain bytes\r\n";
+    const row rows[] = {
+        {":03010000010203F7\r\n:00000001FF\r\n", {},
+         "Bad hex file in.hex line 1: checksum 0xF7, should be 0xF6" + bin},
+        {"\r\n:03010000010203F7\r\n:00000001FF\r\n", {},
+         "Bad hex file in.hex line 2: checksum 0xF7, should be 0xF6" + bin},
+        {"!M01000 ,\r\n01\r\n", {},
+         "Bad hex file in.hex line 1: address of more than 4 digits in column 3" + bin},
+        {"S4060100010203F2\r\nS9030000FC\r\n", {},
+         "Bad hex file in.hex line 1: unknown record type S4" + bin},
+        // Named by -input, the file is hex text: no hint.
+        {":03010000010203F7\r\n:00000001FF\r\n", {"-input", "mds"},
+         "Bad hex file in.hex line 1: checksum 0xF7, should be 0xF6\r\n"},
+        // An input of -add is taken as bytes by -addbin.
+        {"S1060100010203F2\r\n", {"-add", "b.hex"},
+         "Bad hex file b.hex line 1: checksum 0xF7, should be 0xF6; give -addbin b.hex ADDR to "
+         "take the file as plain bytes\r\n"},
+        {"S1234", {}, ""},
+        {"S1234\n", {}, ""},
+        {":0301000001G203F6\r\n:00000001FF\r\n", {}, ""},
+        {"\xEF\xBB\xBFhello world\r\n", {}, ""},
+    };
+    th::write_file(path("b.hex"), ":03010000010203F7\r\n:00000001FF\r\n");
+    for (const row& r : rows) {
+        SCOPED_TRACE(testing::PrintToString(r.text) + " " + testing::PrintToString(r.args));
+        th::write_file(path("in.hex"), r.text);
+        std::vector<std::string> args{"-motorola32", "in.hex", "out.s37"};
+        args.insert(args.end(), r.args.begin(), r.args.end());
+        const th::result res = zorbin(args);
+        if (!r.out.empty()) {
+            EXPECT_EQ(res.out, r.out);
+            EXPECT_EQ(res.err, "");
+            EXPECT_EQ(res.status, 1);
+            EXPECT_FALSE(std::filesystem::exists(path("out.s37")));
+            continue;
+        }
+        EXPECT_EQ(res.out, "");
+        EXPECT_EQ(res.err, "warning: not an AIF image, plain binary assumed\r\n");
+        EXPECT_EQ(res.status, 0);
+        ASSERT_EQ(zorbin({"-motorola32", "-bin", "in.hex", "bytes.s37"}).status, 0);
+        EXPECT_EQ(th::read_file(path("out.s37")), th::read_file(path("bytes.s37")));
+        std::filesystem::remove(path("out.s37"));
+    }
+}
+
+// The faults of a text file's start that are none of its records: blank lines and a byte-order
+// mark before the first, and lines ended by CR alone. zorbin reads past them what srec_cat
+// reads in the file without them.
+TEST_F(zorbin_hexin, blank_lines_a_byte_order_mark_and_cr_line_ends_are_read_past)
+{
+    REQUIRE_TOOL("srec_cat");
+    REQUIRE_TOOL("srec_cmp");
+    th::write_file(path("a.bin"), text(random_bytes(300, 6)));
+    ASSERT_EQ(tool({"srec_cat", "a.bin", "-binary", "-offset", "0x1230", "-o", "want.s37"}).status, 0);
+    // zorbin's own sdsmac start record is known on the first record's line only.
+    ASSERT_EQ(zorbin({"-sdsmac", "-bin", "-base", "0x1230", "a.bin", "sdsmac.hex"}).status, 0);
+    struct variant {
+        const char* what;
+        std::string (*make)(const std::string& clean);
+    };
+    const variant variants[] = {
+        {"a blank line (LF) first", [](const std::string& c) { return "\n" + c; }},
+        {"two blank lines (CR LF) first", [](const std::string& c) { return "\r\n\r\n" + c; }},
+        {"a byte-order mark", [](const std::string& c) { return "\xEF\xBB\xBF" + c; }},
+        {"a byte-order mark and a blank line", [](const std::string& c) { return "\xEF\xBB\xBF\n" + c; }},
+        {"CR line ends",
+         [](const std::string& c) {
+             std::string t;
+             for (std::size_t k = 0; k < c.size(); ++k)
+                 if (c[k] != '\n' || (k > 0 && c[k - 1] != '\r'))
+                     t += c[k] == '\n' ? '\r' : c[k];
+             return t;
+         }},
+    };
+    for (const char* option : {"-Intel", "-Motorola", "-MOS_Technologies", "-Tektronix",
+                               "-Texas_Instruments_Tagged", "-COsmac", "zorbin -sdsmac"}) {
+        std::string clean;
+        if (std::string_view(option).starts_with("zorbin")) {
+            clean = th::read_file(path("sdsmac.hex"));
+        } else {
+            ASSERT_EQ(tool({"srec_cat", "a.bin", "-binary", "-offset", "0x1230", "-o", "clean.hex",
+                            option}).status, 0);
+            clean = th::read_file(path("clean.hex"));
+        }
+        for (const variant& v : variants) {
+            SCOPED_TRACE(std::string(option) + ", " + v.what);
+            th::write_file(path("in.hex"), v.make(clean));
+            const th::result z = zorbin({"-motorola32", "in.hex", "ours.s37"});
+            ASSERT_EQ(z.status, 0) << z.out;
+            EXPECT_EQ(z.err, "");
+            const th::result c = tool({"srec_cmp", "ours.s37", "want.s37"});
+            EXPECT_EQ(c.status, 0) << c.err;
+        }
+    }
+}
+
+// -input names the main input's kind where detection cannot tell: a Signetics record that is
+// an Intel record too. It names the main input only.
+TEST_F(zorbin_hexin, input_names_the_kind_of_the_main_input)
+{
+    REQUIRE_TOOL("srec_cat");
+    REQUIRE_TOOL("srec_cmp");
+    // :0205020003FDF7 is Signetics' 2 bytes at 0x0205 and Intel's 2 bytes at 0x0502.
+    th::write_file(path("sig.hex"), ":0205020003FDF7\r\n:000000\r\n");
+    th::write_file(path("a.hex"), ":03010000010203F6\r\n:00000001FF\r\n");
+    ASSERT_EQ(tool({"srec_cat", "sig.hex", "-signetics", "-o", "want.s37"}).status, 0);
+    ASSERT_EQ(zorbin({"-motorola32", "-input", "SIGNETICS", "sig.hex", "ours.s37"}).status, 0);
+    EXPECT_EQ(tool({"srec_cmp", "ours.s37", "want.s37"}).status, 0);
+
+    struct row {
+        std::vector<std::string> args;  // after -motorola32
+        std::string out;
+        int status;
+    };
+    const std::string sig_as_intel =
+        "Bad hex file sig.hex line 2: record of 7 characters, shorter than the 11 of an empty one\r\n";
+    const row rows[] = {
+        {{"sig.hex"}, sig_as_intel, 1},
+        {{"a.hex", "-add", "sig.hex", "-input", "signetics"},
+         "Bad hex file a.hex line 1: end record of 17 characters, not 7\r\n", 1},
+        {{"a.hex", "-add", "sig.hex", "-input", "intel32"}, sig_as_intel, 1},
+        {{"-input", "elf", "a.hex"}, "Bad ELF image a.hex: no ELF magic (7F 45 4C 46) at its start\r\n", 1},
+        {{"-input", "aif", "a.hex"},
+         "Bad AIF image a.hex: no AIF marker (0xEF000011) at offset 0x10\r\n", 1},
+        {{"-input", "bin", "a.hex"}, "S315000000003A30", 0},
+        {{"-input", "mds", "-bin", "a.hex"}, "S315000000003A30", 0},  // -bin wins
+        {{"-input", "mds", "a.hex"}, "S30800000100010203F0\r\n", 0},
+        {{"-input", "raw", "a.hex"},
+         "Bad kind on -input option, use elf, aif, bin or a format word\r\n", 1},
+        {{"a.hex", "-input"}, "No argument on -input option\r\n", 1},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(testing::PrintToString(r.args));
+        std::vector<std::string> args{"-motorola32"};
+        args.insert(args.end(), r.args.begin(), r.args.end());
+        const th::result res = zorbin(args);
+        EXPECT_EQ(res.out.substr(0, r.out.size()), r.out);
+        EXPECT_EQ(res.err, "");
+        EXPECT_EQ(res.status, r.status);
+    }
+}
+
+// An image too wide for -raw names the piece before its widest gap: a line of hex text with
+// its file, which may be another than the main input.
+TEST_F(zorbin_hexin, the_raw_refusal_names_the_file_of_a_line)
+{
+    th::write_file(path("a.hex"), ":0100000000FF\r\n:00000001FF\r\n");
+    th::write_file(path("far.hex"), ":020000040200F8\r\n:0100000000FF\r\n:00000001FF\r\n");
+    th::write_file(path("both.hex"),
+                   ":0100000000FF\r\n:020000040200F8\r\n:0100000000FF\r\n:00000001FF\r\n");
+    const std::string tail = " at 0x2000000; give -range lo size for the part to write\r\n";
+    const std::string wide = " would be 33554433 bytes, more than 16 MiB: the widest gap, 33554431 "
+                             "bytes, lies before line ";
+    struct row {
+        std::vector<std::string> args;
+        std::string out;
+    };
+    const row rows[] = {
+        {{"both.hex"}, "Raw image of both.hex" + wide + "3 of both.hex" + tail},
+        {{"a.hex", "-add", "far.hex"}, "Raw image of a.hex" + wide + "2 of far.hex" + tail},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(testing::PrintToString(r.args));
+        std::vector<std::string> args{"-raw"};
+        args.insert(args.end(), r.args.begin(), r.args.end());
+        args.push_back("out.bin");
+        const th::result res = zorbin(args);
+        EXPECT_EQ(res.out, r.out);
+        EXPECT_EQ(res.status, 1);
+        EXPECT_FALSE(std::filesystem::exists(path("out.bin")));
+    }
+}
+
 struct broken_row {
     const char* file;  // lines separated by |
     const char* what;  // after "Bad hex file in.hex "
 };
 
 // One table per reader family: what each finds wrong, and on which line. The first line is
-// always a good record: a file whose first line is none is a plain binary.
+// always a good record: the faults of a first record have their own test.
 const broken_row broken[] = {
     // Intel
     {":03010000010203F6|:03010300010203F3|:00000001FF", ""},
@@ -452,6 +736,14 @@ const broken_row broken[] = {
     {":0A0100004041424344454647484948|:0F01050045464748494A4B4C4D4E4F5051525377|:0101070047B0|:00000001FF", ""},
     {":0A0100004041424344454647484948|:0F01050045464748494A4B4C4D4E4F5051525377|:01010700995E|:00000001FF",
      "line 3: address 0x00000107 was given 0x47 before, here 0x99"},
+    // Entry points: the same twice, or an end record with its low 16 bits, is one; two are refused.
+    {":0100000041BE|:0400000508000101ED|:0400000508000101ED|:00010101FD", ""},
+    {":0100000041BE|:0400000508000101ED|:0400000508000201EC|:00000001FF",
+     "line 3: entry point was given 0x08000101 before, here 0x08000201"},
+    {":0100000041BE|:0400000308000101EF|:0400000508000101ED|:00000001FF",
+     "line 3: entry point was given 0x00008101 before, here 0x08000101"},
+    {":0100000041BE|:0400000508000101ED|:00123401B9",
+     "line 3: entry point was given 0x08000101 before, here 0x00001234"},
     // S-records
     {"S1060100010203F2|S9030000FC", ""},
     {"S1060100010203F2|S1060100010203F3", "line 2: checksum 0xF3, should be 0xF2"},
@@ -482,6 +774,10 @@ const broken_row broken[] = {
     {"S0100|Y010203FFFFFFFFFFC|*", "line 2: bad character 'Y' in column 1"},
     {"S0100|X010203FFFFFFFFFFC|*|X010203FFFFFFFFFFC", "line 4: text after the end record"},
     {"S0100|S01000", "line 2: address record of 6 characters, not 5"},
+    // Fill past 0xFFFF is dropped; data there, or a record after it, is refused.
+    {"SFFFC|X010203FFFFFFFFFFC|*", ""},
+    {"SFFFC|X010203FFFFFF00FFE|*", "line 2: data runs past address 0xFFFF"},
+    {"SFFF8|X01020304050607084|XFFFFFFFFFFFFFFFF0|*", "line 3: data runs past address 0xFFFF"},
     // mostech
     {";030100010203000A|;010200040007|;0000020002", ""},
     {";030100010203000A|;010200040008|;0000020002", "line 2: checksum 0x0008, should be 0x0007"},

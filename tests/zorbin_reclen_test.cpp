@@ -67,13 +67,13 @@ memory expected(zb::fmt f, std::uint32_t base, bytes d)
 
 // The formats that take -reclen, their longest record and, where srec_cat reads them, its
 // name for them.
-struct shaped {
+struct variable {
     zb::fmt format;
     std::size_t most;
     const char* srec_cat;
 };
 
-constexpr shaped takers[] = {
+constexpr variable takers[] = {
     {zb::cosmac, 255, "-COsmac"},       {zb::mostech, 255, "-MOS_Technologies"},
     {zb::exorciser, 252, "-Motorola"},  {zb::mds, 255, "-Intel"},
     {zb::signetics, 255, "-SIGnetics"}, {zb::tektronix, 255, "-Tektronix"},
@@ -84,7 +84,7 @@ constexpr shaped takers[] = {
 };
 
 // The lengths tried: short, around the usual 16 and 32, and the format's most.
-std::vector<std::size_t> lengths(const shaped& s)
+std::vector<std::size_t> lengths(const variable& s)
 {
     std::vector<std::size_t> all{1, 2, 3, 5, 8, 15, 17, 31, 32, 33, 64, 100, 128, s.most};
     if (s.format == zb::ihf)
@@ -167,7 +167,7 @@ TEST_F(zorbin_reclen, srec_cat_reads_every_length_back)
     const std::string srec_cat = th::which("srec_cat");
     const bytes data = random_bytes(1000, 29);
     const std::string file = path("out.hex");
-    for (const shaped& s : takers) {
+    for (const variable& s : takers) {
         if (!s.srec_cat)
             continue;
         const std::uint32_t base = 0x1003;
@@ -201,7 +201,7 @@ TEST_F(zorbin_reclen, srec_cat_reads_every_length_back)
 TEST(zorbin_reclen_own, the_formats_reader_reads_every_length_back)
 {
     const bytes data = random_bytes(777, 31);
-    for (const shaped& s : takers) {
+    for (const variable& s : takers) {
         // ihf counts addresses in units of 4: a block at a multiple of 4 reads back there.
         const std::uint32_t base = s.format == zb::ihf ? 0x1000 : 0x1003;
         for (const std::size_t n : lengths(s)) {
@@ -220,9 +220,9 @@ TEST(zorbin_reclen_own, the_formats_reader_reads_every_length_back)
 }
 
 // Without -reclen and -header the output is the format's own; -reclen of the format's own
-// length changes nothing either; the shape a row does not take is refused before anything is
+// length changes nothing either; the layout a row does not take is refused before anything is
 // written.
-TEST(zorbin_reclen_own, the_format_own_shape_is_unchanged_and_others_refused)
+TEST(zorbin_reclen_own, the_format_own_layout_is_unchanged_and_others_refused)
 {
     const bytes data = random_bytes(300, 37);
     for (const zb::fmt f : zb::hex_formats) {
@@ -236,10 +236,10 @@ TEST(zorbin_reclen_own, the_format_own_shape_is_unchanged_and_others_refused)
         const zb::block b{0x100, {data}};
         const std::size_t past = zb::formats[f].reclen_max + 1;
         EXPECT_EQ(zb::write_image({&b, 1}, f, "in.bin", zb::string_sink(out), {}, {past, {}}),
-                  zb::hex_result::bad_shape);
+                  zb::hex_result::bad_layout);
         if (!zb::formats[f].head) {
             EXPECT_EQ(zb::write_image({&b, 1}, f, "in.bin", zb::string_sink(out), {}, {0, "x"}),
-                      zb::hex_result::bad_shape);
+                      zb::hex_result::bad_layout);
         }
         EXPECT_EQ(out, "");
     }
@@ -308,8 +308,8 @@ TEST_F(zorbin_reclen, header_text_goes_into_an_s0_record)
     REQUIRE_TOOL("srec_info");
 }
 
-// Each segment of an AIF image's chain is written in the asked shape.
-TEST_F(zorbin_reclen, a_chain_writes_each_segment_in_the_shape)
+// Each segment of an AIF image's chain is written in the asked layout.
+TEST_F(zorbin_reclen, a_chain_writes_each_segment_in_the_layout)
 {
     const std::string aif = th::sample("app.aif");
     const th::result plain = th::run("zorbin", {"-motorola32", aif, "root.hex"}, in_dir());

@@ -18,8 +18,7 @@
 #include "image/ops.h"
 #include "platform.h"
 #include "read/aif.h"
-#include "read/elf.h"
-#include "read/hexin.h"
+#include "read/input.h"
 #include "read/load.h"
 #include "write/compare.h"
 #include "write/info.h"
@@ -36,14 +35,30 @@ int fail(const std::string& message)
     return trouble;
 }
 
+// What stops the run: its message, on standard output unless that is an input file, where
+// the message would land in the bytes being read.
+struct stop {
+    std::string message;
+    bool to_err = false;
+    stop(std::string m, bool e = false) : message(std::move(m)), to_err(e) {}
+};
+
+int fail(const stop& s)
+{
+    if (!s.to_err)
+        return fail(s.message);
+    zb::say(fw::std_err, s.message);
+    return trouble;
+}
+
 int print(const std::string& text) { return zb::say(fw::std_out, text) ? 0 : trouble; }
 
 zb::out_args out_of(const zb::options& opt)
 {
     zb::out_args out{opt.format, opt.fill.value_or(0xFF), zb::infile_name(opt), {}};
-    out.shape.reclen = opt.reclen.value_or(0);
+    out.layout.reclen = opt.reclen.value_or(0);
     if (opt.header)
-        out.shape.header = opt.header;
+        out.layout.header = opt.header;
     return out;
 }
 
@@ -52,22 +67,15 @@ std::string io_message(const zb::io_error& e, const zb::options& opt)
     return zb::io_message(e, zb::infile_name(opt), opt.format);
 }
 
-std::string aif_kind(const zb::root_result& r)
+// Standard output may be none of the inputs: the records, the report or a message written
+// there would overwrite the file while it is read. Refused as a named output is, on standard
+// error.
+std::optional<stop> stdout_is(const zb::loaded& in, const zb::options& opt)
 {
-    return r.next.byte_reversing ? "AIF image, byte-reversed header words" : "AIF image";
-}
-
-// The root segment of an AIF image without a chain, or a plain binary, as an image.
-zb::image segment_image(std::span<const unsigned char> file, const zb::options& opt,
-                        const zb::root_result& r)
-{
-    const zb::segment& s = r.root;
-    zb::image img;
-    img.kind = r.aif ? aif_kind(r) : "plain binary";
-    const auto offset = static_cast<std::uint64_t>(s.data.data() - file.data());
-    img.parts.push_back({s.data, {r.aif ? "ROOT" : "file", s.base, s.base, offset,
-                                  opt.baseflag ? "-base" : r.aif ? "image base" : "plain binary at 0"}});
-    return img;
+    fw::file_id id;
+    if (!fw::id_of(fw::std_out, id) || id != in.id)
+        return {};
+    return stop(io_message({zb::io_fault::output_is_input, "standard output"}, opt), true);
 }
 
 // The output of an AIF segment.
@@ -123,46 +131,20 @@ int write_chain(std::span<const unsigned char> file, const zb::options& opt, zb:
             blocks.push_back(j.blocks.front());
         const std::optional<std::uint64_t> entry =
             opt.entryflag ? std::optional<std::uint64_t>(opt.entry) : std::nullopt;
-        return print(zb::info_report({name, aif_kind(r), blocks, parts, entry, {}, {}}));
+        return print(zb::info_report(
+            {name, std::string(zb::aif_kind(r.next)), blocks, parts, entry, {}, {}}));
     }
     if (zb::io_error e = zb::write_outputs(out, out_of(opt), in.id); e.f != zb::io_fault::none)
         return fail(io_message(e, opt));
     return broken ? fail(*broken) : 0;
 }
 
-// The image of one input that is not an AIF image with a chain: ELF, hex text, the root of an
-// AIF image, or a plain binary; the message that stops the run, if any. The image of hex text
-// holds its own bytes, so the file's buffer goes.
-std::optional<std::string> read_image(zb::loaded& in, const zb::options& opt,
-                                      const zb::root_result& r, zb::image& img)
-{
-    const std::string name(zb::infile_name(opt));
-    if (r.elf) {
-        zb::elf_image e = zb::read_elf(in.bytes());
-        if (e.error.f != zb::elf_fault::none)
-            return zb::elf_message(name, e.error);
-        img = std::move(e.img);
-    } else if (r.hex != zb::none) {
-        zb::hex_image h = zb::read_hex(in.bytes(), r.hex);
-        if (h.error.f != zb::hex_fault::none)
-            return zb::hex_message(name, h.line, h.error);
-        img = std::move(h.img);
-        img.kind = "hex text, " + std::string(zb::formats[h.format].word) +
-                   " records";
-        in.data.reset();
-        in.size = 0;
-    } else {
-        img = segment_image(in.bytes(), opt, r);
-    }
-    return {};
-}
-
 // -add and -addbin: each input read as the main one is (but a plain binary only with its
 // address, and an AIF image only without a chain), then every part of every input joined into
 // the one image; a byte given twice must be the same byte.
-std::optional<std::string> add_inputs(zb::image& img, const zb::options& opt,
-                                      std::vector<zb::loaded>& files,
-                                      std::vector<zb::input_named>& inputs)
+std::optional<stop> add_inputs(zb::image& img, const zb::options& opt,
+                               std::vector<zb::loaded>& files,
+                               std::vector<zb::input_named>& inputs)
 {
     if (opt.adds.empty())
         return {};
@@ -173,30 +155,28 @@ std::optional<std::string> add_inputs(zb::image& img, const zb::options& opt,
         const zb::added& a = opt.adds[k];
         zb::options o = opt;
         o.infile = a.file;
-        o.binaryflag = a.at.has_value();
-        o.baseflag = a.at.has_value();
-        o.base = a.at.value_or(0);
-        o.outfile = nullptr;
         if (zb::io_error e = zb::load(o.infile, files[k]); e.f != zb::io_fault::none)
             return io_message(e, o);
-        zb::root_result r = zb::read_root(files[k].bytes(), {.binaryflag = o.binaryflag,
-                                                             .baseflag = o.baseflag,
-                                                             .base = o.base,
-                                                             .outfile = nullptr});
+        if (auto s = stdout_is(files[k], o))
+            return s;
         const std::string name(a.file);
-        if (r.error != zb::fault::none)
-            return zb::fault_message(r.error, name, 0, {});
-        if (r.aif && r.next.fragment_offset != 0)
+        zb::input_read r = zb::read_input(
+            files[k], {.name = name,
+                       .named = {a.at ? zb::kind::bin : zb::kind::detect},
+                       .baseflag = a.at.has_value(),
+                       .base = a.at.value_or(0),
+                       .added = true});
+        if (r.error)
+            return *r.error;
+        if (r.chain)
             return "Input " + name + " of -add is an AIF image with a chain of segments, each "
                    "written to a file of its own\n";
-        if (!a.at && !r.aif && !r.elf && r.hex == zb::none)
+        if (!a.at && r.kind.k == zb::kind::bin)
             return "Input " + name + " of -add gives no addresses: a plain binary goes in with "
                    "-addbin " + name + " ADDR\n";
         for (auto w : r.warnings)
             zb::say(fw::std_err, w);
-        zb::image more;
-        if (auto msg = read_image(files[k], o, r, more))
-            return msg;
+        zb::image more = std::move(r.img);
         if (a.at)
             more.parts.front().from.why = "-addbin";
         inputs.push_back({name, more.kind});
@@ -238,39 +218,45 @@ std::optional<std::string> not_an_input(const zb::outputs& out, const zb::option
     return {};
 }
 
+// The piece a message names, with the file it came from where its name alone does not say:
+// a line of hex text, or any piece of an input of -add.
+zb::op_error with_file(zb::op_error e, const std::vector<zb::input_named>& inputs)
+{
+    if (e.input > 0 || e.name.starts_with("line "))
+        e.name += " of " + inputs[e.input].name;
+    return e;
+}
+
 // The file of -cmp or -cmpbin, read as the inputs of -add and -addbin are (a plain binary
-// only with its address, an AIF image only without a chain), into img as the file gives it:
-// no operation of the run applies to it.
-std::optional<std::string> read_compared(const zb::options& opt, zb::loaded& file, zb::image& img)
+// only with its address, an AIF image only without a chain), into what: as the file gives
+// it, no operation of the run applied.
+std::optional<stop> read_compared(const zb::options& opt, zb::loaded& file, zb::input_read& what)
 {
     const zb::added& c = *opt.cmp;
     zb::options o = opt;
     o.infile = c.file;
-    o.binaryflag = c.at.has_value();
-    o.baseflag = c.at.has_value();
-    o.base = c.at.value_or(0);
-    o.outfile = nullptr;
     if (zb::io_error e = zb::load(o.infile, file); e.f != zb::io_fault::none)
         return io_message(e, o);
-    const zb::root_result r = zb::read_root(file.bytes(), {.binaryflag = o.binaryflag,
-                                                          .baseflag = o.baseflag,
-                                                          .base = o.base,
-                                                          .outfile = nullptr});
+    if (auto s = stdout_is(file, o))
+        return s;
     const std::string name(c.file);
-    if (r.error != zb::fault::none)
-        return zb::fault_message(r.error, name, 0, {});
-    if (r.aif && r.next.fragment_offset != 0)
+    what = zb::read_input(file, {.name = name,
+                                 .named = {c.at ? zb::kind::bin : zb::kind::detect},
+                                 .baseflag = c.at.has_value(),
+                                 .base = c.at.value_or(0),
+                                 .added = true});
+    if (what.error)
+        return *what.error;
+    if (what.chain)
         return "Input " + name + " of -cmp is an AIF image with a chain of segments, each "
                "written to a file of its own\n";
-    if (!c.at && !r.aif && !r.elf && r.hex == zb::none)
+    if (!c.at && what.kind.k == zb::kind::bin)
         return "Input " + name + " of -cmp gives no addresses: a plain binary is compared with "
                "-cmpbin " + name + " ADDR\n";
-    for (auto w : r.warnings)
+    for (auto w : what.warnings)
         zb::say(fw::std_err, w);
-    if (auto msg = read_image(file, o, r, img))
-        return msg;
     if (c.at)
-        img.parts.front().from.why = "-cmpbin";
+        what.img.parts.front().from.why = "-cmpbin";
     return {};
 }
 
@@ -280,20 +266,21 @@ int compare(const zb::image& img, const zb::options& opt,
             const std::vector<zb::input_named>& inputs)
 {
     zb::loaded file;
-    zb::image other;
-    if (auto msg = read_compared(opt, file, other))
-        return fail(*msg);
-    const std::string name(zb::infile_name(opt)), theirs(opt.cmp->file);
+    zb::input_read theirs;
+    if (auto s = read_compared(opt, file, theirs))
+        return fail(*s);
+    const zb::image& other = theirs.img;
+    const std::string name(zb::infile_name(opt)), its_name(opt.cmp->file);
     std::string text;
     if (opt.info) {
         const std::vector<zb::block> mine = zb::blocks_of(img), its = zb::blocks_of(other);
         text += zb::info_report({name, img.kind, mine, img.parts, img.entry, img.notes,
                                  {inputs.begin() + 1, inputs.end()}});
-        text += zb::info_report({theirs, other.kind, its, other.parts, other.entry, {}, {}});
+        text += zb::info_report({its_name, other.kind, its, other.parts, other.entry, {}, {}});
     }
     const zb::image_diff d = zb::diff_images(img, other, zb::cmp_ranges);
     if (!d.same())
-        text += zb::compare_report({name, theirs, d, img.entry, other.entry, {}});
+        text += zb::compare_report({name, its_name, d, img.entry, other.entry, {}});
     if (!text.empty() && !zb::say(fw::std_out, text))
         return fail(io_message({zb::io_fault::write, "standard output"}, opt));
     return d.same() ? 0 : 1;
@@ -345,22 +332,24 @@ int main(int, char** argv)
     zb::loaded in;
     if (zb::io_error e = zb::load(opt.infile, in); e.f != zb::io_fault::none)
         return fail(io_message(e, opt));
-    auto file = in.bytes();
+    if (auto s = stdout_is(in, opt))
+        return fail(*s);
     const std::string name(zb::infile_name(opt));
-    zb::root_result r = zb::read_root(file, {.binaryflag = opt.binaryflag,
-                                              .baseflag = opt.baseflag,
-                                              .base = opt.base,
-                                              .outfile = opt.outfile});
+    // -bin is -input bin, whatever -input says.
+    zb::input_read r = zb::read_input(
+        in, {.name = name,
+             .named = opt.binaryflag ? zb::input_kind{zb::kind::bin} : opt.input,
+             .baseflag = opt.baseflag,
+             .base = opt.base,
+             .outfile = opt.outfile});
     for (auto w : r.warnings)
         zb::say(fw::std_err, w);
-    if (r.error != zb::fault::none)
-        return fail(zb::fault_message(r.error, name, 0, {}));
-    if (!r.elf && r.next.fragment_offset != 0)
-        return write_chain(file, opt, r, in);
+    if (r.error)
+        return fail(*r.error);
+    if (r.chain)
+        return write_chain(in.bytes(), opt, *r.chain, in);
 
-    zb::image img;
-    if (auto msg = read_image(in, opt, r, img))
-        return fail(*msg);
+    zb::image img = std::move(r.img);
     if (opt.baseflag)
         zb::rebase(img, opt.base);
     if (opt.entryflag)
@@ -374,11 +363,12 @@ int main(int, char** argv)
     if (opt.cmp)
         return compare(img, opt, inputs);
 
-    zb::outputs out{.jobs = {{r.root.outfile, {}, zb::blocks_of(img), img.entry, &img, {}}}};
+    const auto outfile = opt.outfile ? std::optional<std::string>(opt.outfile) : std::nullopt;
+    zb::outputs out{.jobs = {{outfile, {}, zb::blocks_of(img), img.entry, &img, {}}}};
     zb::job& j = out.jobs.front();
     if (opt.format == zb::raw) {
         if (zb::op_error e = zb::raw_span(img, opt.range, j.raw_span); e.f != zb::op_fault::none)
-            return fail(zb::op_message(e, name));
+            return fail(zb::op_message(with_file(e, inputs), name));
         img.notes.push_back("raw    from " + zb::hex_text(j.raw_span.lo, 8) + ", " +
                             std::to_string(j.raw_span.end - j.raw_span.lo) + " bytes");
     }

@@ -20,6 +20,25 @@ bool blank(char c) { return c == ' ' || c == '\t'; }
 
 }  // namespace
 
+// "!M", then an address and data: hex digits, blanks, commas and semicolons only.
+bool shape_cosmac(std::string_view line, std::string_view)
+{
+    if (!line.starts_with("!M"))
+        return false;
+    std::size_t k = 2;
+    while (k < line.size() && blank(line[k]))
+        ++k;
+    if (k == line.size() || digit_of[static_cast<unsigned char>(line[k])] == bad_digit)
+        return false;
+    for (; k < line.size(); ++k) {
+        const char c = line[k];
+        if (digit_of[static_cast<unsigned char>(c)] == bad_digit && !blank(c) && c != ',' &&
+            c != ';')
+            return false;
+    }
+    return true;
+}
+
 bool read_cosmac(hex_in& in, std::string_view line)
 {
     std::size_t k = 0;

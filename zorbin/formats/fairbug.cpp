@@ -1,14 +1,24 @@
 // Fairchild Fairbug records in and out:
 //   S AAAA                  the address of the X records after it
 //   X D(8 bytes) C          always 8 bytes (a writer fills the last with FF, which are read
-//                           as data), C the low 4 bits of the sum of the 16 digits
+//                           as data, but past 0xFFFF dropped), C the low 4 bits of the sum
+//                           of the 16 digits
 //   *                       the end
+#include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "formats/hexread.h"
 #include "formats/records.h"
 
 namespace zb {
+
+// The address line, S and four digits, and a line after it: a file of that line alone holds
+// no record of data, and is taken for the plain text it much more likely is.
+bool shape_fairbug(std::string_view line, std::string_view next)
+{
+    return line.size() == 5 && line[0] == 'S' && all_hex(line.substr(1)) && !next.empty();
+}
 
 bool read_fairbug(hex_in& in, std::string_view line)
 {
@@ -33,17 +43,27 @@ bool read_fairbug(hex_in& in, std::string_view line)
     if (line.size() != 18)
         return in.fail(hex_fault::data_size, line.size());
     const unsigned check = digit_of[static_cast<unsigned char>(s[17])];
-    unsigned char* to = in.take(in.next, 8, 0xFFFF);
-    if (!to)
-        return false;
+    if (in.next > 0xFFFF)
+        return in.fail(hex_fault::past_limit, 0xFFFF);
+    unsigned char d[8];
     std::uint32_t ignored = 0;
-    if (!decode(s + 1, 8, to, ignored) || check == bad_digit)
+    if (!decode(s + 1, 8, d, ignored) || check == bad_digit)
         return in.fail(bad_char(line, 1));
     std::uint32_t sum = 0;
-    for (int k = 0; k < 8; ++k)
-        sum += (to[k] >> 4) + (to[k] & 15);
+    for (const unsigned char v : d)
+        sum += (v >> 4) + (v & 15);
     if ((sum & 15) != check)
         return in.fail(wrong_sum(check, sum & 15, 1));
+    // Data that ends near 0xFFFF still fills its record up to 8 bytes: that fill has no
+    // address, so it is dropped, and anything but fill there is data past the limit.
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(8, 0x10000 - in.next));
+    for (std::size_t k = n; k < 8; ++k)
+        if (d[k] != 0xFF)
+            return in.fail(hex_fault::past_limit, 0xFFFF);
+    unsigned char* to = in.take(in.next, n, 0xFFFF);
+    if (!to)
+        return false;
+    std::memcpy(to, d, n);
     in.next += 8;
     ++in.records;
     return true;

@@ -50,6 +50,10 @@ struct hex_in;
 struct out_buffer;
 using piece = std::span<const unsigned char>;
 using line_reader = bool (*)(hex_in& in, std::string_view line);
+// Whether line, the first of a file, has the shape of the format's records (its start, only
+// the characters they hold, the length their count says); next is the line after it. Such a
+// file is hex text of the format, and a fault in that line is an error, not a plain binary.
+using line_shape = bool (*)(std::string_view line, std::string_view next);
 using record_writer = bool (*)(out_buffer& w, std::span<const piece> pieces,
                                std::uint32_t base, std::uint32_t& records);
 // The start text of format f for an image of size bytes whose first block is at base.
@@ -83,6 +87,16 @@ bool read_signetics(hex_in&, std::string_view);
 bool read_tektronix(hex_in&, std::string_view);
 bool read_sdsmac(hex_in&, std::string_view);
 bool read_ihf(hex_in&, std::string_view);
+
+bool shape_cosmac(std::string_view, std::string_view);
+bool shape_fairbug(std::string_view, std::string_view);
+bool shape_mostech(std::string_view, std::string_view);
+bool shape_srec(std::string_view, std::string_view);
+bool shape_intel(std::string_view, std::string_view);
+bool shape_signetics(std::string_view, std::string_view);
+bool shape_tektronix(std::string_view, std::string_view);
+bool shape_sdsmac(std::string_view, std::string_view);
+bool shape_ihf(std::string_view, std::string_view);
 
 bool write_cosmac(out_buffer&, std::span<const piece>, std::uint32_t, std::uint32_t&);
 bool write_fairbug(out_buffer&, std::span<const piece>, std::uint32_t, std::uint32_t&);
@@ -135,6 +149,7 @@ struct format_row {
     sum_rule sum = sum_rule::none;
     page_rule page = page_rule::none;
     std::string_view between{};    // text between two records of a block
+    line_shape shape = nullptr;    // the shape of its records, which detection looks for
     // Any other format: the writer of its whole file, in place of the record fields above.
     image_writer whole = nullptr;
 };
@@ -170,64 +185,78 @@ inline constexpr format_table formats{{{
     {.word = "cosmac", .help = "-Cosmac       RCA Cosmac format\n", .help_rank = 1,
      .limit = 0xFFFF, .end_max = 0xFFFF, .addressed = false, .read = read_cosmac,
      .write = write_cosmac, .start = start_cosmac, .reclen_max = 255, .end = "\r\n",
-     .between = ",\r\n"},  // cosmac.cpp
+     .between = ",\r\n",
+     .shape = shape_cosmac},  // cosmac.cpp
     {.word = "fairbug", .help = "-Fairbug      Fairchild Fairbug format\n", .help_rank = 2,
      .limit = 0xFFFF, .end_max = 0xFFFF, .addressed = false, .read = read_fairbug,
      .write = write_fairbug, .start = start_fairbug, .record = 8, .end = "*\r\n",
-     .sum = sum_rule::nibble4},  // fairbug.cpp
+     .sum = sum_rule::nibble4,
+     .shape = shape_fairbug},  // fairbug.cpp
     {.word = "mostech", .help = "-MOSTech      MOS Technology format\n", .help_rank = 3,
      .limit = 0xFFFF, .end_max = 0xFFFF, .read = read_mostech, .needs_end = true,
      .write = write_mostech, .finish = end_mostech, .reclen_max = 255, .end = ";00",
-     .sum = sum_rule::plain16},  // mostech.cpp
+     .sum = sum_rule::plain16,
+     .shape = shape_mostech},  // mostech.cpp
     {.word = "exorciser",
      .help = "-EXORciser    Motorola EXORciser format (16 bit 'S' records)\n", .help_rank = 4,
      .limit = 0xFFFF, .end_max = 0xFFFF, .entry_max = 0xFFFF, .read = read_srec,
      .write = write_srec<exorciser>, .finish = end_srec, .reclen_max = 252, .head = head_srec,
      .head_max = 252, .end = "S9030000FC\r\n",
-     .sum = sum_rule::ones8},  // srec.cpp
+     .sum = sum_rule::ones8,
+     .shape = shape_srec},  // srec.cpp
     {.word = "mds", .help = "-MDS          Intel Intellec 8/MDS format\n", .help_rank = 5,
      .limit = 0xFFFF, .end_max = 0xFFFF, .read = read_intel, .needs_end = true,
      .write = write_intel<mds>, .reclen_max = 255, .end = ":00000001FF\r\n",
-     .sum = sum_rule::twos8},  // intel.cpp
+     .sum = sum_rule::twos8,
+     .shape = shape_intel},  // intel.cpp
     {.word = "signetics", .help = "-Signetics    Signetics Absolute Object format\n",
      .help_rank = 7, .limit = 0xFFFF, .end_max = 0xFFFF, .read = read_signetics,
      .needs_end = true, .write = write_signetics, .reclen_max = 255, .end = ":000000\r\n",
-     .sum = sum_rule::rotate8},  // signetics.cpp
+     .sum = sum_rule::rotate8,
+     .shape = shape_signetics},  // signetics.cpp
     {.word = "tektronix", .help = "-Tektronix    Tektronix Hexadecimal format\n",
      .help_rank = 8, .limit = 0xFFFF, .end_max = 0xFFFF, .read = read_tektronix,
      .write = write_tektronix, .reclen_max = 255, .end = "/00000000\r\n",
-     .sum = sum_rule::nibble8},  // tektronix.cpp
+     .sum = sum_rule::nibble8,
+     .shape = shape_tektronix},  // tektronix.cpp
     {.word = "exormacs",
      .help = "-EXORmacs     Motorola EXORmacs format (24 bit 'S' records)\n", .help_rank = 9,
      .limit = 0xFFFF, .end_max = 0xFFFF, .entry_max = 0xFFFFFF, .read = read_srec,
      .write = write_srec<exormacs>, .finish = end_srec, .reclen_max = 251, .head = head_srec,
      .head_max = 252, .end = "S9030000FC\r\n",
-     .sum = sum_rule::ones8},  // srec.cpp
+     .sum = sum_rule::ones8,
+     .shape = shape_srec},  // srec.cpp
     {.word = "mcs86", .help = "-MCS86        Intel MCS-86 Hexadecimal format\n",
      .help_rank = 10, .limit = 0xFFFFF, .end_max = 0xFFFFF, .read = read_intel,
      .needs_end = true, .write = write_intel<mcs86>, .start = start_page,
      .reclen_max = 255, .end = ":00000001FF\r\n", .sum = sum_rule::twos8,
-     .page = page_rule::segment},  // intel.cpp
+     .page = page_rule::segment,
+     .shape = shape_intel},  // intel.cpp
     {.word = "sdsmac", .help = "-SDSMAC       Texas Instruments SDSMAC format\n",
      .help_rank = 11, .limit = 0xFFFF, .end_max = 0xFFFF, .read = read_sdsmac,
      .needs_end = true, .write = write_sdsmac, .start = start_sdsmac, .reclen_max = 254,
      .reclen_step = 2, .end = ":\r\n",
-     .sum = sum_rule::chars16},  // sdsmac.cpp
+     .sum = sum_rule::chars16,
+     .shape = shape_sdsmac},  // sdsmac.cpp
     {.word = "motorola32",
      .help = "-Motorola32   Motorola 32-Bit format (32 bit 'S' records)\n", .help_rank = 12,
      .limit = 0xFFFFFFFF, .end_max = past_4g, .entry_max = 0xFFFFFFFF, .read = read_srec,
      .write = write_srec<motorola32>, .finish = end_srec, .reclen_max = 250,
      .head = head_srec, .head_max = 252, .end = "S70500000000FA\r\n",
-     .sum = sum_rule::ones8},  // srec.cpp
+     .sum = sum_rule::ones8,
+     .shape = shape_srec},  // srec.cpp
     {.word = "intel32", .help = "-Intel32      Intel Hex-32 format\n", .help_rank = 13,
      .limit = 0xFFFFFFFF, .end_max = past_4g, .entry_max = 0xFFFFFFFF, .read = read_intel,
      .needs_end = true, .write = write_intel<intel32>, .start = start_page,
      .finish = end_intel32, .reclen_max = 255, .end = ":00000001FF\r\n",
-     .sum = sum_rule::twos8, .page = page_rule::linear},  // intel.cpp
+     .sum = sum_rule::twos8,
+     .page = page_rule::linear,
+     .shape = shape_intel},  // intel.cpp
     {.word = "ihf", .help = "-IHF          Extended Intellec Hex format\n", .help_rank = 6,
      .limit = 0x3FFFF, .end_max = 0x3FFFF, .read = read_ihf, .needs_end = true,
      .write = write_ihf, .record = 32, .reclen_max = 1023, .end = ":00 0000 01 FF\r\n",
-     .sum = sum_rule::twos8},  // ihf.cpp
+     .sum = sum_rule::twos8,
+     .shape = shape_ihf},  // ihf.cpp
 }}};
 
 // The longest record -reclen may ask for, of any format: the writers' buffers hold one.

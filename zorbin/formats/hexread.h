@@ -58,6 +58,8 @@ enum class hex_fault {
     ihf_size,           // ihf: a: the record's characters
     ihf_count,          // ihf: count a for b data bytes, not c
     end_with_data,      // ihf: an end record with data
+    entry_twice,        // entry point a given by an earlier record, b by this one
+    no_data,            // the whole file: records without a data byte
 };
 
 struct hex_error {
@@ -96,6 +98,7 @@ struct hex_in {
     std::vector<hex_run> runs;
     std::optional<std::uint64_t> entry;
     std::size_t line = 0, at = 0;  // the line being read and its offset in the file
+    std::size_t first = 0;         // the line of the first record: blank lines may precede it
     std::size_t records = 0;       // data records so far
     bool ended = false;            // the end record was read: nothing but blank lines follow
     bool header = false;           // a reader's start line was read
@@ -111,6 +114,9 @@ struct hex_in {
     // Room for n bytes at addr, the next in the buffer; nullptr (with error set) when they
     // would pass limit, the highest address the format can carry.
     unsigned char* take(std::uint64_t addr, std::size_t n, std::uint64_t limit);
+    // The entry point a record gives; false (with error set) when an earlier record gave
+    // another, which is refused as two bytes for one address are.
+    bool start_at(std::uint64_t addr);
     bool fail(const hex_error& e)
     {
         error = e;
@@ -141,6 +147,25 @@ inline std::optional<std::uint32_t> digits_at(const char* s, std::size_t n)
         v = v << 4 | d;
     }
     return v;
+}
+
+// True when every character of s is a hex digit.
+inline bool all_hex(std::string_view s)
+{
+    for (const char c : s)
+        if (digit_of[static_cast<unsigned char>(c)] == bad_digit)
+            return false;
+    return true;
+}
+
+// The length a record with a count of two digits at col must have: fixed characters and two
+// per byte counted; 0 when the line is too short to hold the count or it is no count.
+inline std::size_t counted_size(std::string_view line, std::size_t col, std::size_t fixed)
+{
+    if (line.size() < col + 2)
+        return 0;
+    const unsigned n = pair_at(line.data() + col);
+    return n > 0xFF ? 0 : fixed + 2 * std::size_t{n};
 }
 
 // n bytes from 2n digits at s into to, their byte sum added to sum, nibble sum to nibbles;

@@ -13,6 +13,21 @@
 
 namespace zb {
 
+// Blanks after the count, the address and the type and before the checksum, hex digits
+// between them.
+bool shape_ihf(std::string_view line, std::string_view)
+{
+    const std::size_t n = line.size();
+    if (!line.starts_with(':') || (n != 14 && (n < 15 || (n - 15) % 2 != 0)))
+        return false;
+    for (const std::size_t col : {std::size_t{3}, std::size_t{8}, std::size_t{11}, n - 3})
+        if (line[col] != ' ')
+            return false;
+    const std::string_view data = n == 14 ? std::string_view() : line.substr(12, n - 15);
+    return all_hex(line.substr(1, 2)) && all_hex(line.substr(4, 4)) &&
+           all_hex(line.substr(9, 2)) && all_hex(data) && all_hex(line.substr(n - 2));
+}
+
 bool read_ihf(hex_in& in, std::string_view line)
 {
     if (line[0] != ':')

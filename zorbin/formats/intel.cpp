@@ -3,8 +3,10 @@
 //                         of the 8-bit sum of every byte before it
 // TT 00 data, 01 end, 02 extended segment address (page = value * 16), 03 start segment
 // address (CS:IP, entry = CS * 16 + IP), 04 extended linear address (page = value * 65536),
-// 05 start linear address (entry). A record that runs past the end of its 64 KiB page goes on
-// at the next address, as the page base plus the offset counts.
+// 05 start linear address (entry); an end record's address is the entry point of a file with
+// 16-bit addresses. Records that give two entry points are refused. A record that runs past
+// the end of its 64 KiB page goes on at the next address, as the page base plus the offset
+// counts.
 #include <string>
 
 #include "formats/formats.h"
@@ -12,6 +14,12 @@
 #include "formats/records.h"
 
 namespace zb {
+
+bool shape_intel(std::string_view line, std::string_view)
+{
+    return line.starts_with(':') && all_hex(line.substr(1)) &&
+           line.size() == counted_size(line, 1, 11);
+}
 
 bool read_intel(hex_in& in, std::string_view line)
 {
@@ -53,23 +61,25 @@ bool read_intel(hex_in& in, std::string_view line)
     switch (type) {
     case 1:
         in.ended = true;
+        // The end record of a file with 16-bit addresses carries its entry point (0: none);
+        // after a start record it can only repeat that one's low 16 bits.
+        if (*offset != 0 && !(in.entry && (*in.entry & 0xFFFF) == *offset))
+            return in.start_at(*offset);
         break;
     case 2:
         in.next = std::uint64_t{v16} << 4;
         in.word = in.word == intel32 ? intel32 : mcs86;
         break;
     case 3:
-        in.entry = std::uint64_t{v16} * 16 + (v32 & 0xFFFF);
         in.word = in.word == intel32 ? intel32 : mcs86;
-        break;
+        return in.start_at(std::uint64_t{v16} * 16 + (v32 & 0xFFFF));
     case 4:
         in.next = std::uint64_t{v16} << 16;
         in.word = intel32;
         break;
     case 5:
-        in.entry = v32;
         in.word = intel32;
-        break;
+        return in.start_at(v32);
     }
     return true;
 }

@@ -8,6 +8,12 @@
 
 namespace zb {
 
+bool shape_mostech(std::string_view line, std::string_view)
+{
+    return line.starts_with(';') && all_hex(line.substr(1)) &&
+           line.size() == counted_size(line, 1, 11);
+}
+
 bool read_mostech(hex_in& in, std::string_view line)
 {
     if (line[0] != ';')

@@ -33,13 +33,28 @@ bool zorbin_start(std::string_view line)
 
 }  // namespace
 
+// A tag first, a checksum tag with its four digits and F last; a program name may hold any
+// character that is no control character.
+bool shape_sdsmac(std::string_view line, std::string_view)
+{
+    const std::size_t n = line.size();
+    if (n < 6 || std::string_view("0K9B*78").find(line[0]) == std::string_view::npos ||
+        line[n - 1] != 'F' || (line[n - 6] != '7' && line[n - 6] != '8') ||
+        !all_hex(line.substr(n - 5, 4)))
+        return false;
+    for (const char c : line)
+        if (c < 0x20 || c > 0x7E)
+            return false;
+    return true;
+}
+
 bool read_sdsmac(hex_in& in, std::string_view line)
 {
     if (line == ":") {
         in.ended = true;
         return true;
     }
-    if (in.line == 1 && zorbin_start(line)) {
+    if (in.line == in.first && zorbin_start(line)) {
         in.header = true;
         return true;
     }

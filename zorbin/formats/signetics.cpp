@@ -21,6 +21,14 @@ std::uint32_t rotate_xor(std::uint32_t sum, const unsigned char* s, std::size_t 
 
 }  // namespace
 
+// The count is the third byte; the end record, count 0, has no checksums.
+bool shape_signetics(std::string_view line, std::string_view)
+{
+    if (!line.starts_with(':') || line.size() < 7 || !all_hex(line.substr(1)))
+        return false;
+    return line.size() == (pair_at(line.data() + 5) == 0 ? 7 : counted_size(line, 5, 11));
+}
+
 bool read_signetics(hex_in& in, std::string_view line)
 {
     if (line[0] != ':')

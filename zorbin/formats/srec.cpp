@@ -12,6 +12,12 @@
 
 namespace zb {
 
+bool shape_srec(std::string_view line, std::string_view)
+{
+    return line.size() >= 4 && line[0] == 'S' && line[1] >= '0' && line[1] <= '9' &&
+           all_hex(line.substr(1)) && line.size() == counted_size(line, 2, 4);
+}
+
 bool read_srec(hex_in& in, std::string_view line)
 {
     // Address bytes by record type; 0 for the type that does not exist.

@@ -21,6 +21,14 @@ std::uint32_t digit_sum(const char* s, std::size_t n)
 
 }  // namespace
 
+// The count is the third byte; the end record, count 0, has no data checksum.
+bool shape_tektronix(std::string_view line, std::string_view)
+{
+    if (!line.starts_with('/') || line.size() < 9 || !all_hex(line.substr(1)))
+        return false;
+    return line.size() == (pair_at(line.data() + 5) == 0 ? 9 : counted_size(line, 5, 11));
+}
+
 bool read_tektronix(hex_in& in, std::string_view line)
 {
     if (line[0] != '/')

@@ -216,6 +216,7 @@ op_error raw_span(const image& img, std::optional<span_of> r, span_of& out)
             e.b = gap;
             e.c = img.parts[k].from.load;
             e.name = img.parts[k].from.name;
+            e.input = img.parts[k].from.input;
         }
     }
     return out.end - out.lo > raw_max && e.b > 0 ? e : op_error{};

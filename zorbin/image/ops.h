@@ -35,6 +35,7 @@ struct op_error {
     op_fault f = op_fault::none;
     std::uint64_t a = 0, b = 0, c = 0;
     std::string name;  // a piece's name, for raw_too_wide
+    std::size_t input = 0;  // the input it came from (origin::input)
 };
 
 std::string op_message(const op_error& e, std::string_view infile);

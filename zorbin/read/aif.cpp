@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "read/elf.h"
-#include "read/hexin.h"
 #include "platform.h"
 
 namespace zb {
@@ -33,7 +31,6 @@ constexpr std::size_t frag_name = 12;
 constexpr std::size_t frag_name_size = 32;
 constexpr std::size_t frag_header_size = 44;
 
-constexpr std::string_view warn_not_aif = "warning: not an AIF image, plain binary assumed\n";
 constexpr std::string_view warn_not_stripped = "warning: non binary AIF file, header not stripped\n";
 constexpr std::string_view warn_base = "warning: base will apply only to root segment\n";
 constexpr std::string_view warn_outfile =
@@ -94,6 +91,18 @@ std::uint32_t byte_x(std::uint32_t v)
     return (v >> 24) | ((v >> 8) & 0xFF00) | ((v << 8) & 0xFF0000) | (v << 24);
 }
 
+bool is_aif(std::span<const unsigned char> file)
+{
+    // A file too short to hold the marker word has none.
+    auto w = region(file, off_marker, 4);
+    return w && (le_word(*w, 0) == aif_marker || le_word(*w, 0) == byte_x(aif_marker));
+}
+
+std::string_view aif_kind(const chain& c)
+{
+    return c.byte_reversing ? "AIF image, byte-reversed header words" : "AIF image";
+}
+
 root_result read_root(std::span<const unsigned char> file, const image_args& args)
 {
     root_result r;
@@ -101,23 +110,11 @@ root_result read_root(std::span<const unsigned char> file, const image_args& arg
     r.root.base = args.base;
     if (args.outfile)
         r.root.outfile = args.outfile;
-
-    // A file too short to hold the marker word has none: it is a plain binary.
-    std::uint32_t marker = 0;
-    if (auto w = region(file, off_marker, 4))
-        marker = le_word(*w, 0);
-    if (marker == byte_x(aif_marker)) {
-        r.next.byte_reversing = true;
-        marker = aif_marker;
-    }
-    if (args.binaryflag || marker != aif_marker) {
-        r.elf = !args.binaryflag && is_elf(file);
-        r.hex = args.binaryflag || r.elf ? none : detect_hex(file);
-        if (!args.binaryflag && !r.elf && r.hex == none)
-            r.warnings.push_back(warn_not_aif);
+    if (!is_aif(file)) {
+        r.error = fault::no_marker;
         return r;
     }
-    r.aif = true;
+    r.next.byte_reversing = le_word(file, off_marker) == byte_x(aif_marker);
 
     auto hdr = region(file, 0, aif_header_size);
     if (!hdr) {
@@ -200,6 +197,8 @@ std::string fault_message(fault f, std::string_view infile, std::uint32_t at, st
     switch (f) {
     case fault::none:
         break;
+    case fault::no_marker:
+        return head + "no AIF marker (0xEF000011) at offset 0x10\n";
     case fault::short_header:
         return head + "file ends inside the 128-byte header\n";
     case fault::root_past_end:

@@ -1,4 +1,5 @@
-// AIF recognition, the root segment and the segment chain, read from an untrusted file image.
+// AIF images: the marker, the root segment and the segment chain, read from an untrusted file
+// image.
 #pragma once
 
 #include <cstdint>
@@ -8,8 +9,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "formats/formats.h"
 
 namespace zb {
 
@@ -37,6 +36,7 @@ struct chain {
 // What stops the run: the image promises bytes it does not hold, or names a file it may not.
 enum class fault {
     none,
+    no_marker,          // no AIF marker at 0x10 in either byte order
     short_header,       // AIF marker, but the file ends inside the 128-byte header
     root_past_end,      // the root's start plus its size runs past the end of the file
     header_outside,     // a chain offset whose 44-byte segment header is not wholly in the file
@@ -49,7 +49,6 @@ enum class fault {
 };
 
 struct image_args {
-    bool binaryflag = false;
     bool baseflag = false;
     std::uint32_t base = 0;
     const char* outfile = nullptr;  // the command line's output name, or none
@@ -60,13 +59,15 @@ struct root_result {
     chain next;
     std::vector<std::string_view> warnings;  // in the order they are to be printed
     fault error = fault::none;
-    bool elf = false;  // no AIF marker but the ELF magic: the caller reads it with read_elf
-    bool aif = false;  // the AIF marker, and no -bin
-    fmt hex = none;    // neither AIF nor ELF, no -bin, and the first line a record of this format
 };
 
-// Decides between plain binary, AIF (either byte order), ELF and hex text, and yields the root
-// segment.
+// True when the word at 0x10 is the AIF marker, in either byte order.
+bool is_aif(std::span<const unsigned char> file);
+
+// The kind -info names: "AIF image", with the byte order when it is reversed.
+std::string_view aif_kind(const chain& c);
+
+// Reads the AIF header (its byte order from the marker) and yields the root segment.
 root_result read_root(std::span<const unsigned char> file, const image_args& args);
 
 // Reads the segment whose header lies at c.fragment_offset (which must not be 0) into seg and

@@ -31,6 +31,14 @@ unsigned char* hex_in::take(std::uint64_t addr, std::size_t n, std::uint64_t lim
     return to;
 }
 
+bool hex_in::start_at(std::uint64_t addr)
+{
+    if (entry && *entry != addr)
+        return fail(hex_fault::entry_twice, *entry, addr);
+    entry = addr;
+    return true;
+}
+
 bool decode(const char* s, std::size_t n, unsigned char* to, std::uint32_t& sum)
 {
     unsigned bad = 0;
@@ -110,46 +118,87 @@ std::string num(std::uint64_t v) { return std::to_string(v); }
 // "S7": appended, not prefixed, which g++ 12 warns of wrongly.
 std::string s_type(std::uint64_t t) { return std::string("S").append(num(t)); }
 
-// The file as text: a final 0x1A (the end of a text file to old systems) is no part of it.
-std::string_view text_of(std::span<const unsigned char> file)
+// The file as text: a UTF-8 byte-order mark before the first line and a final 0x1A (the end
+// of a text file to old systems) are no part of it. Lines end where its first line ends: in
+// LF or CR LF, or in CR alone, as old Macintosh files do; a file that mixes CR alone with LF
+// meets a character that is no part of a record.
+struct text {
+    std::string_view t;
+    std::size_t from = 0;  // where the first line begins
+    char end = '\n';
+};
+
+text text_of(std::span<const unsigned char> file)
 {
-    std::string_view t(reinterpret_cast<const char*>(file.data()), file.size());
-    if (t.ends_with('\x1A'))
-        t.remove_suffix(1);
-    return t;
+    text x{{reinterpret_cast<const char*>(file.data()), file.size()}};
+    if (x.t.ends_with('\x1A'))
+        x.t.remove_suffix(1);
+    if (x.t.starts_with("\xEF\xBB\xBF"))
+        x.from = 3;
+    const std::string_view rest = x.t.substr(x.from);
+    const std::size_t lf = rest.find('\n');
+    const std::size_t cr = rest.substr(0, lf).find('\r');
+    if (cr != rest.npos && cr + 1 != lf)
+        x.end = '\r';
+    return x;
 }
 
-// The line from at on, without its LF or CR LF; next is where the line after it begins.
-std::string_view line_at(std::string_view t, std::size_t at, std::size_t& next)
+// The line from at on, without its line end; next is where the line after it begins.
+std::string_view line_at(const text& x, std::size_t at, std::size_t& next)
 {
+    const std::string_view t = x.t;
     if (at >= t.size()) {
         next = t.size();
         return {};
     }
-    const void* lf = std::memchr(t.data() + at, '\n', t.size() - at);
-    const std::size_t end = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - t.data())
-                               : t.size();
-    next = lf ? end + 1 : end;
+    const void* e = std::memchr(t.data() + at, x.end, t.size() - at);
+    const std::size_t end = e ? static_cast<std::size_t>(static_cast<const char*>(e) - t.data())
+                              : t.size();
+    next = e ? end + 1 : end;
     std::string_view line = t.substr(at, end - at);
-    if (line.ends_with('\r'))
+    if (x.end == '\n' && line.ends_with('\r'))
         line.remove_suffix(1);
     return line;
 }
 
-// Runs every line through the reader. The buffer must hold every byte the text could give.
-bool run_lines(hex_in& in, std::string_view t, line_reader read, bool needs_end)
+// The first record's line, counted from 1 past the blank lines before it, and the line after
+// it; an empty line when the text holds no record.
+struct opening {
+    std::size_t number = 0;
+    std::string_view line, next;
+};
+
+opening opening_of(const text& x)
 {
-    bool blank = false;  // a blank line was seen: only blank lines may follow
-    for (std::size_t at = 0; at < t.size();) {
+    opening o;
+    std::size_t next = x.from;
+    for (std::size_t at = x.from; at < x.t.size(); at = next) {
+        ++o.number;
+        o.line = line_at(x, at, next);
+        if (!o.line.empty()) {
+            o.next = line_at(x, next, next);
+            return o;
+        }
+    }
+    return {};
+}
+
+// Runs every line through the reader. The buffer must hold every byte the text could give.
+bool run_lines(hex_in& in, const text& x, line_reader read, bool needs_end)
+{
+    bool blank = false;  // a blank line after a record was seen: only blank lines may follow
+    for (std::size_t at = x.from; at < x.t.size();) {
         std::size_t next;
-        const std::string_view line = line_at(t, at, next);
+        const std::string_view line = line_at(x, at, next);
         ++in.line;
         in.at = at;
         at = next;
         if (line.empty()) {
-            blank = true;
+            blank = in.first != 0;
             continue;
         }
+        if (in.first == 0)
+            in.first = in.line;
         if (in.ended)
             return in.fail(hex_fault::text_after_end);
         if (blank)
@@ -165,14 +214,14 @@ bool run_lines(hex_in& in, std::string_view t, line_reader read, bool needs_end)
 }
 
 // The line of the record that gave the byte at buffer offset off.
-std::size_t line_of(std::string_view t, std::size_t off, fmt format)
+std::size_t line_of(const text& x, std::size_t off, fmt format)
 {
     const format_row& row = formats[format];
     hex_in in;
-    std::unique_ptr<unsigned char[]> scratch(new unsigned char[t.size() / 2 + 2]);
+    std::unique_ptr<unsigned char[]> scratch(new unsigned char[x.t.size() / 2 + 2]);
     in.buf = scratch.get();
     in.watch = off;
-    run_lines(in, t, row.read, row.needs_end);
+    run_lines(in, x, row.read, row.needs_end);
     return in.watched;
 }
 
@@ -180,49 +229,62 @@ std::size_t line_of(std::string_view t, std::size_t off, fmt format)
 
 fmt detect_hex(std::span<const unsigned char> file, const format_table& table)
 {
-    const std::string_view t = text_of(file);
-    std::size_t next;
-    const std::string_view first = line_at(t, 0, next);
-    if (first.empty())
+    const opening o = opening_of(text_of(file));
+    if (o.line.empty())
         return none;
-    // The first line gives at most half its length in bytes.
-    std::unique_ptr<unsigned char[]> scratch(new unsigned char[first.size() / 2 + 2]);
+    // The first line gives at most half its length in bytes; a line no format's shape fits
+    // needs no room.
+    std::unique_ptr<unsigned char[]> scratch;
+    fmt shaped = none;
     for (const fmt f : hex_formats) {
-        const line_reader read = table[f].read;
-        bool tried = !read;  // a format only written is never an input's
+        const format_row& row = table[f];
+        bool tried = false;
         for (const fmt g : hex_formats)
-            tried = tried || (g < f && table[g].read == read);
-        if (tried)
+            tried = tried || (g < f && table[g].read == row.read);
+        // A format only written is never an input's.
+        if (tried || !row.read || !row.shape || !row.shape(o.line, o.next))
             continue;
+        if (!scratch)
+            scratch.reset(new unsigned char[o.line.size() / 2 + 2]);
         hex_in in;
         in.buf = scratch.get();
-        in.line = 1;
-        if (read(in, first))
+        in.line = in.first = o.number;
+        if (row.read(in, o.line))
             return f;
+        if (shaped == none)
+            shaped = f;
     }
-    return none;
+    return shaped;
 }
 
 hex_image read_hex(std::span<const unsigned char> file, fmt format)
 {
     hex_image r;
-    const std::string_view t = text_of(file);
+    const text x = text_of(file);
     const format_row& row = formats[format];
     // Every data byte takes two digits at least: half the text holds them all, and only the
     // pages written to are ever given memory.
-    big_buffer buf(fw::big_alloc(t.size() / 2 + 16));
+    big_buffer buf(fw::big_alloc(x.t.size() / 2 + 16));
     if (!buf) {
-        r.error = {hex_fault::no_memory, t.size() / 2};
+        r.error = {hex_fault::no_memory, x.t.size() / 2};
         return r;
     }
     hex_in in;
     in.buf = buf.get();
-    if (!run_lines(in, t, row.read, row.needs_end)) {
+    const bool read = run_lines(in, x, row.read, row.needs_end);
+    r.first = in.first;
+    if (!read) {
         r.line = in.line;
         r.error = in.error;
         return r;
     }
     r.format = in.word != none ? in.word : format;
+    // As an ELF file without loadable contents is refused: an empty image would be written
+    // as a file of no data, a failure reported as success.
+    if (in.runs.empty()) {
+        r.error = {hex_fault::no_data};
+        return r;
+    }
 
     std::vector<sourced> runs;
     runs.reserve(in.runs.size());
@@ -239,7 +301,7 @@ hex_image read_hex(std::span<const unsigned char> file, fmt format)
         // in the buffer.
         const hex_run& later = kept[c.second];
         const std::size_t off = later.off + static_cast<std::size_t>(c.addr - later.addr);
-        r.line = line_of(t, off, format);
+        r.line = line_of(x, off, format);
         r.error = {hex_fault::given_twice, c.addr, c.a, c.b};
         return r;
     }
@@ -348,14 +410,18 @@ std::string hex_what(const hex_error& e)
         return "count " + hexn(e.a) + " for " + num(e.b) + " data bytes, not " + hexn(e.c);
     case hex_fault::end_with_data:
         return "end record with data";
+    case hex_fault::entry_twice:
+        return "entry point was given " + hexn(e.a, 8) + " before, here " + hexn(e.b, 8);
+    case hex_fault::no_data:
+        return "no data records";
     }
     return {};
 }
 
 std::string hex_message(std::string_view infile, std::size_t line, const hex_error& e)
 {
-    return "Bad hex file " + std::string(infile) + " line " + std::to_string(line) + ": " +
-           hex_what(e) + "\n";
+    const std::string at = line > 0 ? " line " + std::to_string(line) : "";
+    return "Bad hex file " + std::string(infile) + at + ": " + hex_what(e) + "\n";
 }
 
 }  // namespace zb

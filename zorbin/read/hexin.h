@@ -13,16 +13,19 @@
 
 namespace zb {
 
-// The format whose reader takes the file's first line as one of its records, trying the rows
-// of the format table in number order (formats of one family are tried once, under the
-// first of them; a format without a reader is passed by): none when none does, and the file
-// is no hex text. Tests hand in a table of their own.
+// The format of the file's first line (after a byte-order mark and blank lines): of the rows
+// of the format table whose record shape the line has, tried in number order (formats of one
+// family once, under the first of them), the first whose reader takes the line, else the
+// first of them, whose reader then finds the line's fault. none when the line has no row's
+// shape, and the file is no hex text. A format without a reader is passed by. Tests hand in
+// a table of their own.
 fmt detect_hex(std::span<const unsigned char> file, const format_table& table = formats);
 
 struct hex_image {
     image img;               // its parts in buffers the image holds, the entry point read
     fmt format = none;       // the format the records say: intel32 for a type 04, ...
-    std::size_t line = 0;    // where the fault is
+    std::size_t line = 0;    // where the fault is; 0: the whole file
+    std::size_t first = 0;   // the line of the first record, 0 for none
     hex_error error;         // what is wrong, if anything
 };
 
@@ -33,7 +36,8 @@ hex_image read_hex(std::span<const unsigned char> file, fmt format);
 // What is wrong, as the message says it: "checksum 0x12, should be 0x34".
 std::string hex_what(const hex_error& e);
 
-// "Bad hex file <infile> line <line>: <what>\n"
+// "Bad hex file <infile> line <line>: <what>\n"; without " line <line>" for a fault of the
+// whole file (line 0).
 std::string hex_message(std::string_view infile, std::size_t line, const hex_error& e);
 
 }  // namespace zb

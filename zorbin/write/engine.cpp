@@ -42,13 +42,13 @@ bool print_trailer(out_buffer& w, const format_row& f, std::uint32_t records, fm
 // opening its page where the format has pages), the end text. size is the image's span.
 bool put_records(const format_row& f, fmt format, std::span<const block> blocks,
                  std::size_t size, std::string_view filename, const sink& out,
-                 std::optional<std::uint64_t> entry, const record_shape& shape)
+                 std::optional<std::uint64_t> entry, const record_layout& layout)
 {
     out_buffer w{out};
-    w.reclen = shape.reclen;
+    w.reclen = layout.reclen;
     std::uint32_t records = 0;
     const auto first = static_cast<std::uint32_t>(blocks.empty() ? 0 : blocks.front().base);
-    bool ok = !shape.header || f.head(w, *shape.header);
+    bool ok = !layout.header || f.head(w, *layout.header);
     ok = ok && print_header(w, f, size, format, filename, first);
     for (std::size_t k = 0; ok && k < blocks.size(); ++k) {
         const auto base = static_cast<std::uint32_t>(blocks[k].base);
@@ -112,29 +112,29 @@ std::uint64_t entry_limit(fmt format)
     return f ? f->entry_max : 0;
 }
 
-bool shape_fits(const format_row& f, const record_shape& shape)
+bool layout_fits(const format_row& f, const record_layout& layout)
 {
-    const std::size_t n = shape.reclen;
+    const std::size_t n = layout.reclen;
     const bool length = n == 0 || (n <= f.reclen_max && n % f.reclen_step == 0);
-    return length && (!shape.header || (f.head && shape.header->size() <= f.head_max));
+    return length && (!layout.header || (f.head && layout.header->size() <= f.head_max));
 }
 
 hex_result write_image(std::span<const block> blocks, fmt format, std::string_view filename,
                        const sink& out, std::optional<std::uint64_t> entry,
-                       const record_shape& shape)
+                       const record_layout& layout)
 {
     const format_row* row = row_of(format);
     if (!row)
         return hex_result::too_big;
-    return write_as(*row, format, blocks, filename, out, entry, shape);
+    return write_as(*row, format, blocks, filename, out, entry, layout);
 }
 
 hex_result write_as(const format_row& f, fmt format, std::span<const block> blocks,
                     std::string_view filename, const sink& out,
-                    std::optional<std::uint64_t> entry, const record_shape& shape)
+                    std::optional<std::uint64_t> entry, const record_layout& layout)
 {
-    if (!shape_fits(f, shape))
-        return hex_result::bad_shape;
+    if (!layout_fits(f, layout))
+        return hex_result::bad_layout;
     const std::uint64_t first = blocks.empty() ? 0 : blocks.front().base;
     std::uint64_t lo = first, hi = first;
     for (const block& b : blocks) {
@@ -151,14 +151,14 @@ hex_result write_as(const format_row& f, fmt format, std::span<const block> bloc
     if (!f.addressed && blocks.size() > 1) {
         const std::vector<unsigned char> image = fill_gaps(blocks, lo, hi);
         const block whole{lo, {image}};
-        return write_as(f, format, {&whole, 1}, filename, out, entry, shape);
+        return write_as(f, format, {&whole, 1}, filename, out, entry, layout);
     }
     bool ok;
     if (f.whole)
         ok = f.whole({format, blocks, carried(f, entry), filename}, out);
     else
         ok = put_records(f, format, blocks, static_cast<std::size_t>(hi - lo), filename, out,
-                         entry, shape);
+                         entry, layout);
     return ok ? hex_result::ok : hex_result::write_error;
 }
 

@@ -16,18 +16,18 @@
 namespace zb {
 
 
-// bad_shape: a record length or header the format's row does not take (shape_fits).
-enum class hex_result { ok, too_big, entry_too_big, write_error, bad_shape };
+// bad_layout: a record length or header the format's row does not take (layout_fits).
+enum class hex_result { ok, too_big, entry_too_big, write_error, bad_layout };
 
-// -reclen and -header: the records' shape, where the format's row takes it.
-struct record_shape {
+// -reclen and -header: the records' layout, where the format's row takes it.
+struct record_layout {
     std::size_t reclen = 0;                   // data bytes of a full record; 0: the format's own
     std::optional<std::string_view> header;  // the text of the header record (S0)
 };
 
-// Whether format f's row takes the shape: the record length within its -reclen bounds, the
+// Whether format f's row takes the layout: the record length within its -reclen bounds, the
 // header within its header record.
-bool shape_fits(const format_row& f, const record_shape& shape);
+bool layout_fits(const format_row& f, const record_layout& layout);
 
 
 // Inclusive address limit of a format (0xFFFF, 0xFFFFF, 0x3FFFF or 0xFFFFFFFF).
@@ -51,18 +51,18 @@ hex_result bin2hex(std::span<const unsigned char> buff, fmt format, std::string_
 // there (motorola32 S7, exormacs S8, exorciser S9; intel32 writes a start linear address
 // record, type 05, before its end record); the other formats ignore it. An entry point past
 // the field (entry_limit) is entry_too_big, again before anything is written, unless a block
-// is too_big, which is told first. shape, when given, sets the data bytes of a full record
+// is too_big, which is told first. layout, when given, sets the data bytes of a full record
 // and puts a header record first; without it the records are the format's own.
 hex_result write_image(std::span<const block> blocks, fmt format, std::string_view filename,
                        const sink& out, std::optional<std::uint64_t> entry = {},
-                       const record_shape& shape = {});
+                       const record_layout& layout = {});
 
 // write_image by the row f, with format handed to the row's writers: the engine's one
 // dispatch, a format of records to its record writer, any other to its writer of the whole
 // file; every check as write_image makes it, before anything is written.
 hex_result write_as(const format_row& f, fmt format, std::span<const block> blocks,
                     std::string_view filename, const sink& out,
-                    std::optional<std::uint64_t> entry = {}, const record_shape& shape = {});
+                    std::optional<std::uint64_t> entry = {}, const record_layout& layout = {});
 
 // Highest entry point the format's end record can carry; 0 when it carries none.
 std::uint64_t entry_limit(fmt format);

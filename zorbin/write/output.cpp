@@ -28,7 +28,7 @@ hex_result convert(const job& j, const out_args& opt, int fd)
     sink out{&fd, fd_write};
     if (opt.format == raw)
         return write_raw(*j.img, j.raw_span, opt.fill, out);
-    return write_image(j.blocks, opt.format, opt.infile, out, j.entry, opt.shape);
+    return write_image(j.blocks, opt.format, opt.infile, out, j.entry, opt.layout);
 }
 
 io_error failure(hex_result r, const std::string& outname, std::optional<std::uint64_t> entry)
@@ -40,7 +40,7 @@ io_error failure(hex_result r, const std::string& outname, std::optional<std::ui
         return {io_fault::entry_too_big, {}, {}, entry.value_or(0)};
     case hex_result::ok:
     case hex_result::write_error:
-    case hex_result::bad_shape:  // the command line refuses a shape the format cannot take
+    case hex_result::bad_layout:  // the command line refuses a layout the format cannot take
         break;
     }
     return {io_fault::write, outname};

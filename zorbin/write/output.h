@@ -22,7 +22,7 @@ struct out_args {
     fmt format = none;
     unsigned char fill = 0xFF;     // -raw's gaps
     std::string_view infile;       // the sdsmac start record names it
-    record_shape shape{};          // -reclen and -header
+    record_layout layout{};        // -reclen and -header
 };
 
 // The message for e, as the run prints it: infile names the input, format the output's.
