@@ -78,6 +78,14 @@ constexpr option_row options_rows[] = {
      .set = [](options& o, scan_state&, const arg_values& v) { o.reclen = v[0].number; }},
     {.word = "header", .args = {arg_kind::text},
      .set = [](options& o, scan_state&, const arg_values& v) { o.header = v[0].word; }},
+    {.word = "only", .args = {arg_kind::text},
+     .set = [](options& o, scan_state&, const arg_values& v) {
+         o.sections.only.push_back(v[0].word);
+     }},
+    {.word = "remove", .args = {arg_kind::text},
+     .set = [](options& o, scan_state&, const arg_values& v) {
+         o.sections.remove.push_back(v[0].word);
+     }},
     {.word = "cmp", .args = {arg_kind::file},
      .set = [](options& o, scan_state&, const arg_values& v) { o.cmp = added{v[0].word, {}}; }},
     {.word = "cmpbin", .args = {arg_kind::file, arg_kind::address},

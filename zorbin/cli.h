@@ -41,6 +41,7 @@ struct options {
     std::optional<std::uint32_t> reclen;  // -reclen: data bytes of a full record
     const char* header = nullptr;       // -header: the text of a header record before the data
     std::optional<added> cmp;  // -cmp FILE, -cmpbin FILE ADDR: the image compared, no output
+    section_choice sections;   // -only, -remove: the main input's ELF sections
     // Any option that needs one image, not a chain of segments.
     bool whole_image() const
     {
@@ -72,7 +73,7 @@ enum class arg_kind : unsigned char {
     file,        // any word: a file name
     crc_kind,    // a word of the checksum kinds' table (image/sum.h)
     input_kind,  // what -input takes: elf, aif, bin or the word of a format that is read
-    text,        // any word: a text that goes into the output
+    text,        // any word, taken as it is: a text for the output, a pattern
 };
 
 // What one argument gave, in the field of its kind.

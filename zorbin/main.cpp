@@ -20,6 +20,7 @@
 #include "read/aif.h"
 #include "read/input.h"
 #include "read/load.h"
+#include "read/place.h"
 #include "write/compare.h"
 #include "write/info.h"
 #include "write/output.h"
@@ -260,15 +261,38 @@ std::optional<stop> read_compared(const zb::options& opt, zb::loaded& file, zb::
     return {};
 }
 
+// One side of a comparison: its image, and where it came from for the names of its places.
+struct side {
+    const zb::image& img;
+    const zb::elf_image* elf = nullptr;
+    std::uint64_t shift = 0;  // how far -base moved it
+};
+
+// Where each range lies, named by the image that holds it: the run's, unless only the other
+// holds it or the run's has no name for it.
+std::vector<std::string> places(const zb::image_diff& d, const side& a, const side& b)
+{
+    std::vector<std::string> where;
+    for (const zb::diff_range& r : d.ranges) {
+        std::string s;
+        if (r.kind != zb::diff_kind::only_b)
+            s = zb::place_of(a.img, a.elf, a.shift, r.addr);
+        if (s.empty() && r.kind != zb::diff_kind::only_a)
+            s = zb::place_of(b.img, b.elf, b.shift, r.addr);
+        where.push_back(std::move(s));
+    }
+    return where;
+}
+
 // -cmp: the run's image against the file's, the report on standard output (after the -info
 // reports of both, with -info); 0 when they are the same, 1 when they differ.
-int compare(const zb::image& img, const zb::options& opt,
-            const std::vector<zb::input_named>& inputs)
+int compare(const side& mine, const zb::options& opt, const std::vector<zb::input_named>& inputs)
 {
     zb::loaded file;
     zb::input_read theirs;
     if (auto s = read_compared(opt, file, theirs))
         return fail(*s);
+    const zb::image& img = mine.img;
     const zb::image& other = theirs.img;
     const std::string name(zb::infile_name(opt)), its_name(opt.cmp->file);
     std::string text;
@@ -280,7 +304,9 @@ int compare(const zb::image& img, const zb::options& opt,
     }
     const zb::image_diff d = zb::diff_images(img, other, zb::cmp_ranges);
     if (!d.same())
-        text += zb::compare_report({name, its_name, d, img.entry, other.entry, {}});
+        text += zb::compare_report(
+            {name, its_name, d, img.entry, other.entry,
+             places(d, mine, {other, theirs.elf ? &*theirs.elf : nullptr, 0})});
     if (!text.empty() && !zb::say(fw::std_out, text))
         return fail(io_message({zb::io_fault::write, "standard output"}, opt));
     return d.same() ? 0 : 1;
@@ -341,7 +367,8 @@ int main(int, char** argv)
              .named = opt.binaryflag ? zb::input_kind{zb::kind::bin} : opt.input,
              .baseflag = opt.baseflag,
              .base = opt.base,
-             .outfile = opt.outfile});
+             .outfile = opt.outfile,
+             .sections = &opt.sections});
     for (auto w : r.warnings)
         zb::say(fw::std_err, w);
     if (r.error)
@@ -350,8 +377,10 @@ int main(int, char** argv)
         return write_chain(in.bytes(), opt, *r.chain, in);
 
     zb::image img = std::move(r.img);
+    const std::uint64_t low = zb::lowest(img);
     if (opt.baseflag)
         zb::rebase(img, opt.base);
+    const std::uint64_t shift = zb::lowest(img) - low;
     if (opt.entryflag)
         img.entry = opt.entry;
     std::vector<zb::loaded> added(opt.adds.size());
@@ -361,7 +390,7 @@ int main(int, char** argv)
     if (auto msg = finish(img, opt))
         return fail(*msg);
     if (opt.cmp)
-        return compare(img, opt, inputs);
+        return compare({img, r.elf ? &*r.elf : nullptr, shift}, opt, inputs);
 
     const auto outfile = opt.outfile ? std::optional<std::string>(opt.outfile) : std::nullopt;
     zb::outputs out{.jobs = {{outfile, {}, zb::blocks_of(img), img.entry, &img, {}}}};

@@ -13,7 +13,9 @@
 #include "formats/formats.h"
 #include "image/image.h"
 #include "read/aif.h"
+#include "read/elf.h"
 #include "read/load.h"
+#include "read/select.h"
 
 namespace zb {
 
@@ -35,6 +37,9 @@ struct input_args {
     std::uint32_t base = 0;
     const char* outfile = nullptr;  // the command line's output name (the main input only)
     bool added = false;             // an input of -add: a hint names -addbin, not -bin
+    // -only and -remove (the main input only): the ELF sections that go into the image; an
+    // input of another kind is refused
+    const section_choice* sections = nullptr;
 };
 
 // One input, read.
@@ -46,6 +51,9 @@ struct input_read {
                                        // to a file of its own; img stays empty
     std::vector<std::string_view> warnings;  // to print first, in this order
     std::optional<std::string> error;        // the message that stops the run
+    // An ELF file: its section headers and symbols for look-ups, its image moved into img.
+    // Their names point into the loaded file.
+    std::optional<elf_image> elf;
 };
 
 // What the file's first bytes say it is: the first kind that recognises them (AIF marker,
