@@ -63,6 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         CHECK(zb::row_of(opt.format) || opt.format == zb::raw ||
               (opt.format == zb::none && (opt.info || opt.cmp)));
         CHECK(r.message.empty());
+        if (auto msg = zb::check_options(opt))
+            CHECK(!msg->empty() && msg->back() == '\n');
         break;
     case zb::scan_status::help:
         break;

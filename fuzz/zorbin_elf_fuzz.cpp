@@ -277,6 +277,13 @@ void check_engine(const std::vector<zb::block>& blocks, zb::fmt format)
         CHECK(r == zb::hex_result::too_big && got.empty());
         return;
     }
+    // A format with a check of its own may refuse the blocks (a gap, no byte), then before
+    // its first byte.
+    const zb::format_row& row = zb::formats[format];
+    if (row.check && !row.check({format, blocks, {}, "in.elf"}).empty()) {
+        CHECK(r == zb::hex_result::refused && got.empty());
+        return;
+    }
     CHECK(r == zb::hex_result::ok);
     // What follows holds for records; a format written whole keeps its own structure.
     if (!zb::formats[format].write)

@@ -18,14 +18,21 @@ _fwkit_files()
 # typed part matches its start in any case; the typed part is kept as typed and the rest is
 # written in capitals when the typed letters are all capitals (-MO: -MOSTECH -MOTOROLA32),
 # in small letters otherwise (-mo, -Mo: -mostech, -Mostech). Any other word is a file name,
-# except the words an option takes: nothing is offered for a number, the kinds for -crc.
+# except the words an option takes: nothing is offered for a number, the kinds for -crc. A
+# last number that may be left out (-split's width) is one when its word begins with a digit
+# or &, as zorbin takes it; while it is typed, options and files are offered as anywhere.
 _zorbin()
 {
-    local cur=${COMP_WORDS[COMP_CWORD]} typed w rest i
+    local cur=${COMP_WORDS[COMP_CWORD]} typed w rest i n
     local -a args
     COMPREPLY=()
     for ((i = 1; i < COMP_CWORD; i++)); do
         read -r -a args <<< "$(_fwkit_zorbin_args "${COMP_WORDS[i]}")"
+        n=${#args[@]}
+        if ((n > 0)) && [[ ${args[n - 1]} == m ]]; then
+            w=${COMP_WORDS[i + n]}
+            ((i + n < COMP_CWORD)) && [[ $w == [0-9\&]* ]] || unset 'args[n - 1]'
+        fi
         if ((i + ${#args[@]} >= COMP_CWORD)); then
             case ${args[COMP_CWORD - i - 1]} in
                 f) _fwkit_files "$cur" ;;

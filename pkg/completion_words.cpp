@@ -19,7 +19,8 @@ namespace {
 constexpr std::string_view marker = "# zorbin's tables";
 
 // What the completion offers for an argument: n a number, f a file, k a CRC kind, w any
-// other word; nothing is offered for n and w.
+// other word, m a number that may be left out; nothing is offered for n and w, and where m
+// may stand, whatever stands there otherwise.
 std::string_view letters(zb::arg_kind k)
 {
     switch (k) {
@@ -37,7 +38,10 @@ std::string_view letters(zb::arg_kind k)
         return "k";
     case zb::arg_kind::input_kind:
     case zb::arg_kind::text:
+    case zb::arg_kind::name:
         return "w";
+    case zb::arg_kind::maybe:
+        return "m";
     }
     return "";
 }
@@ -86,7 +90,7 @@ std::string tables()
 
     std::string text = words("_fwkit_zorbin_words", all) + words("_fwkit_zorbin_crc_kinds", kinds);
     text += "\n# The words an option takes after it, whatever they look like: n a number, f a file,\n"
-            "# k a CRC kind, w a word.\n"
+            "# k a CRC kind, w a word; m last, a number that may be left out.\n"
             "_fwkit_zorbin_args()\n{\n    case ${1,,} in\n";
     for (const zb::option_row& o : zb::option_table()) {
         std::string takes;

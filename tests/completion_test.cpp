@@ -97,6 +97,10 @@ const completion_case cases[] = {
     {"options again after the number", {"zorbin", "-BASE", "-", "-i"}, "-ihf -info -input -intel32"},
     {"-a", {"zorbin", "-a"}, "-add -addbin"},
     {"a number spelt -base is no option", {"zorbin", "-base", "-base", "t"}, t_files},
+    {"-split's width may be left out", {"zorbin", "-split", "2", "0", "-crc", "crc3"}, "crc32 crc32be"},
+    {"-split's width given", {"zorbin", "-split", "2", "0", "4", "-crc", "crc3"}, "crc32 crc32be"},
+    {"files where -split's width may stand", {"zorbin", "-split", "2", "0", "t"}, t_files},
+    {"-name takes a word", {"zorbin", "-name", "t"}, ""},
     // kelvash: getopt's view of which word is an option's argument.
     {"options", {"kelvash", "-"}, "-a -c -d -e -l -m -n -o -p -r -s -u -v"},
     {"-d takes a file", {"kelvash", "-d", "t"}, t_files},
@@ -214,8 +218,15 @@ TEST(completion_words, zorbin_offers_its_own_words)
         EXPECT_NE(std::find(offered.begin(), offered.end(), word), offered.end());
         listed.push_back(word.substr(1));
     }
-    for (const auto& f : manual.formats)
-        EXPECT_NE(std::find(listed.begin(), listed.end(), f), listed.end()) << f << " is not in the help";
+    // The formats the help lists are those whose rows have a help line.
+    for (const auto& f : manual.formats) {
+        const auto row = std::find_if(zb::hex_formats.begin(), zb::hex_formats.end(),
+                                      [&](zb::fmt g) { return zb::formats[g].word == f; });
+        ASSERT_NE(row, zb::hex_formats.end()) << f;
+        EXPECT_EQ(std::find(listed.begin(), listed.end(), f) != listed.end(),
+                  !zb::formats[*row].help.empty())
+            << f;
+    }
 }
 
 // What the completion offers after each option comes from the kinds of its row's arguments:
@@ -232,7 +243,10 @@ TEST_F(completion, each_option_takes_the_arguments_of_its_row)
         {zb::arg_kind::number, "t", ""},     {zb::arg_kind::address, "t", ""},
         {zb::arg_kind::byte, "t", ""},       {zb::arg_kind::range, "t", ""},
         {zb::arg_kind::file, "t", t_files},  {zb::arg_kind::crc_kind, "crc3", "crc32 crc32be"},
-        {zb::arg_kind::input_kind, "t", ""}, {zb::arg_kind::text, "t", ""},
+        {zb::arg_kind::input_kind, "t", ""}, {zb::arg_kind::name, "t", ""},
+        {zb::arg_kind::text, "t", ""},
+        // Where a number may be left out, what may stand there instead.
+        {zb::arg_kind::maybe, "t", t_files},
     };
     for (const zb::option_row& o : zb::option_table()) {
         std::vector<std::string> line{"zorbin", dash(o.word)};

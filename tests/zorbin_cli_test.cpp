@@ -106,6 +106,9 @@ TEST(zorbin_cli_tables, every_option_row_is_reached_and_reads_its_arguments)
         {zb::arg_kind::input_kind, {"ELF"}, {"foo"}, "Bad kind",
          ", use elf, aif, bin or a format word"},
         {zb::arg_kind::text, {"fw 1.2"}, {}, "", ""},
+        {zb::arg_kind::name, {"boot"}, {}, "", ""},
+        // Left out, it is not missing: the words without it are the scan's again.
+        {zb::arg_kind::maybe, {"4"}, {"4x"}, "Bad number", ""},
     };
     auto kind_of = [&](zb::arg_kind k) {
         return std::find_if(std::begin(kinds), std::end(kinds),
@@ -128,11 +131,18 @@ TEST(zorbin_cli_tables, every_option_row_is_reached_and_reads_its_arguments)
                     break;
                 const auto r = kind_of(k);
                 ASSERT_NE(r, std::end(kinds)) << "a kind without its row here";
-                for (std::size_t n = 0; n < r->good.size(); ++n) {
+                for (std::size_t n = 0; k != zb::arg_kind::maybe && n < r->good.size(); ++n) {
                     std::vector<std::string> cut(line);
                     cut.insert(cut.end(), r->good.begin(), r->good.begin() + n);
                     zb::options opt;
                     EXPECT_EQ(scan(cut, opt).message, message("No argument", ""));
+                }
+                if (k == zb::arg_kind::maybe) {
+                    std::vector<std::string> left(line);
+                    left.insert(left.end(), {"-intel32", "in.bin"});
+                    zb::options opt;
+                    EXPECT_EQ(scan(left, opt).message, "");
+                    EXPECT_STREQ(opt.infile, "in.bin");
                 }
                 if (!r->bad.empty()) {
                     std::vector<std::string> bad(line);

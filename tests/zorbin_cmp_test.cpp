@@ -405,7 +405,6 @@ TEST_F(zorbin_cmp, trouble_exits_2_and_writes_nothing)
          "Unrecognised format or option, -foo, enter Zorbin -help for help\r\n"},
         {{"a.hex", "-cmpbin", "a.bin", "12a"}, "Bad number on -cmpbin option\r\n"},
         {{"a.hex", "-CMP"}, "No argument on -cmp option\r\n"},
-        {{"a.hex", "-cmp", "a.bin", "-reclen", "16"}, "Option -reclen needs a format of records\r\n"},
         {{aif, "-cmp", "a.hex"}, "Options -cmp and -cmpbin need one image: " + aif +
                                      " has a chain of segments, each written to a file of its own\r\n"},
         {{"a.hex", "-cmp", aif},

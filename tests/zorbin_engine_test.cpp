@@ -66,6 +66,10 @@ TEST(zorbin_engine, every_row_has_one_writer)
         if (r.whole) {
             EXPECT_EQ(r.start, nullptr);
             EXPECT_EQ(r.finish, nullptr);
+        } else {
+            // Only a writer of the whole file settles the image before its first byte.
+            EXPECT_EQ(r.check, nullptr);
+            EXPECT_FALSE(r.words || r.named);
         }
     }
 }
@@ -103,6 +107,23 @@ TEST(zorbin_engine, worked_examples)
         {"ihf 8", zb::ihf, 0x100, count_up(8), lines({":02 0040 00 0102030405060708 9A", ":00 0000 01 FF"})},
         {"ihf 3, count field 00", zb::ihf, 0x100, three,
          lines({":00 0040 00 010203 BA", ":00 0000 01 FF"})},
+        {"vmem 3", zb::vmem, 0x100, three, lines({"@00000100", "01 02 03"})},
+        {"vmem 17", zb::vmem, 0x100, count_up(17),
+         lines({"@00000100", "01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10", "11"})},
+        {"mif 3 from 0", zb::mif, 2, three,
+         lines({"WIDTH=8;", "DEPTH=5;", "", "ADDRESS_RADIX=HEX;", "DATA_RADIX=HEX;", "",
+                "CONTENT BEGIN", "\t[0000..0001] : 00;", "\t0002 : 01;", "\t0003 : 02;",
+                "\t0004 : 03;", "END;"})},
+        {"coe 3", zb::coe, 0x100, three,
+         lines({"memory_initialization_radix=16;", "memory_initialization_vector=", "01,02,03;"})},
+        {"titxt 3", zb::titxt, 0x100, three, lines({"@0100", "01 02 03", "q"})},
+        {"carray 3", zb::carray, 0x100, three,
+         lines({"#ifdef __cplusplus", "extern \"C\" {", "#endif",
+                "extern const unsigned char image[];", "extern const unsigned long image_size;",
+                "extern const unsigned long image_address;", "#ifdef __cplusplus", "}",
+                "#endif", "", "const unsigned char image[] = {", "  0x01, 0x02, 0x03", "};",
+                "const unsigned long image_size = 3UL;",
+                "const unsigned long image_address = 0x00000100UL;"})},
     });
 }
 
@@ -124,7 +145,16 @@ TEST(zorbin_engine, empty_data_gives_start_and_end_only)
         {"intel32 base 0", zb::intel32, 0, none, lines({":020000040000FA", ":00000001FF"})},
         {"ihf", zb::ihf, 0x100, none, lines({":00 0000 01 FF"})},
         {"mostech at the limit", zb::mostech, 0xFFFF, none, lines({";0000000000"})},
+        {"vmem", zb::vmem, 0x100, none, ""},
+        {"titxt", zb::titxt, 0x100, none, lines({"q"})},
     });
+    // The texts that cannot say "no byte" refuse it, before their first byte.
+    for (const zb::fmt f : {zb::mif, zb::coe, zb::carray}) {
+        SCOPED_TRACE(zb::formats[f].word);
+        std::string s;
+        EXPECT_EQ(zb::bin2hex(none, f, "a.bin", 0x100, zb::string_sink(s)), zb::hex_result::refused);
+        EXPECT_EQ(s, "");
+    }
 }
 
 TEST(zorbin_engine, records_count_from_the_first_byte)
@@ -421,7 +451,8 @@ TEST(zorbin_engine, pieces_of_a_block_join_seamlessly)
     std::mt19937 rng(5);
     for (const zb::fmt f : zb::hex_formats) {
         for (int t = 0; t < 40; ++t) {
-            const std::size_t n = rng() % 120;
+            // At least one byte for the texts that refuse none (tested above).
+            const std::size_t n = rng() % 120 + (zb::formats[f].check ? 1 : 0);
             const std::uint32_t limit = zb::format_limit(f);
             const std::uint32_t base =
                 limit > 0x10000 && t % 2 ? 0x10000 - static_cast<std::uint32_t>(rng() % 40)
@@ -537,11 +568,27 @@ TEST(zorbin_engine, a_row_written_whole_gets_the_image)
         EXPECT_EQ(seen.filename, "a.bin");
     }
     // A write that fails is the engine's write error.
-    const zb::format_row row{.word = "test", .limit = 0xFFFF, .end_max = 0xFFFF,
-                             .whole = whole_writer};
+    zb::format_row row{.word = "test", .limit = 0xFFFF, .end_max = 0xFFFF,
+                       .whole = whole_writer};
     probe p;
     p.fail_at = 0;
     EXPECT_EQ(zb::write_as(row, zb::mds, two, "a.bin", p.sink()), zb::hex_result::write_error);
+    // What the row's check refuses is not written at all; what it takes, as before. The
+    // check sees what the writer would: the blocks and the texts' arguments.
+    row.check = [](const zb::image_out& img) {
+        return img.wide.width == 4 ? std::string() : "refused " + std::string(img.filename);
+    };
+    seen = {};
+    probe q;
+    EXPECT_EQ(zb::write_as(row, zb::mds, two, "a.bin", q.sink()), zb::hex_result::refused);
+    EXPECT_EQ(seen.calls, 0);
+    EXPECT_EQ(q.calls, 0);
+    zb::wide_args four;
+    four.width = 4;
+    std::string out;
+    EXPECT_EQ(zb::write_as(row, zb::mds, two, "a.bin", zb::string_sink(out), {}, four),
+              zb::hex_result::ok);
+    EXPECT_EQ(out, "whole\n");
 }
 
 }  // namespace

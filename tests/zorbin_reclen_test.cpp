@@ -29,7 +29,8 @@ std::string records(const bytes& data, zb::fmt f, std::uint32_t base, std::size_
 {
     std::string out;
     const zb::block b{base, {data}};
-    EXPECT_EQ(zb::write_image({&b, 1}, f, "in.bin", zb::string_sink(out), {}, {reclen, header}),
+    EXPECT_EQ(zb::write_image({&b, 1}, f, "in.bin", zb::string_sink(out), {}, {},
+                             {reclen, header}),
               zb::hex_result::ok);
     return out;
 }
@@ -136,8 +137,9 @@ TEST_F(zorbin_reclen, each_format_takes_its_lengths_or_refuses_the_option)
         {{"-intel32", "-reclen", "256"}, range("256", "intel32", "1 to 255")},
         {{"-ihf", "-reclen", "1023"}, ""},
         {{"-ihf", "-reclen", "1024"}, range("1024", "ihf", "1 to 1023")},
-        {{"-raw", "-reclen", "16"}, "Option -reclen needs a format of records\r\n"},
-        {{"-info", "-reclen", "16"}, "Option -reclen needs a format of records\r\n"},
+        {{"-raw", "-reclen", "16"}, "Option -reclen needs a format of records, not -raw\r\n"},
+        {{"-vmem", "-reclen", "16"}, "Option -reclen needs a format of records, not -vmem\r\n"},
+        {{"-info", "-reclen", "16"}, ""},  // without a format nothing to refuse
         {{"-intel32", "-reclen", "12a"}, "Bad number on -reclen option\r\n"},
         {{"-intel32", "-reclen"}, "No argument on -reclen option\r\n"},
     };
@@ -235,10 +237,10 @@ TEST(zorbin_reclen_own, the_format_own_layout_is_unchanged_and_others_refused)
         std::string out;
         const zb::block b{0x100, {data}};
         const std::size_t past = zb::formats[f].reclen_max + 1;
-        EXPECT_EQ(zb::write_image({&b, 1}, f, "in.bin", zb::string_sink(out), {}, {past, {}}),
+        EXPECT_EQ(zb::write_image({&b, 1}, f, "in.bin", zb::string_sink(out), {}, {}, {past, {}}),
                   zb::hex_result::bad_layout);
         if (!zb::formats[f].head) {
-            EXPECT_EQ(zb::write_image({&b, 1}, f, "in.bin", zb::string_sink(out), {}, {0, "x"}),
+            EXPECT_EQ(zb::write_image({&b, 1}, f, "in.bin", zb::string_sink(out), {}, {}, {0, "x"}),
                       zb::hex_result::bad_layout);
         }
         EXPECT_EQ(out, "");
@@ -256,8 +258,9 @@ TEST_F(zorbin_reclen, header_text_goes_into_an_s0_record)
         std::string format, text;
         std::string says;  // the refusal, if any
     };
-    const std::string only = "Option -header needs an S-record format: -exorciser, -exormacs or "
-                             "-motorola32\r\n";
+    auto only = [](const std::string& format) {
+        return "Option -header needs -exorciser, -exormacs or -motorola32, not " + format + "\r\n";
+    };
     const row rows[] = {
         {"-exorciser", "", ""},
         {"-exormacs", "fw 1.2", ""},
@@ -265,9 +268,9 @@ TEST_F(zorbin_reclen, header_text_goes_into_an_s0_record)
         {"-motorola32", longest, ""},
         {"-motorola32", longest + "h",
          "Header text of 253 characters on -header option, max = 252\r\n"},
-        {"-intel32", "fw", only},
-        {"-raw", "fw", only},
-        {"-ihf", "fw", only},
+        {"-intel32", "fw", only("-intel32")},
+        {"-raw", "fw", only("-raw")},
+        {"-ihf", "fw", only("-ihf")},
     };
     const bool oracles = th::have_tool("srec_info") && th::have_tool("srec_cat");
     for (const row& r : rows) {

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <random>
@@ -801,6 +802,375 @@ TEST_F(zorbin_textfmt, large_images_go_out_in_large_blocks)
         EXPECT_EQ(f({&whole, 1}, a, broken).f, zb::wide_fault::write_error);
         EXPECT_EQ(c.calls, 1u);
     }
+}
+
+// End to end: the real zorbin, its input S-records of a test image, its output compared with
+// what the writers above, held against the tools, write for the image the options make.
+
+namespace fs = std::filesystem;
+
+// A memory as the blocks of an image: each run of consecutive addresses one block.
+struct memory_blocks {
+    std::vector<bytes> data;
+    std::vector<zb::block> blocks;
+
+    explicit memory_blocks(const memory& m)
+    {
+        std::vector<std::uint64_t> bases;
+        for (auto it = m.begin(); it != m.end(); ++it) {
+            if (it == m.begin() || std::prev(it)->first + 1 != it->first) {
+                bases.push_back(it->first);
+                data.emplace_back();
+            }
+            data.back().push_back(it->second);
+        }
+        for (std::size_t k = 0; k < data.size(); ++k)
+            blocks.push_back({bases[k], {data[k]}});
+    }
+};
+
+// The memory -range and -fill leave: the range's data, every gap of the range filled, or
+// without one every gap between the lowest and the highest address.
+memory finished(const memory& m, std::optional<zb::span_of> range, std::optional<unsigned char> fill)
+{
+    memory out;
+    for (const auto& [a, v] : m)
+        if (!range || (a >= range->lo && a < range->end))
+            out[a] = v;
+    if (fill && !out.empty())
+        out = range ? filled(out, range->lo, range->end, *fill)
+                    : filled(out, out.begin()->first, out.rbegin()->first + 1, *fill);
+    return out;
+}
+
+// The image's S-records, as zorbin reads them from in.s.
+std::string srec_input(const test_image& t)
+{
+    return as_srec(t);
+}
+
+// The option word of format f (by appends: GCC 12 warns falsely about "-" + a string).
+std::string dash(zb::fmt f)
+{
+    std::string s = "-";
+    return s.append(zb::formats[f].word);
+}
+
+std::string hex(std::uint64_t v)
+{
+    char b[24];
+    std::snprintf(b, sizeof b, "0x%llX", static_cast<unsigned long long>(v));
+    return b;
+}
+
+struct run_row {
+    const char* what;
+    std::initializer_list<blk> blocks;
+    zb::fmt format;
+    writer f;
+    unsigned width = 1;
+    bool be = false;
+    std::optional<unsigned char> fill{};
+    std::optional<zb::span_of> range{};
+    const char* given = nullptr;  // -name
+    const char* outfile = "out.txt";  // none: standard output
+    const char* array = "image";      // the C array's name
+};
+
+const run_row run_rows[] = {
+    {"vmem bytes, sparse", {{0x10, 20}, {0x100, 33, true}, {0x1000, 16}}, zb::vmem, zb::write_vmem},
+    {"vmem words big-endian", {{0x1000, 256, true}, {0x2000, 4}}, zb::vmem, zb::write_vmem, 4, true},
+    {"vmem halfwords padded", {{0x101, 37}, {0x200, 3}}, zb::vmem, zb::write_vmem, 2, false, 0xA5},
+    {"mif halfwords, gaps 0", {{0x200, 64}, {0x300, 30, true}}, zb::mif, zb::write_mif, 2},
+    {"mif words over a range", {{0x1000, 256, true}}, zb::mif, zb::write_mif, 4, true, 0,
+     zb::span_of{0x800, 0x2800}},
+    {"coe words, gap filled", {{0x100, 20}, {0x120, 12}}, zb::coe, zb::write_coe, 4, false, 0xFF},
+    {"coe doublewords of a range", {{0x108, 40}}, zb::coe, zb::write_coe, 8, false, 0,
+     zb::span_of{0x100, 0x140}},
+    {"titxt, sparse", {{0xF000, 40}, {0xFFE0, 32}}, zb::titxt, zb::write_titxt},
+    {"carray named for its file", {{0x08000000, 1000}}, zb::carray, zb::write_carray, 1, false,
+     {}, {}, nullptr, "3d-boot.v2.c", "_3d_boot_v2"},
+    {"carray by -name, filled", {{0x100, 17}, {0x200, 16}}, zb::carray, zb::write_carray, 1,
+     false, 0, {}, "update", "x.c", "update"},
+    {"carray to standard output", {{0x20, 5}}, zb::carray, zb::write_carray, 1, false, {}, {},
+     nullptr, nullptr, "image"},
+};
+
+TEST_F(zorbin_textfmt, each_format_end_to_end)
+{
+    for (const run_row& r : run_rows) {
+        SCOPED_TRACE(r.what);
+        const test_image t(r.blocks);
+        th::write_file(path("in.s"), srec_input(t));
+        std::vector<std::string> args{dash(r.format), "in.s"};
+        if (r.outfile)
+            args.push_back(r.outfile);
+        if (r.width != 1)
+            args.insert(args.end(), {"-width", std::to_string(r.width)});
+        if (r.be)
+            args.push_back("-be");
+        if (r.fill)
+            args.insert(args.end(), {"-fill", std::to_string(*r.fill)});
+        if (r.range)
+            args.insert(args.end(), {"-range", hex(r.range->lo), hex(r.range->end - r.range->lo)});
+        if (r.given)
+            args.insert(args.end(), {"-name", r.given});
+        const th::result run = th::run("zorbin", args, in_dir());
+        ASSERT_EQ(run.status, 0) << run.out;
+        EXPECT_EQ(run.err, "");
+        const std::string got = r.outfile ? th::read_file(path(r.outfile)) : run.out;
+
+        const memory m = finished(t.mem, r.range, r.fill);
+        const memory_blocks mb(m);
+        zb::wide_args a;
+        a.width = r.width;
+        a.big_endian = r.be;
+        a.fill = r.fill;
+        a.start = r.range ? std::optional<std::uint64_t>(r.range->lo) : std::nullopt;
+        a.name = r.array;
+        std::string want;
+        ASSERT_EQ(r.f(mb.blocks, a, zb::string_sink(want)).f, zb::wide_fault::none);
+        EXPECT_TRUE(got == want) << got.substr(0, 200);
+        if (r.format == zb::carray) {
+            EXPECT_NE(got.find("const unsigned char " + std::string(r.array) + "[] = {"),
+                      std::string::npos);
+        }
+    }
+}
+
+// srec_cat reads zorbin's own files back to the memory of its input.
+TEST_F(zorbin_textfmt, srec_cat_reads_what_zorbin_writes)
+{
+    REQUIRE_TOOL("srec_cat");
+    const test_image t({{0x1000, 100}, {0x1080, 32, true}, {0x2000, 8}});
+    th::write_file(path("in.s"), srec_input(t));
+    struct row {
+        std::vector<std::string> args;
+        std::vector<std::string> how;  // srec_cat's reading of the output
+    };
+    const row rows[] = {
+        {{"-titxt"}, {"-Texas_Instruments_TeXT"}},
+        {{"-vmem"}, {"-VMem"}},
+        {{"-vmem", "-width", "4", "-be"}, {"-VMem"}},
+        {{"-vmem", "-width", "2"}, {"-VMem", "-Byte_Swap", "2"}},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(testing::PrintToString(r.args));
+        std::vector<std::string> args = r.args;
+        args.insert(args.end(), {"in.s", "out.txt"});
+        const th::result run = th::run("zorbin", args, in_dir());
+        ASSERT_EQ(run.status, 0) << run.out;
+        EXPECT_EQ(srec_cat(path("out.txt"), r.how), t.mem);
+    }
+}
+
+// -swap and -split after -range, -fill and the checksum, on any format, against srec_cat's
+// -byte-swap and -split after its own crop, fill and CRC; a text format's words against its
+// writer on the lane srec_cat keeps.
+TEST_F(zorbin_textfmt, swap_and_split_end_to_end_as_srec_cat_does_them)
+{
+    REQUIRE_TOOL("srec_cat");
+    struct row {
+        const char* what;
+        std::initializer_list<blk> blocks;
+        std::vector<std::string> options;  // zorbin's
+        std::vector<std::string> filters;  // srec_cat's
+        zb::fmt format = zb::motorola32;
+        writer f = nullptr;  // a text format's writer
+        unsigned width = 1;
+    };
+    const row rows[] = {
+        {"swap 2", {{0, 100}}, {"-swap", "2"}, {"-Byte_Swap", "2"}},
+        {"swap 4, two blocks", {{0x1000, 64}, {0x2000, 8}}, {"-swap", "4"}, {"-Byte_Swap", "4"}},
+        {"swap 8 after the fill", {{0x1000, 60}, {0x1040, 20}}, {"-fill", "0xFF", "-swap", "8"},
+         {"-fill", "0xFF", "0x1000", "0x1058", "-Byte_Swap", "8"}},
+        {"split 2 0", {{0, 100}}, {"-split", "2", "0"}, {"-SPlit", "2", "0"}},
+        {"split 4 3, two blocks", {{0x1001, 77}, {0x2003, 9}}, {"-split", "4", "3"},
+         {"-SPlit", "4", "3"}},
+        {"split 2 1 2", {{0x8000, 256}}, {"-split", "2", "1", "2"}, {"-SPlit", "4", "2", "2"}},
+        {"split 3 2 2 as Intel hex", {{0x8001, 255}}, {"-split", "3", "2", "2"},
+         {"-SPlit", "6", "4", "2"}, zb::intel32},
+        {"crc, then swap, then split", {{0x1000, 0x100}},
+         {"-split", "2", "1", "2", "-swap", "4", "-crc", "crc32", "0x1100"},
+         {"-crc32-l-e", "0x1100", "-Byte_Swap", "4", "-SPlit", "4", "2", "2"}},
+        {"range and fill, then split", {{0x1000, 64}, {0x1080, 64}, {0x3000, 4}},
+         {"-range", "0x1000", "0x100", "-fill", "0", "-split", "2", "0"},
+         {"-crop", "0x1000", "0x1100", "-fill", "0", "0x1000", "0x1100", "-SPlit", "2", "0"}},
+        {"a lane as vmem words", {{0x8000, 256}}, {"-width", "2", "-split", "2", "1", "2"},
+         {"-SPlit", "4", "2", "2"}, zb::vmem, zb::write_vmem, 2},
+        {"a swapped lane as mif", {{0x8000, 64}}, {"-swap", "2", "-split", "2", "0"},
+         {"-Byte_Swap", "2", "-SPlit", "2", "0"}, zb::mif, zb::write_mif},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.what);
+        const test_image t(r.blocks);
+        th::write_file(path("in.s"), srec_input(t));
+        std::vector<std::string> args = r.options;
+        args.insert(args.end(), {dash(r.format), "in.s", "out"});
+        const th::result run = th::run("zorbin", args, in_dir());
+        ASSERT_EQ(run.status, 0) << run.out;
+        const memory want = srec_cat(path("in.s"), [&] {
+            std::vector<std::string> how{"-Motorola"};
+            how.insert(how.end(), r.filters.begin(), r.filters.end());
+            return how;
+        }());
+        ASSERT_FALSE(want.empty());
+        if (r.f) {
+            const memory_blocks mb(want);
+            zb::wide_args a;
+            a.width = r.width;
+            std::string text;
+            ASSERT_EQ(r.f(mb.blocks, a, zb::string_sink(text)).f, zb::wide_fault::none);
+            EXPECT_TRUE(th::read_file(path("out")) == text);
+        } else if (r.format == zb::intel32) {
+            EXPECT_EQ(srec_cat(path("out"), {"-Intel"}), want);
+        } else {
+            EXPECT_EQ(srec_memory(th::read_file(path("out"))), want);
+        }
+    }
+}
+
+// -raw and -range after -split: the range in the lane's addresses, the bytes the lane keeps.
+TEST_F(zorbin_textfmt, raw_after_split_writes_the_lane_of_the_range)
+{
+    std::string data;
+    for (int k = 0; k < 64; ++k)
+        data += static_cast<char>(k);
+    th::write_file(path("in.bin"), data);
+    const th::result run = th::run("zorbin", {"-raw", "-bin", "-base", "0x100", "-range", "0x110",
+                                              "0x20", "-split", "4", "1", "in.bin", "out.bin"},
+                                   in_dir());
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(th::read_file(path("out.bin")), std::string("\x11\x15\x19\x1D\x21\x25\x29\x2D"));
+    const th::result info = th::run("zorbin", {"-raw", "-info", "-bin", "-base", "0x100", "-range",
+                                               "0x110", "0x20", "-split", "4", "1", "in.bin"},
+                                    in_dir());
+    EXPECT_NE(info.out.find("raw    from 0x00000044, 8 bytes\r\n"), std::string::npos) << info.out;
+}
+
+// -info tells what -swap and -split did, after the other operations.
+TEST_F(zorbin_textfmt, info_shows_swap_and_split)
+{
+    th::write_file(path("in.bin"), std::string("\x01\x02\x03\x04\x05\x06"));
+    const th::result r = th::run("zorbin", {"-info", "-bin", "-fill", "0xEE", "-range", "0", "8",
+                                            "-swap", "4", "-split", "2", "1", "in.bin"},
+                                 in_dir());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, th::lines({
+                         "in.bin: plain binary, entry point none",
+                         "block  first       last        bytes",
+                         "    1  0x00000000  0x00000003      4",
+                         "piece  run         load        offset  bytes  placed by",
+                         "file   0x00000000  0x00000000  -           3  -split 2 1",
+                         "fill   0x00000003  0x00000003  -           1  -split 2 1",
+                         "range  0x00000000 to 0x00000007, 0 bytes dropped",
+                         "fill   0xEE, 1 gaps, 2 bytes",
+                         "swap   4-byte words, 0 bytes of fill at their ends",
+                         "split  lane 1 of 2, 1 byte wide: 4 bytes",
+                     }));
+}
+
+// Each segment of an AIF chain is its own C array, named for its own file.
+TEST_F(zorbin_textfmt, a_chain_of_c_arrays_each_named_for_its_file)
+{
+    const th::result r = th::run("zorbin", {"-carray", th::sample("app.aif")}, in_dir());
+    ASSERT_EQ(r.status, 0) << r.out;
+    for (const char* name : {"ROOT", "VECTORS", "CALTABLE"}) {
+        SCOPED_TRACE(name);
+        const std::string text = th::read_file(path(std::string(name) + ".hex"));
+        EXPECT_NE(text.find("const unsigned char " + std::string(name) + "[] = {"), std::string::npos);
+        EXPECT_NE(text.find("const unsigned long " + std::string(name) + "_size = "), std::string::npos);
+    }
+    EXPECT_NE(th::read_file(path("VECTORS.hex")).find("VECTORS_size = 32UL;"), std::string::npos);
+}
+
+// Every refusal: its message, exit 1, no file written, an old file untouched; a refusal of
+// the format's own check comes before its output is even opened.
+TEST_F(zorbin_textfmt, refusals_end_to_end)
+{
+    th::write_file(path("in.bin"), std::string("\x01\x02\x03\x04\x05\x06"));
+    th::write_file(path("4.bin"), std::string(8, 'x'));
+    const test_image gap({{0x100, 8}, {0x110, 8}});
+    th::write_file(path("gap.s"), srec_input(gap));
+    th::write_file(path("out.x"), "old\n");
+    const std::string aif = th::sample("app.aif");
+    const std::string coe_gap =
+        "gap.s has no data at 0x108 to 0x10F, and -coe writes no addresses: give -fill to fill "
+        "the gap\r\n";
+    const std::string ragged =
+        "The block of in.bin at 0x0 to 0x5 is not in whole 4-byte words; give -fill to pad its "
+        "ends\r\n";
+    const std::string words = "-vmem, -mif or -coe";
+    struct row {
+        const char* what;
+        std::vector<std::string> args;
+        std::string out;
+        const char* err = "";
+    };
+    const row rows[] = {
+        {"-width 3", {"-vmem", "-width", "3"}, "-width takes a word of 1, 2, 4 or 8 bytes, not 3\r\n"},
+        {"-width 16", {"-mif", "-width", "16"}, "-width takes a word of 1, 2, 4 or 8 bytes, not 16\r\n"},
+        {"-width of records", {"-intel32", "-width", "2"},
+         "Option -width needs " + words + ", not -intel32\r\n"},
+        {"-be of bytes", {"-titxt", "-be"}, "Option -be needs " + words + ", not -titxt\r\n"},
+        {"-be of raw bytes", {"-be", "-raw"}, "Option -be needs " + words + ", not -raw\r\n"},
+        {"-name of words", {"-vmem", "-name", "boot"}, "Option -name needs -carray, not -vmem\r\n"},
+        {"-name no identifier", {"-carray", "-name", "2fast"},
+         "-name 2fast cannot name a C array: it is no C identifier, or a keyword\r\n"},
+        {"-name a keyword", {"-carray", "-name", "int"},
+         "-name int cannot name a C array: it is no C identifier, or a keyword\r\n"},
+        {"-swap 3", {"-intel32", "-swap", "3"}, "-swap takes a word of 2, 4 or 8 bytes, not 3\r\n"},
+        {"-swap 1", {"-intel32", "-swap", "1"}, "-swap takes a word of 2, 4 or 8 bytes, not 1\r\n"},
+        {"no lanes", {"-intel32", "-split", "0", "0"}, "-split needs 1 or more lanes, not 0\r\n"},
+        {"lane past", {"-intel32", "-split", "2", "2"},
+         "-split 2 2: the lane must be one of 0 to 1\r\n"},
+        {"lane 0 wide", {"-intel32", "-split", "2", "0", "0"},
+         "-split takes lanes 1 or more bytes wide, not 0\r\n"},
+        {"a bad width", {"-intel32", "-split", "2", "0", "4x"}, "Bad number on -split option\r\n"},
+        {"a file name where the width may stand", {"-intel32", "-split", "2", "0", "4.bin"},
+         "Bad number on -split option\r\n"},
+        {"an empty lane", {"-intel32", "-split", "8", "7"}, "Lane 7 of 8 of in.bin holds no byte\r\n"},
+        {"swap of ragged words", {"-intel32", "-swap", "4"}, ragged},
+        {"vmem of ragged words", {"-vmem", "-width", "4"}, ragged},
+        {"mif from no word", {"-mif", "-width", "4", "-base", "2", "-fill", "0", "-range", "2", "8"},
+         "The -range start 0x2 is not a multiple of the 4-byte word of -mif\r\n"},
+        {"coe gap", {"-coe", "gap.s", "out.x"}, coe_gap},
+        {"carray gap", {"-carray", "gap.s", "out.x"},
+         "gap.s has no data at 0x108 to 0x10F, and -carray writes no addresses: give -fill to "
+         "fill the gap\r\n"},
+        {"refused before the output is opened", {"-coe", "gap.s", "nodir/out.x"}, coe_gap},
+        {"a chain", {"-intel32", "-split", "2", "0", aif, "out.x"},
+         "Options -swap and -split need one image: " + aif +
+             " has a chain of segments, each written to a file of its own\r\n",
+         "warning: output file name will only apply to root segment\r\n"},
+    };
+    const auto listing = [&] {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    const std::vector<std::string> before = listing();
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.what);
+        std::vector<std::string> args = r.args;
+        if (std::find(args.begin(), args.end(), "out.x") == args.end() &&
+            std::find(args.begin(), args.end(), "nodir/out.x") == args.end())
+            args.insert(args.end(), {"-bin", "in.bin", "out.x"});
+        const th::result run = th::run("zorbin", args, in_dir());
+        EXPECT_EQ(run.out, r.out);
+        EXPECT_EQ(run.err, r.err);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(th::read_file(path("out.x")), "old\n");
+        EXPECT_EQ(listing(), before);
+    }
+    // A file whose name begins with a digit, after -split, is written ./NAME.
+    const th::result run = th::run("zorbin", {"-intel32", "-split", "2", "0", "./4.bin", "out.x"},
+                                   in_dir());
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(th::read_file(path("out.x")), th::lines({":020000040000FA", ":04000000787878781C",
+                                                      ":00000001FF"}));
 }
 
 }  // namespace

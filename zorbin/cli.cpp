@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "formats/formats.h"
+#include "formats/wide.h"
+#include "image/lanes.h"
 #include "image/number.h"
 
 namespace zb {
@@ -73,6 +75,17 @@ constexpr option_row options_rows[] = {
      .set = [](options& o, scan_state&, const arg_values& v) {
          parsed_kind k = parse_kind(v[0].crc);
          o.crc = crc_request{k.kind, std::move(k.name), v[1].number, {}};
+     }},
+    {.word = "width", .args = {arg_kind::number},
+     .set = [](options& o, scan_state&, const arg_values& v) { o.width = v[0].number; }},
+    {.word = "be", .set = [](options& o, scan_state&, const arg_values&) { o.be = true; }},
+    {.word = "name", .args = {arg_kind::name},
+     .set = [](options& o, scan_state&, const arg_values& v) { o.name = v[0].word; }},
+    {.word = "swap", .args = {arg_kind::number},
+     .set = [](options& o, scan_state&, const arg_values& v) { o.swap = v[0].number; }},
+    {.word = "split", .args = {arg_kind::number, arg_kind::number, arg_kind::maybe},
+     .set = [](options& o, scan_state&, const arg_values& v) {
+         o.split = lane_pick{v[0].number, v[1].number, v[2].given ? v[2].number : 1};
      }},
     {.word = "reclen", .args = {arg_kind::number},
      .set = [](options& o, scan_state&, const arg_values& v) { o.reclen = v[0].number; }},
@@ -166,16 +179,32 @@ std::optional<std::string> take_number(const char* word, arg_kind k, std::string
     return std::nullopt;
 }
 
+// A number that may be left out: the next word when it begins as a number does. A file name
+// that does so is written ./NAME after it.
+std::optional<std::string> take_maybe(const char* const*& a, std::string_view option,
+                                      arg_value& v)
+{
+    const char* word = a[1];
+    if (!word || !((word[0] >= '0' && word[0] <= '9') || word[0] == '&'))
+        return std::nullopt;
+    ++a;
+    v.given = true;
+    return take_number(word, arg_kind::number, option, v.number);
+}
+
 // One argument of kind k from the words after a, which moves past them; the message when a
 // word is missing or bad.
 std::optional<std::string> take_arg(const char* const*& a, arg_kind k, std::string_view option,
                                     arg_value& v)
 {
+    if (k == arg_kind::maybe)
+        return take_maybe(a, option, v);
     const char* word = next_word(a);
     if (!word)
         return on("No argument", option) + "\n";
     switch (k) {
     case arg_kind::none:
+    case arg_kind::maybe:
         break;
     case arg_kind::number:
     case arg_kind::address:
@@ -196,6 +225,7 @@ std::optional<std::string> take_arg(const char* const*& a, arg_kind k, std::stri
     }
     case arg_kind::file:
     case arg_kind::text:
+    case arg_kind::name:
         v.word = word;
         break;
     case arg_kind::crc_kind:
@@ -227,6 +257,35 @@ std::optional<std::string> take_option(const char* const*& a, const option_row& 
             return msg;
     o.set(opt, s, v);
     return std::nullopt;
+}
+
+// The words of the formats whose rows have column c, as a message lists them: "-vmem, -mif
+// or -coe".
+std::string formats_with(bool format_row::*c)
+{
+    std::vector<std::string_view> words;
+    for (const fmt f : hex_formats)
+        if (formats[f].*c)
+            words.push_back(formats[f].word);
+    std::string s;
+    for (std::size_t k = 0; k < words.size(); ++k) {
+        s += k == 0 ? "-" : k + 1 == words.size() ? " or -" : ", -";
+        s += words[k];
+    }
+    return s;
+}
+
+// The message for an option given with a format whose row lacks column c: -width and -be
+// need a format of words, -name one that names what it holds. Without a format (-info)
+// there is nothing to refuse.
+std::optional<std::string> not_taken(const options& opt, std::string_view option,
+                                     bool format_row::*c)
+{
+    const format_row* r = row_of(opt.format);
+    if (opt.format == none || (r && r->*c))
+        return std::nullopt;
+    return "Option -" + std::string(option) + " needs " + formats_with(c) + ", not -" +
+           std::string(word_of(opt.format)) + "\n";
 }
 
 }  // namespace
@@ -297,20 +356,6 @@ scan_result scan_args(const char* const* argv, options& opt)
     return {};
 }
 
-// The head, the options' lines, the formats' lines in their places.
-std::string give_help()
-{
-    std::string text(help_head);
-    for (const option_row& o : options_rows)
-        text += o.help;
-    text += help_formats;
-    for (int place = 1; place <= static_cast<int>(format_count); ++place)
-        for (const fmt f : hex_formats)
-            if (formats[f].help_rank == place)
-                text += formats[f].help;
-    return text;
-}
-
 namespace {
 
 // The formats whose rows have a header record, as a message lists them.
@@ -331,7 +376,7 @@ std::optional<std::string> reclen_refused(const options& opt, const format_row* 
     std::string word(1, '-');
     word += word_of(opt.format);
     if (!r || !r->write)
-        return "Option -reclen needs a format of records\n";
+        return "Option -reclen needs a format of records, not " + word + "\n";
     if (r->reclen_max == 0)
         return "Format " + word + " has records of one length, -reclen does not apply\n";
     const std::uint32_t n = *opt.reclen;
@@ -346,7 +391,8 @@ std::optional<std::string> reclen_refused(const options& opt, const format_row* 
 std::optional<std::string> header_refused(const options& opt, const format_row* r)
 {
     if (!r || !r->head)
-        return "Option -header needs an S-record format: " + header_formats() + "\n";
+        return "Option -header needs " + header_formats() + ", not -" +
+               std::string(word_of(opt.format)) + "\n";
     const std::string_view text = opt.header;
     if (text.size() > r->head_max)
         return "Header text of " + std::to_string(text.size()) +
@@ -354,25 +400,72 @@ std::optional<std::string> header_refused(const options& opt, const format_row* 
     return {};
 }
 
-}  // namespace
-
-std::optional<std::string> refused(const options& opt)
+// -cmp writes nothing: neither a format word nor an output file goes with it.
+std::optional<std::string> cmp_refused(const options& opt)
 {
-    if (opt.cmp && opt.format != none)
+    if (opt.format != none)
         return "Option -cmp takes no format word: it compares and writes nothing, -" +
                std::string(word_of(opt.format)) + " given\n";
-    if (opt.cmp && opt.outfile)
+    if (opt.outfile)
         return "Option -cmp takes no output file: it compares and writes nothing, " +
                std::string(opt.outfile) + " given\n";
-    const format_row* r = row_of(opt.format);
-    if (opt.reclen)
-        if (auto msg = reclen_refused(opt, r))
-            return msg;
-    if (opt.header)
-        if (auto msg = header_refused(opt, r))
-            return msg;
     return {};
 }
+
+}  // namespace
+
+std::optional<std::string> check_options(const options& opt)
+{
+    if (opt.width) {
+        if (auto msg = not_taken(opt, "width", &format_row::words))
+            return msg;
+        if (const wide_error e = check_width(*opt.width); e.f != wide_fault::none)
+            return wide_message(e, {}, {});
+    }
+    if (opt.be)
+        if (auto msg = not_taken(opt, "be", &format_row::words))
+            return msg;
+    if (opt.name) {
+        if (auto msg = not_taken(opt, "name", &format_row::named))
+            return msg;
+        if (!is_c_name(*opt.name))
+            return wide_message({wide_fault::name, 0, 0, 0, std::string(*opt.name)}, {}, {});
+    }
+    if (opt.swap)
+        if (const lane_error e = check_swap(*opt.swap); e.f != lane_fault::none)
+            return lane_message(e, {});
+    if (opt.split)
+        if (const lane_error e = check_split(opt.split->n, opt.split->k, opt.split->w);
+            e.f != lane_fault::none)
+            return lane_message(e, {});
+    if (opt.cmp)
+        if (auto msg = cmp_refused(opt))
+            return msg;
+    // Without a format (-info) there is nothing to refuse, as for -width.
+    const format_row* r = row_of(opt.format);
+    if (opt.reclen && opt.format != none)
+        if (auto msg = reclen_refused(opt, r))
+            return msg;
+    if (opt.header && opt.format != none)
+        if (auto msg = header_refused(opt, r))
+            return msg;
+    return std::nullopt;
+}
+
+// The head, the options' lines, the formats' lines in their places.
+std::string give_help()
+{
+    std::string text(help_head);
+    for (const option_row& o : options_rows)
+        text += o.help;
+    text += help_formats;
+    for (int place = 1; place <= static_cast<int>(format_count); ++place)
+        for (const fmt f : hex_formats)
+            if (formats[f].help_rank == place)
+                text += formats[f].help;
+    return text;
+}
+
 
 bool comparing(const char* const* argv)
 {

@@ -23,6 +23,11 @@ struct added {
     std::optional<std::uint32_t> at;  // -addbin's address
 };
 
+// -split N K [W]: lane K of N lanes, W bytes wide.
+struct lane_pick {
+    std::uint32_t n = 1, k = 0, w = 1;
+};
+
 struct options {
     fmt format = none;              // a row's format, raw, none until a format word is seen
     const char* infile = nullptr;   // first positional argument
@@ -42,6 +47,11 @@ struct options {
     const char* header = nullptr;       // -header: the text of a header record before the data
     std::optional<added> cmp;  // -cmp FILE, -cmpbin FILE ADDR: the image compared, no output
     section_choice sections;   // -only, -remove: the main input's ELF sections
+    std::optional<std::uint32_t> width;    // -width N: bytes of a word of -vmem, -mif, -coe
+    bool be = false;                       // -be: a word's first byte is its most significant
+    std::optional<std::string_view> name;  // -name NAME: the array of -carray
+    std::optional<std::uint32_t> swap;     // -swap W: the bytes of each W-byte word reversed
+    std::optional<lane_pick> split;        // -split N K [W]: one byte lane kept
     // Any option that needs one image, not a chain of segments.
     bool whole_image() const
     {
@@ -74,6 +84,9 @@ enum class arg_kind : unsigned char {
     crc_kind,    // a word of the checksum kinds' table (image/sum.h)
     input_kind,  // what -input takes: elf, aif, bin or the word of a format that is read
     text,        // any word, taken as it is: a text for the output, a pattern
+    name,        // any word: a name, held against what it names after the scan
+    maybe,       // a number that may be left out, as an option's last argument: taken when
+                 // the next word begins as a number does (a digit or &), else left to the scan
 };
 
 // What one argument gave, in the field of its kind.
@@ -81,9 +94,10 @@ enum class arg_kind : unsigned char {
 inline constexpr std::array<std::string_view, 4> crc_words{"crc32", "crc32be", "stm32", "crc16"};
 
 struct arg_value {
-    std::uint32_t number = 0;      // number, address, byte
+    std::uint32_t number = 0;      // number, address, byte; maybe when given
+    bool given = false;            // maybe: whether the word was there
     span_of range{};               // range
-    const char* word = nullptr;    // file: the word of the argument vector itself
+    const char* word = nullptr;    // file, name: the word of the argument vector itself
     std::string_view crc{};        // crc_kind: the word, as the table of kinds knows it
     input_kind input{};            // input_kind
 };
@@ -120,11 +134,13 @@ std::optional<std::uint32_t> getnum(std::string_view arg);
 // Scans argv (ended by a null entry) from left to right into opt.
 scan_result scan_args(const char* const* argv, options& opt);
 
-std::string give_help();
+// What the options of a complete scan ask that cannot be: a word or lane outside its range,
+// an option that the format does not take (-reclen, -header among them), a -name that is no
+// C name, a format word or output file with -cmp, which writes none; the message, before
+// anything is read or written.
+std::optional<std::string> check_options(const options& opt);
 
-// After the scan: what the options ask of the format that it cannot give (-reclen, -header),
-// or a format word or output file with -cmp, which writes none; none when the run may go on.
-std::optional<std::string> refused(const options& opt);
+std::string give_help();
 
 // Whether the command line asks for a comparison (-cmp or -cmpbin anywhere in it): then an
 // error exits with status 2, as cmp's and diff's do, so that trouble is never taken for a

@@ -1,9 +1,9 @@
 // zorbin: converts an ELF executable, an AIF image, hex text or a plain binary into
 // hexadecimal object records or raw bytes. The input becomes one image, which -base moves,
-// -add and -addbin join other inputs to, and -range, -fill and -crc finish in that order; then
-// it is written, or -info reports what would be. An AIF image with a chain of segments is the
-// exception: one file per segment, as it always was. -cmp compares the image with another
-// file's instead of writing it.
+// -add and -addbin join other inputs to, -range, -fill and -crc finish in that order and -swap
+// and -split rearrange; then it is written, or -info reports what would be. An AIF image with
+// a chain of segments is the exception: one file per segment, as it always was. -cmp compares
+// the image with another file's instead of writing it.
 // Exit status 0 after a complete run or -help, 1 on any error; with -cmp 0 when the images
 // are the same, 1 when they differ, 2 on any error.
 #include <cstdio>
@@ -14,6 +14,7 @@
 #include "cli.h"
 #include "image/diff.h"
 #include "image/image.h"
+#include "image/lanes.h"
 #include "image/merge.h"
 #include "image/ops.h"
 #include "platform.h"
@@ -54,13 +55,26 @@ int fail(const stop& s)
 
 int print(const std::string& text) { return zb::say(fw::std_out, text) ? 0 : trouble; }
 
+// -range in the addresses of the image as the writer gets it: those of the lane after -split.
+std::optional<zb::span_of> range_of(const zb::options& opt)
+{
+    if (!opt.range || !opt.split)
+        return opt.range;
+    const zb::lane_pick& s = *opt.split;
+    return zb::span_of{zb::lane_below(opt.range->lo, s.n, s.k, s.w),
+                       zb::lane_below(opt.range->end, s.n, s.k, s.w)};
+}
+
 zb::out_args out_of(const zb::options& opt)
 {
-    zb::out_args out{opt.format, opt.fill.value_or(0xFF), zb::infile_name(opt), {}};
-    out.layout.reclen = opt.reclen.value_or(0);
+    zb::out_args a{opt.format, opt.fill.value_or(0xFF), zb::infile_name(opt)};
+    a.wide = {.width = opt.width.value_or(1), .big_endian = opt.be, .fill = opt.fill,
+              .start = range_of(opt) ? std::optional(range_of(opt)->lo) : std::nullopt};
+    a.name = opt.name;
+    a.layout.reclen = opt.reclen.value_or(0);
     if (opt.header)
-        out.layout.header = opt.header;
-    return out;
+        a.layout.header = opt.header;
+    return a;
 }
 
 std::string io_message(const zb::io_error& e, const zb::options& opt)
@@ -102,6 +116,9 @@ int write_chain(std::span<const unsigned char> file, const zb::options& opt, zb:
                     " has a chain of segments, each written to a file of its own\n");
     if (opt.whole_image())
         return fail("Options -range, -fill, -crc and -raw need one image: " + name +
+                    " has a chain of segments, each written to a file of its own\n");
+    if (opt.swap || opt.split)
+        return fail("Options -swap and -split need one image: " + name +
                     " has a chain of segments, each written to a file of its own\n");
     zb::outputs out{.jobs = {}, .how = zb::placing::in_turn};
     std::vector<zb::part> parts;
@@ -333,6 +350,29 @@ std::optional<std::string> finish(zb::image& img, const zb::options& opt)
     return {};
 }
 
+// -swap, then -split, after the checksums so that a CRC covers the image the processor reads
+// and each lane file goes to its own memory; the message that stops the run, if any.
+std::optional<std::string> rearrange(zb::image& img, const zb::options& opt)
+{
+    const std::string name(zb::infile_name(opt));
+    if (opt.swap) {
+        zb::image out;
+        const zb::lane_error e = zb::swap_words(img, *opt.swap, opt.fill, out);
+        if (e.f != zb::lane_fault::none)
+            return zb::lane_message(e, name);
+        img = std::move(out);
+    }
+    if (opt.split) {
+        zb::image out;
+        const zb::lane_pick& s = *opt.split;
+        const zb::lane_error e = zb::split_lanes(img, s.n, s.k, s.w, out);
+        if (e.f != zb::lane_fault::none)
+            return zb::lane_message(e, name);
+        img = std::move(out);
+    }
+    return {};
+}
+
 }  // namespace
 
 int main(int, char** argv)
@@ -352,7 +392,7 @@ int main(int, char** argv)
     case zb::scan_status::run:
         break;
     }
-    if (auto msg = zb::refused(opt))
+    if (auto msg = zb::check_options(opt))
         return fail(*msg);
 
     zb::loaded in;
@@ -389,14 +429,18 @@ int main(int, char** argv)
         return fail(*msg);
     if (auto msg = finish(img, opt))
         return fail(*msg);
+    if (auto msg = rearrange(img, opt))
+        return fail(*msg);
+    // After -split the addresses are those of a lane, which the ELF file's do not name.
     if (opt.cmp)
-        return compare({img, r.elf ? &*r.elf : nullptr, shift}, opt, inputs);
+        return compare({img, r.elf && !opt.split ? &*r.elf : nullptr, shift}, opt, inputs);
 
     const auto outfile = opt.outfile ? std::optional<std::string>(opt.outfile) : std::nullopt;
     zb::outputs out{.jobs = {{outfile, {}, zb::blocks_of(img), img.entry, &img, {}}}};
     zb::job& j = out.jobs.front();
     if (opt.format == zb::raw) {
-        if (zb::op_error e = zb::raw_span(img, opt.range, j.raw_span); e.f != zb::op_fault::none)
+        const zb::op_error e = zb::raw_span(img, range_of(opt), j.raw_span);
+        if (e.f != zb::op_fault::none)
             return fail(zb::op_message(with_file(e, inputs), name));
         img.notes.push_back("raw    from " + zb::hex_text(j.raw_span.lo, 8) + ", " +
                             std::to_string(j.raw_span.end - j.raw_span.lo) + " bytes");

@@ -9,9 +9,11 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "formats/sink.h"
+#include "formats/wide.h"
 #include "image/image.h"
 
 namespace zb {
@@ -19,7 +21,8 @@ namespace zb {
 // The format numbers, each the index of its row; raw, after them, has no row (raw.h). A new
 // format goes before raw.
 enum class fmt : int { none, cosmac, fairbug, mostech, exorciser, mds, signetics, tektronix,
-                       exormacs, mcs86, sdsmac, motorola32, intel32, ihf, raw };
+                       exormacs, mcs86, sdsmac, motorola32, intel32, ihf, vmem, mif, coe, titxt,
+                       carray, raw };
 using enum fmt;
 
 // How a record's checksum is summed and printed.
@@ -72,9 +75,14 @@ struct image_out {
     std::span<const block> blocks{};
     std::optional<std::uint32_t> entry{};  // where the row has a field for one (entry_max)
     std::string_view filename{};           // the input's name as given
+    wide_args wide{};  // the texts of whole memories: -width, -be, -fill, the -range start, the
+                       // C array's name
 };
 // Writes the whole file to out; false when a write failed (errno tells why).
 using image_writer = bool (*)(const image_out& img, const sink& out);
+// The message that refuses img, empty when the writer takes it: a writer that settles gaps and
+// words before its first byte says so before the output is even opened.
+using image_check = std::string (*)(const image_out& img);
 // -header's record with text, before everything else.
 using head_writer = bool (*)(out_buffer& w, std::string_view text);
 
@@ -111,6 +119,12 @@ template <fmt F>
 bool write_intel(out_buffer&, std::span<const piece>, std::uint32_t, std::uint32_t&);
 template <fmt F>
 bool write_srec(out_buffer&, std::span<const piece>, std::uint32_t, std::uint32_t&);
+// The texts of whole memories, F one of vmem, mif, coe, titxt, carray: the checks and writers
+// of wide.h with the row's word in their messages (wide.cpp).
+template <fmt F>
+std::string check_text(const image_out&);
+template <fmt F>
+bool write_text(const image_out&, const sink&);
 
 bool start_cosmac(out_buffer&, fmt, std::size_t, std::string_view, std::uint32_t);
 bool start_fairbug(out_buffer&, fmt, std::size_t, std::string_view, std::uint32_t);
@@ -150,8 +164,12 @@ struct format_row {
     page_rule page = page_rule::none;
     std::string_view between{};    // text between two records of a block
     line_shape shape = nullptr;    // the shape of its records, which detection looks for
-    // Any other format: the writer of its whole file, in place of the record fields above.
+    // Any other format: the writer of its whole file, in place of the record fields above,
+    // and what it refuses, if anything.
     image_writer whole = nullptr;
+    image_check check = nullptr;
+    bool words = false;  // a text of words: -width and -be apply
+    bool named = false;  // a text that names what it holds: -name applies
 };
 
 // The rows by format number, one for each format before raw.
@@ -167,7 +185,9 @@ struct format_table {
 // itself be an address of the format, so 65,535 bytes at 0 fit a 16-bit format and 65,536 do
 // not. The 32-bit formats take data right up to address 0xFFFFFFFF but never wrap past it.
 // exormacs writes six address digits but keeps the 16-bit limit. The help text lists IHF
-// sixth; the numbers stay those of the table.
+// sixth; the numbers stay those of the table. The texts of whole memories after it (for
+// Verilog, Quartus, Vivado, TI's tools and C) came later: only written, not in the help text,
+// and with the 32-bit formats' limits.
 //
 // -reclen goes up to what a record's count field can say: the S-records count their address
 // and checksum too, ihf counts units of 4 bytes; cosmac, without a count, goes as far as the
@@ -257,6 +277,16 @@ inline constexpr format_table formats{{{
      .write = write_ihf, .record = 32, .reclen_max = 1023, .end = ":00 0000 01 FF\r\n",
      .sum = sum_rule::twos8,
      .shape = shape_ihf},  // ihf.cpp
+    {.word = "vmem", .limit = 0xFFFFFFFF, .end_max = past_4g, .whole = write_text<vmem>,
+     .check = check_text<vmem>, .words = true},  // vmem.cpp
+    {.word = "mif", .limit = 0xFFFFFFFF, .end_max = past_4g, .whole = write_text<mif>,
+     .check = check_text<mif>, .words = true},  // mif.cpp
+    {.word = "coe", .limit = 0xFFFFFFFF, .end_max = past_4g, .whole = write_text<coe>,
+     .check = check_text<coe>, .words = true},  // coe.cpp
+    {.word = "titxt", .limit = 0xFFFFFFFF, .end_max = past_4g, .whole = write_text<titxt>,
+     .check = check_text<titxt>},  // titxt.cpp
+    {.word = "carray", .limit = 0xFFFFFFFF, .end_max = past_4g, .whole = write_text<carray>,
+     .check = check_text<carray>, .named = true},  // carray.cpp
 }}};
 
 // The longest record -reclen may ask for, of any format: the writers' buffers hold one.

@@ -1,9 +1,70 @@
-// The messages of the whole-image writers' faults.
+// The messages of the whole-image writers' faults, and the writers as the format table's rows
+// call them.
 #include "formats/wide.h"
 
+#include "formats/formats.h"
 #include "image/image.h"
 
 namespace zb {
+
+namespace {
+
+// The check and the writer of each text format, by its number.
+struct text_calls {
+    wide_error (*check)(std::span<const block>, const wide_args&);
+    wide_error (*write)(std::span<const block>, const wide_args&, const sink&);
+};
+
+template <fmt F>
+constexpr text_calls calls_of()
+{
+    if constexpr (F == vmem)
+        return {check_vmem, write_vmem};
+    else if constexpr (F == mif)
+        return {check_mif, write_mif};
+    else if constexpr (F == coe)
+        return {check_coe, write_coe};
+    else if constexpr (F == titxt)
+        return {check_titxt, write_titxt};
+    else
+        return {check_carray, write_carray};
+}
+
+}  // namespace
+
+template <fmt F>
+std::string check_text(const image_out& img)
+{
+    std::string word = "-";  // by appends: GCC 12 warns falsely about "-" + a string
+    word += word_of(F);
+    return wide_message(calls_of<F>().check(img.blocks, img.wide), img.filename, word);
+}
+
+// The check has passed before the output was opened, so a refusal here cannot happen; were it
+// to, nothing has been written and the run fails all the same.
+template <fmt F>
+bool write_text(const image_out& img, const sink& out)
+{
+    return calls_of<F>().write(img.blocks, img.wide, out).f == wide_fault::none;
+}
+
+template std::string check_text<vmem>(const image_out&);
+template std::string check_text<mif>(const image_out&);
+template std::string check_text<coe>(const image_out&);
+template std::string check_text<titxt>(const image_out&);
+template std::string check_text<carray>(const image_out&);
+template bool write_text<vmem>(const image_out&, const sink&);
+template bool write_text<mif>(const image_out&, const sink&);
+template bool write_text<coe>(const image_out&, const sink&);
+template bool write_text<titxt>(const image_out&, const sink&);
+template bool write_text<carray>(const image_out&, const sink&);
+
+wide_error check_width(unsigned width)
+{
+    if (width == 1 || width == 2 || width == 4 || width == 8)
+        return {};
+    return {wide_fault::width, width, 0, 0, {}};
+}
 
 std::string wide_message(const wide_error& e, std::string_view infile, std::string_view word)
 {

@@ -54,6 +54,9 @@ struct wide_args {
     std::string_view name = "image";      // -carray: the array's name, as c_name makes it
 };
 
+// The word alone, as -width gives it: a fault unless it is 1, 2, 4 or 8 bytes.
+wide_error check_width(unsigned width);
+
 // Each takes the image's blocks (ascending, apart), checks them (the check_ function alone
 // does just that), and writes the whole file to out.
 //

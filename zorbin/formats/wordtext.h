@@ -27,8 +27,8 @@ inline wide_error wide_err(wide_fault f, std::uint64_t a = 0, std::uint64_t b = 
 inline wide_error word_check(std::span<const block> blocks, const wide_args& a,
                              std::vector<span_of>& spans)
 {
-    if (a.width != 1 && a.width != 2 && a.width != 4 && a.width != 8)
-        return wide_err(wide_fault::width, a.width);
+    if (wide_error e = check_width(a.width); e.f != wide_fault::none)
+        return e;
     const lane_error e = word_spans(blocks, a.width, a.fill.has_value(), spans);
     if (e.f == lane_fault::misaligned)
         return wide_err(wide_fault::misaligned, e.a, e.b, e.c);

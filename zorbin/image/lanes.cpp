@@ -30,14 +30,6 @@ void reverse_words(std::span<unsigned char> s, unsigned w)
                      s.begin() + static_cast<std::ptrdiff_t>(k + w));
 }
 
-// How many bytes of lane k of n, w bytes wide, lie below address x: which is also where the
-// lane puts the byte at x, when x lies in the lane.
-std::uint64_t lane_below(std::uint64_t x, std::uint64_t n, std::uint64_t k, std::uint64_t w)
-{
-    const std::uint64_t period = n * w, in = x % period;
-    return x / period * w + std::clamp<std::uint64_t>(in, k * w, k * w + w) - k * w;
-}
-
 // The bytes of p that lie in the lane, in address order, to to.
 void copy_lane(const part& p, std::uint64_t n, std::uint64_t k, std::uint64_t w,
                unsigned char* to, std::size_t count)
@@ -88,6 +80,28 @@ std::string lane_message(const lane_error& e, std::string_view infile)
                " holds no byte\n";
     }
     return {};
+}
+
+lane_error check_swap(unsigned w)
+{
+    return w == 2 || w == 4 || w == 8 ? lane_error{} : err(lane_fault::width, w);
+}
+
+lane_error check_split(std::uint32_t n, std::uint32_t k, std::uint32_t w)
+{
+    if (n == 0)
+        return err(lane_fault::lanes);
+    if (k >= n)
+        return err(lane_fault::lane, k, n);
+    if (w == 0)
+        return err(lane_fault::lane_width);
+    return {};
+}
+
+std::uint64_t lane_below(std::uint64_t x, std::uint64_t n, std::uint64_t k, std::uint64_t w)
+{
+    const std::uint64_t period = n * w, in = x % period;
+    return x / period * w + std::clamp<std::uint64_t>(in, k * w, k * w + w) - k * w;
 }
 
 lane_error word_spans(std::span<const block> blocks, unsigned w, bool fill,
@@ -155,8 +169,8 @@ void byte_reader::read(std::uint64_t addr, std::size_t n, unsigned char* to)
 lane_error swap_words(const image& in, unsigned w, std::optional<unsigned char> fill,
                       image& out)
 {
-    if (w != 2 && w != 4 && w != 8)
-        return err(lane_fault::width, w);
+    if (lane_error e = check_swap(w); e.f != lane_fault::none)
+        return e;
     const std::vector<block> blocks = blocks_of(in);
     std::vector<span_of> spans;
     if (lane_error e = word_spans(blocks, w, fill.has_value(), spans); e.f != lane_fault::none)
@@ -203,12 +217,8 @@ lane_error swap_words(const image& in, unsigned w, std::optional<unsigned char> 
 lane_error split_lanes(const image& in, std::uint32_t n, std::uint32_t k, std::uint32_t w,
                        image& out)
 {
-    if (n == 0)
-        return err(lane_fault::lanes);
-    if (k >= n)
-        return err(lane_fault::lane, k, n);
-    if (w == 0)
-        return err(lane_fault::lane_width);
+    if (lane_error e = check_split(n, k, w); e.f != lane_fault::none)
+        return e;
     std::uint64_t total = 0;
     for (const part& p : in.parts)
         total += lane_below(end_of(p), n, k, w) - lane_below(p.from.load, n, k, w);
@@ -237,7 +247,8 @@ lane_error split_lanes(const image& in, std::uint32_t n, std::uint32_t k, std::u
         at += count;
     }
     out.notes.push_back("split  lane " + std::to_string(k) + " of " + std::to_string(n) + ", " +
-                        std::to_string(w) + " bytes wide: " + std::to_string(total) + " bytes");
+                        std::to_string(w) + (w == 1 ? " byte" : " bytes") + " wide: " +
+                        std::to_string(total) + " bytes");
     return {};
 }
 

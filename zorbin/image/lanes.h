@@ -59,6 +59,15 @@ struct byte_reader {
     void read(std::uint64_t addr, std::size_t n, unsigned char* to);
 };
 
+// The arguments alone, as the command line gives them: -swap's word of 2, 4 or 8 bytes;
+// -split's N lanes (at least 1), lane K below N, lanes W bytes wide (at least 1).
+lane_error check_swap(unsigned w);
+lane_error check_split(std::uint32_t n, std::uint32_t k, std::uint32_t w);
+
+// How many bytes of lane k of n, w bytes wide, lie below address x: where the lane puts the
+// byte at x when x lies in the lane, else the next byte of the lane after x.
+std::uint64_t lane_below(std::uint64_t x, std::uint64_t n, std::uint64_t k, std::uint64_t w);
+
 // -swap w: a new image whose every w-byte word has its bytes in reverse order. Blocks not in
 // whole words are refused unless fill pads their ends, in parts of their own named "fill".
 lane_error swap_words(const image& in, unsigned w, std::optional<unsigned char> fill,

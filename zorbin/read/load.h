@@ -41,6 +41,7 @@ enum class io_fault {
     write,            // file, or "standard output"
     too_big,          // the format's limit
     entry_too_big,    // n: the entry point
+    refused,          // text: the message of the format's own check (formats.h)
 };
 
 struct io_error {
@@ -48,6 +49,7 @@ struct io_error {
     std::string file;
     std::string segment;
     std::uint64_t n = 0;
+    std::string text;
     io_error(io_fault f = io_fault::none, std::string file = {}, std::string segment = {},
              std::uint64_t n = 0)
         : f(f), file(std::move(file)), segment(std::move(segment)), n(n)

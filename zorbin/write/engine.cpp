@@ -121,17 +121,18 @@ bool layout_fits(const format_row& f, const record_layout& layout)
 
 hex_result write_image(std::span<const block> blocks, fmt format, std::string_view filename,
                        const sink& out, std::optional<std::uint64_t> entry,
-                       const record_layout& layout)
+                       const wide_args& wide, const record_layout& layout)
 {
     const format_row* row = row_of(format);
     if (!row)
         return hex_result::too_big;
-    return write_as(*row, format, blocks, filename, out, entry, layout);
+    return write_as(*row, format, blocks, filename, out, entry, wide, layout);
 }
 
 hex_result write_as(const format_row& f, fmt format, std::span<const block> blocks,
                     std::string_view filename, const sink& out,
-                    std::optional<std::uint64_t> entry, const record_layout& layout)
+                    std::optional<std::uint64_t> entry, const wide_args& wide,
+                    const record_layout& layout)
 {
     if (!layout_fits(f, layout))
         return hex_result::bad_layout;
@@ -151,11 +152,14 @@ hex_result write_as(const format_row& f, fmt format, std::span<const block> bloc
     if (!f.addressed && blocks.size() > 1) {
         const std::vector<unsigned char> image = fill_gaps(blocks, lo, hi);
         const block whole{lo, {image}};
-        return write_as(f, format, {&whole, 1}, filename, out, entry, layout);
+        return write_as(f, format, {&whole, 1}, filename, out, entry, wide, layout);
     }
+    const image_out img{format, blocks, carried(f, entry), filename, wide};
+    if (f.check && !f.check(img).empty())
+        return hex_result::refused;
     bool ok;
     if (f.whole)
-        ok = f.whole({format, blocks, carried(f, entry), filename}, out);
+        ok = f.whole(img, out);
     else
         ok = put_records(f, format, blocks, static_cast<std::size_t>(hi - lo), filename, out,
                          entry, layout);

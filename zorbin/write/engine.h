@@ -16,8 +16,9 @@
 namespace zb {
 
 
-// bad_layout: a record length or header the format's row does not take (layout_fits).
-enum class hex_result { ok, too_big, entry_too_big, write_error, bad_layout };
+// bad_layout: a record length or header the format's row does not take (layout_fits);
+// refused: the row's own check refused the image (formats.h), before anything was written.
+enum class hex_result { ok, too_big, entry_too_big, write_error, refused, bad_layout };
 
 // -reclen and -header: the records' layout, where the format's row takes it.
 struct record_layout {
@@ -51,18 +52,21 @@ hex_result bin2hex(std::span<const unsigned char> buff, fmt format, std::string_
 // there (motorola32 S7, exormacs S8, exorciser S9; intel32 writes a start linear address
 // record, type 05, before its end record); the other formats ignore it. An entry point past
 // the field (entry_limit) is entry_too_big, again before anything is written, unless a block
-// is too_big, which is told first. layout, when given, sets the data bytes of a full record
-// and puts a header record first; without it the records are the format's own.
+// is too_big, which is told first. A format whose row has a check of its own is refused by
+// it after those, before anything is written; wide is what the texts of whole memories take.
+// layout, when given, sets the data bytes of a full record and puts a header record first;
+// without it the records are the format's own.
 hex_result write_image(std::span<const block> blocks, fmt format, std::string_view filename,
                        const sink& out, std::optional<std::uint64_t> entry = {},
-                       const record_layout& layout = {});
+                       const wide_args& wide = {}, const record_layout& layout = {});
 
 // write_image by the row f, with format handed to the row's writers: the engine's one
 // dispatch, a format of records to its record writer, any other to its writer of the whole
 // file; every check as write_image makes it, before anything is written.
 hex_result write_as(const format_row& f, fmt format, std::span<const block> blocks,
                     std::string_view filename, const sink& out,
-                    std::optional<std::uint64_t> entry = {}, const record_layout& layout = {});
+                    std::optional<std::uint64_t> entry = {}, const wide_args& wide = {},
+                    const record_layout& layout = {});
 
 // Highest entry point the format's end record can carry; 0 when it carries none.
 std::uint64_t entry_limit(fmt format);

@@ -23,12 +23,40 @@ bool fd_write(void* ctx, const char* data, std::size_t n)
     return e == 0;
 }
 
+// What the texts of whole memories take for j: a C array is named by -name, else for j's own
+// file (each segment of a chain for its own). A -name that is no C name stays as given, for
+// the check to refuse.
+wide_args wide_of(const job& j, const out_args& opt, std::string& name)
+{
+    wide_args a = opt.wide;
+    const auto file = j.outfile ? std::optional<std::string_view>(*j.outfile) : std::nullopt;
+    name = c_name(opt.name, file).value_or(std::string(opt.name.value_or("")));
+    a.name = name;
+    return a;
+}
+
 hex_result convert(const job& j, const out_args& opt, int fd)
 {
     sink out{&fd, fd_write};
     if (opt.format == raw)
         return write_raw(*j.img, j.raw_span, opt.fill, out);
-    return write_image(j.blocks, opt.format, opt.infile, out, j.entry, opt.layout);
+    std::string name;
+    return write_image(j.blocks, opt.format, opt.infile, out, j.entry, wide_of(j, opt, name),
+                       opt.layout);
+}
+
+// What the format's own check refuses of j, before its file is opened.
+io_error refusal(const job& j, const out_args& opt)
+{
+    const format_row* row = row_of(opt.format);
+    if (!row || !row->check)
+        return {};
+    std::string name;
+    io_error e;
+    e.text = row->check({opt.format, j.blocks, j.entry, opt.infile, wide_of(j, opt, name)});
+    if (!e.text.empty())
+        e.f = io_fault::refused;
+    return e;
 }
 
 io_error failure(hex_result r, const std::string& outname, std::optional<std::uint64_t> entry)
@@ -40,6 +68,7 @@ io_error failure(hex_result r, const std::string& outname, std::optional<std::ui
         return {io_fault::entry_too_big, {}, {}, entry.value_or(0)};
     case hex_result::ok:
     case hex_result::write_error:
+    case hex_result::refused:     // told by refusal before the file was opened
     case hex_result::bad_layout:  // the command line refuses a layout the format cannot take
         break;
     }
@@ -171,6 +200,8 @@ std::string io_message(const io_error& e, std::string_view infile, fmt format)
         std::snprintf(msg, sizeof msg, "Base and/or size too big for this format, max = 0x%X\n",
                       static_cast<unsigned>(format_limit(format)));
         return msg;
+    case io_fault::refused:
+        return e.text;
     case io_fault::entry_too_big:
         std::snprintf(msg, sizeof msg,
                       "Entry point 0x%llX too big for the end record of -%s, max = 0x%llX\n",
@@ -191,6 +222,8 @@ io_error write_outputs(const outputs& out, const out_args& opt, fw::file_id inpu
     io_error e;
     for (const job& j : out.jobs) {
         opened o;
+        if ((e = refusal(j, opt)).f != io_fault::none)
+            break;
         e = open_job(j, input, t, o);
         if (e.f == io_fault::none && together && o.direct()) {
             later.push_back(std::move(o));

@@ -22,6 +22,8 @@ struct out_args {
     fmt format = none;
     unsigned char fill = 0xFF;     // -raw's gaps
     std::string_view infile;       // the sdsmac start record names it
+    wide_args wide{};              // the texts of whole memories: -width, -be, -fill, -range
+    std::optional<std::string_view> name{};  // -name; none: a C array is named for its file
     record_layout layout{};        // -reclen and -header
 };
 
@@ -57,7 +59,8 @@ struct outputs {
 };
 
 // Writes every output of o, each replacing its old file only when complete. The input file
-// is never overwritten, nor is a file by two outputs of the run. Stops at the first fault.
+// is never overwritten, nor is a file by two outputs of the run. Stops at the first fault;
+// what the format's own check refuses (formats.h) stops it before that output is opened.
 io_error write_outputs(const outputs& o, const out_args& opt, fw::file_id input);
 
 // Writes text with CR LF line ends to fd; false when that failed.
