@@ -221,6 +221,31 @@ TEST(zorbin_reclen_own, the_formats_reader_reads_every_length_back)
     }
 }
 
+// A block whose bytes lie in several pieces (sections that touch) gives the records of the
+// same bytes in one piece, at every length: a record that spans pieces is gathered whole.
+TEST(zorbin_reclen_own, records_across_pieces_are_those_of_one_piece)
+{
+    const bytes data = random_bytes(901, 41);
+    std::mt19937_64 rng(43);
+    for (const variable& s : takers) {
+        for (const std::size_t n : lengths(s)) {
+            SCOPED_TRACE(testing::Message() << zb::formats[s.format].word << " -reclen " << n);
+            std::vector<zb::piece> pieces;
+            for (std::size_t at = 0; at < data.size();) {
+                const std::size_t len = std::min<std::size_t>(1 + rng() % 40, data.size() - at);
+                pieces.push_back(zb::piece(data).subspan(at, len));
+                at += len;
+            }
+            const zb::block cut{0x1000, pieces};
+            std::string out;
+            ASSERT_EQ(zb::write_image({&cut, 1}, s.format, "in.bin", zb::string_sink(out), {}, {},
+                                      {n, {}}),
+                      zb::hex_result::ok);
+            EXPECT_EQ(out, records(data, s.format, 0x1000, n));
+        }
+    }
+}
+
 // Without -reclen and -header the output is the format's own; -reclen of the format's own
 // length changes nothing either; the layout a row does not take is refused before anything is
 // written.
