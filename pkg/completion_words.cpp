@@ -12,7 +12,7 @@
 
 #include "cli.h"
 #include "formats/formats.h"
-#include "image/crc.h"
+#include "image/sum.h"
 
 namespace {
 
@@ -85,8 +85,8 @@ std::string tables()
             all.push_back(zb::formats[f].word);
     all.push_back(zb::word_of(zb::raw));
     std::vector<std::string_view> kinds;
-    for (std::string_view w : zb::crc_words)
-        kinds.push_back(w);
+    for (const zb::kind_row& k : zb::checksum_kinds)
+        kinds.push_back(k.word);
 
     std::string text = words("_fwkit_zorbin_words", all) + words("_fwkit_zorbin_crc_kinds", kinds);
     text += "\n# The words an option takes after it, whatever they look like: n a number, f a file,\n"

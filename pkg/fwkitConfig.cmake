@@ -9,10 +9,13 @@
 cmake_policy(VERSION 3.20)
 include(${CMAKE_CURRENT_LIST_DIR}/fwkitTargets.cmake)
 
-# zorbin's output formats by the option word that selects each; raw is the image's plain bytes.
+# zorbin's output formats by the option word that selects each, as its help lists them and
+# then those it does not list; raw is the image's plain bytes (the package test holds this
+# list to zorbin's table of formats).
 # fwkit_image reads its own copy, whatever becomes of the variable in the calling scope.
 set_property(GLOBAL PROPERTY FWKIT_IMAGE_FORMATS cosmac fairbug mostech exorciser mds ihf
-             signetics tektronix exormacs mcs86 sdsmac motorola32 intel32 raw)
+             signetics tektronix exormacs mcs86 sdsmac motorola32 intel32 vmem mif coe titxt
+             carray raw)
 get_property(FWKIT_IMAGE_FORMATS GLOBAL PROPERTY FWKIT_IMAGE_FORMATS)
 
 # Converts the executable TARGET links into OUTPUT (relative: to the current binary directory)

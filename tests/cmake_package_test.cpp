@@ -3,6 +3,7 @@
 // arm-none-eabi-gcc with a toolchain file, the hex that fwkit_image makes booted in QEMU, made
 // again exactly when the ELF is linked anew, and removed by clean; fwkit_image's arguments, as
 // passed to zorbin and as refused; the package's versions and the programs it points to.
+#include "formats/formats.h"
 #include "harness.h"
 
 #include <algorithm>
@@ -292,7 +293,7 @@ const refusal_row refusals[] = {
     {"fwkit_image(TARGET nothing OUTPUT a.hex FORMAT intel32)", "fwkit_image: TARGET 'nothing' is no target (add_executable first)"},
     {"fwkit_image(TARGET lib OUTPUT a.hex FORMAT intel32)", "fwkit_image: TARGET 'lib' is of type INTERFACE_LIBRARY, not an executable"},
     {"fwkit_image(TARGET tool OUTPUT a.hex FORMAT intel32)", "fwkit_image: TARGET 'tool' is imported"},
-    {"fwkit_image(TARGET app OUTPUT a.hex FORMAT hex)", "fwkit_image: FORMAT 'hex' is not a zorbin format; one of: cosmac fairbug mostech exorciser mds ihf signetics tektronix exormacs mcs86 sdsmac motorola32 intel32 raw"},
+    {"fwkit_image(TARGET app OUTPUT a.hex FORMAT hex)", "fwkit_image: FORMAT 'hex' is not a zorbin format; one of: cosmac fairbug mostech"},
     {"fwkit_image(TARGET app OUTPUT a.hex FORMAT --intel32)", "fwkit_image: FORMAT '--intel32' is not a zorbin format"},
     {"fwkit_image(TARGET app OUTPUT a.hex FORMAT intel32 OPTIONS -fill 0 -MOTOROLA32)", "fwkit_image: OPTIONS hold the format word '-MOTOROLA32'; give the format as FORMAT"},
     {"fwkit_image(TARGET app OUTPUT a.hex FORMAT intel32 OPTIONS -Info)", "fwkit_image: OPTIONS hold '-Info', which writes no image"},
@@ -358,7 +359,8 @@ TEST_F(cmake_package, linux_only_package_versions_and_the_programs_it_points_to)
         EXPECT_NE(run.out + run.err, "") << name << " does not run from " << location;
     }
 
-    // The format words fwkit_image takes are zorbin's, in its help text's order, and raw.
+    // The format words fwkit_image takes are zorbin's: in its help text's order, then those
+    // the help does not list, and raw.
     auto help = th::run_argv((prefix / "bin" / "zorbin").string(), {"zorbin", "-help"});
     std::istringstream lines(help.err.substr(help.err.find("Format may be one of the following:")));
     std::string line, words;
@@ -368,6 +370,9 @@ TEST_F(cmake_package, linux_only_package_versions_and_the_programs_it_points_to)
         std::transform(w.begin(), w.end(), w.begin(), [](unsigned char c) { return std::tolower(c); });
         words += w + ";";
     }
+    for (const zb::fmt f : zb::hex_formats)
+        if (zb::formats[f].help_rank == 0)
+            words += std::string(zb::formats[f].word) + ";";
     EXPECT_EQ(formats, words + "raw");
 
     // Versions asked for, from the one installed: major.minor.patch.

@@ -2,9 +2,11 @@
 #include "cli.h"
 #include "formats/formats.h"
 #include "harness.h"
+#include "image/sum.h"
 
 #include <algorithm>
 #include <fcntl.h>
+#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -95,7 +97,8 @@ TEST(zorbin_cli_tables, every_option_row_is_reached_and_reads_its_arguments)
         std::string says;               // the message, around " on -WORD option"
         std::string tail;
     };
-    const std::string crc_tail = ", use crc32, crc32be, stm32 or crc16";
+    const std::string crc_tail = ", use " + zb::kind_words() +
+                                 ", KIND/be or crc:WIDTH:POLY:INIT:REFIN:REFOUT:XOROUT";
     const kind_row kinds[] = {
         {zb::arg_kind::number, {"0x10"}, {"12a"}, "Bad number", ""},
         {zb::arg_kind::address, {"1k"}, {"-5"}, "Bad number", ""},
@@ -231,6 +234,137 @@ protected:
         return path("one.bin");
     }
 };
+
+// Each -crcrange belongs to the -crc before it, one before the first to the first; a later
+// one replaces an earlier one, whether either is given as numbers or as symbols.
+TEST(zorbin_cli_checksums, each_crcrange_belongs_to_the_crc_before_it)
+{
+    struct row {
+        std::string args;
+        std::string covered;  // each -crc's range, "lo+size" in hex, "-" for none
+        std::size_t symbolic = 0;
+    };
+    const row rows[] = {
+        {"-crc crc32 8", "-", 0},
+        {"-crcrange 0 4 -crc crc32 8", "0+4", 0},
+        {"-crc crc32 8 -crcrange 0 4", "0+4", 0},
+        {"-crc crc32 8 -crcrange 0 4 -crc crc16 12 -crcrange 4 8", "0+4 4+8", 0},
+        {"-crcrange 0 4 -crc crc32 8 -crcrange 0 8", "0+8", 0},
+        {"-crcrange 0 4 -crcrange 0 6 -crc crc32 8", "0+6", 0},
+        {"-crc crc32 8 -crc crc16 12 -crcrange 0 4", "- 0+4", 0},
+        {"-crcrange 0 4 -crc crc32 8 -crc sha256 0x40", "0+4 -", 0},
+        {"-crcrange @lo 4 -crc crc32 8 -crcrange 0 8", "0+8", 0},
+        {"-crcrange 0 8 -crc crc32 8 -crcrange @lo @size", "0+0", 1},
+        {"-crcrange @lo 4 -crc crc32 @at -crc crc16 @at+4 -crcrange @lo 4", "0+0 0+0", 4},
+        {"-base @a -base 4 -entry @e -range @lo 4 -addbin a.bin @b -addbin b.bin 8", "", 3},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.args);
+        std::vector<std::string> words = th::words(r.args);
+        words.push_back("-intel32");
+        zb::options opt;
+        ASSERT_EQ(scan(words, opt).message, "");
+        std::ostringstream covered;
+        for (const zb::crc_request& q : opt.crcs) {
+            if (&q != &opt.crcs.front())
+                covered << ' ';
+            if (q.covered)
+                covered << std::hex << q.covered->lo << '+' << q.covered->end - q.covered->lo;
+            else
+                covered << '-';
+        }
+        EXPECT_EQ(covered.str(), r.covered);
+        EXPECT_EQ(opt.symbolic.size(), r.symbolic);
+    }
+    zb::options opt;
+    EXPECT_EQ(scan({"-intel32", "-crc", "crc16", "8", "-base", "@a", "-base", "4"}, opt).message, "");
+    EXPECT_EQ(opt.base, 4u);
+    EXPECT_TRUE(opt.symbolic.empty()) << "the later -base replaces the symbol";
+}
+
+// A symbol's value goes to its option: the address of its first byte, -entry's value itself;
+// a field at a symbol of known size has the rest of the symbol for room. Each message names
+// what is wrong; -info's notes name each symbol once.
+TEST(zorbin_cli_checksums, symbols_resolve_into_their_options)
+{
+    const zb::named_symbol symbols[] = {
+        {"reset", 0x08000010, 0x08000011, 0},  {"__crc", 0x0800FFFC, 0x0800FFFC, 4},
+        {"twice", 0x100, 0x100, 0},           {"twice", 0x100, 0x100, 8},
+        {"differ", 0x200, 0x200, 0},          {"differ", 0x300, 0x300, 0},
+        {"end", 0xFFFFFFF8, 0xFFFFFFF8, 0},   {"big", 0x100000000, 0x100000000, 0},
+    };
+    const zb::symbol_table table{symbols, {}};
+    struct row {
+        std::string args;
+        std::string message;  // the one that stops the run, or ""
+        std::string got;      // what the options hold then, as got() says it
+    };
+    auto got = [](const zb::options& o) {
+        std::ostringstream s;
+        s << std::hex << "base " << o.base << " entry " << o.entry;
+        if (o.range)
+            s << " range " << o.range->lo << '-' << o.range->end;
+        for (const zb::crc_request& q : o.crcs) {
+            s << " crc " << q.at << " '" << q.symbol << "'";
+            if (q.room)
+                s << " room " << *q.room;
+            if (q.covered)
+                s << " over " << q.covered->lo << '-' << q.covered->end;
+        }
+        for (const zb::added& a : o.adds)
+            s << " add " << a.at.value_or(0);
+        return s.str();
+    };
+    const row rows[] = {
+        {"-base @reset", "", "base 8000010 entry 0"},
+        {"-entry @reset", "", "base 0 entry 8000011"},
+        {"-entry @reset+1", "", "base 0 entry 8000012"},
+        {"-crc crc32 @__crc", "", "base 0 entry 0 crc 800fffc '__crc' room 4"},
+        {"-crc crc16 @__crc+2", "", "base 0 entry 0 crc 800fffe '__crc' room 2"},
+        {"-crc crc32 @__crc-4", "", "base 0 entry 0 crc 800fff8 ''"},
+        {"-crc crc32 @__crc+4", "", "base 0 entry 0 crc 8010000 ''"},
+        {"-crc crc32 @reset+0x10", "", "base 0 entry 0 crc 8000020 'reset'"},
+        {"-crc crc32 @twice -crcrange @reset 0x10", "",
+         "base 0 entry 0 crc 100 'twice' over 8000010-8000020"},
+        {"-range @reset @__crc", "", "base 0 entry 0 range 8000010-1001000c"},
+        {"-addbin a.bin @reset-0x10", "", "base 0 entry 0 add 8000000"},
+        {"-range @end 8", "", "base 0 entry 0 range fffffff8-100000000"},
+        {"-range @end 9", "Bad size on -range option\n", ""},
+        {"-crcrange @end 0 -crc crc32 0", "Bad size on -crcrange option\n", ""},
+        {"-crc crc32 @differ", "Symbol differ in app.elf has two values, 0x200 and 0x300\n", ""},
+        {"-base @nosuch", "No symbol nosuch in app.elf\n", ""},
+        {"-base @Reset", "No symbol Reset in app.elf\n", ""},
+        {"-base @end+8", "@end+8 on -base option gives 0x100000000, not a 32-bit address\n", ""},
+        {"-base @big-1", "", "base ffffffff entry 0"},
+        {"-base @big", "@big on -base option gives 0x100000000, not a 32-bit address\n", ""},
+        {"-entry @reset-0x8000012",
+         "@reset-0x8000012 on -entry option gives an address below 0, not a 32-bit address\n", ""},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.args);
+        std::vector<std::string> words = th::words(r.args);
+        words.push_back("-intel32");
+        zb::options opt;
+        ASSERT_EQ(scan(words, opt).message, "");
+        std::vector<std::string> notes;
+        const auto msg = zb::resolve_symbols(opt, table, "app.elf", notes);
+        EXPECT_EQ(msg.value_or(""), r.message);
+        if (!msg) {
+            EXPECT_EQ(got(opt), r.got);
+        }
+    }
+    zb::options opt;
+    ASSERT_EQ(scan({"-intel32", "-range", "@reset", "16", "-crc", "crc32", "@reset+16", "-entry",
+                    "@reset", "-crcrange", "@reset", "@twice"}, opt).message, "");
+    std::vector<std::string> notes{"earlier"};
+    ASSERT_EQ(zb::resolve_symbols(opt, table, "app.elf", notes), std::nullopt);
+    EXPECT_EQ(notes, (std::vector<std::string>{"earlier", "symbol reset = 0x08000010",
+                                               "symbol reset = 0x08000011, as -entry takes it",
+                                               "symbol twice = 0x00000100"}));
+    const zb::symbol_table none{{}, "which is not read as an ELF file"};
+    EXPECT_EQ(zb::resolve_symbols(opt, none, "app.bin", notes),
+              "No symbol reset in app.bin, which is not read as an ELF file\n");
+}
 
 TEST_F(zorbin_files, base_number_syntax)
 {

@@ -401,6 +401,8 @@ TEST_F(zorbin_cmp, trouble_exits_2_and_writes_nothing)
          "Option -cmp takes no format word: it compares and writes nothing, -intel32 given\r\n"},
         {{"a.hex", "out.hex", "-cmp", "a.bin"},
          "Option -cmp takes no output file: it compares and writes nothing, out.hex given\r\n"},
+        {{"a.hex", "-cmp", "a.bin", "-verify", "-crc", "crc32", "0x100"},
+         "Option -cmp takes no -verify: compare and verify in runs of their own\r\n"},
         {{"-foo", "a.hex", "-cmp", "a.bin"},
          "Unrecognised format or option, -foo, enter Zorbin -help for help\r\n"},
         {{"a.hex", "-cmpbin", "a.bin", "12a"}, "Bad number on -cmpbin option\r\n"},

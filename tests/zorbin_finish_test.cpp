@@ -1,5 +1,6 @@
 // zorbin's finishing operations, -range, -fill, -crc and -raw, each row compared with what
 // srec_cat or objcopy makes of the same request, and every refusal checked to leave no file.
+// (Every checksum kind against crcmod and hashlib, and -verify: zorbin_checks_test.)
 #include "image/sum.h"
 #include "harness.h"
 
@@ -39,6 +40,13 @@ protected:
     }
 };
 
+// The words of every kind, as the message for a bad one lists them.
+const std::string all_kinds =
+    "crc8, crc8-maxim, crc16, crc16-xmodem, crc16-ibm-3740, crc16-ccitt-false, crc16-arc, "
+    "crc16-modbus, crc16-kermit, crc32, crc32be, crc32-mpeg2, stm32, crc32-bzip2, crc32c, "
+    "crc32-cksum, crc64-xz, crc64-ecma-182, sum8, sum16, sum32, sum8-neg, sum16-neg, sum32-neg, "
+    "sum8-not, sum16-not, sum32-not, sha256, KIND/be or crc:WIDTH:POLY:INIT:REFIN:REFOUT:XOROUT";
+
 struct oracle_row {
     const char* what;
     std::vector<std::string> zorbin;  // after -intel32 app.elf z.hex
@@ -57,10 +65,17 @@ TEST_F(zorbin_finish, fill_and_range_as_srec_cat_makes_them)
          {"-crop", "0x07FFFF00", "0x08000F00", "-fill", "0", "0x07FFFF00", "0x08000F00"}, ""},
         {"a range that cuts a piece", {"-range", "0x08000010", "0x20"},
          {"-crop", "0x08000010", "0x08000030"},
-         "warning: -range drops 68 bytes of app.elf outside it, the first at 0x08000000\r\n"},
+         th::lines({"warning: -range drops .vectors of app.elf (16 bytes at 0x08000000)",
+                    "warning: -range drops .rodata of app.elf (24 bytes at 0x0800003C)",
+                    "warning: -range drops .data of app.elf (8 bytes at 0x08000054)",
+                    "warning: -range drops .config of app.elf (8 bytes at 0x08000800)",
+                    "warning: -range drops 12 bytes of app.elf outside it, the first at 0x08000030"})},
         {"a range around the second block", {"-range", "0x08000700", "1K", "-fill", "0xA5"},
          {"-crop", "0x08000700", "0x08000B00", "-fill", "0xA5", "0x08000700", "0x08000B00"},
-         "warning: -range drops 92 bytes of app.elf outside it, the first at 0x08000000\r\n"},
+         th::lines({"warning: -range drops .vectors of app.elf (16 bytes at 0x08000000)",
+                    "warning: -range drops .text of app.elf (44 bytes at 0x08000010)",
+                    "warning: -range drops .rodata of app.elf (24 bytes at 0x0800003C)",
+                    "warning: -range drops .data of app.elf (8 bytes at 0x08000054)"})},
         {"the flash of the example", {"-fill", "0xFF", "-range", "0x08000000", "256K", "-crc", "crc32", "0x0803FFFC"},
          {"-crop", "0x08000000", "0x0803FFFC", "-fill", "0xFF", "0x08000000", "0x0803FFFC",
           "-crc32-l-e", "0x0803FFFC"}, ""},
@@ -110,6 +125,24 @@ TEST_F(zorbin_finish, every_crc_kind_as_srec_cat_computes_it)
          {"-fill", "0xFF", "-range", "0x08000000", "4K", "-crc", "stm32", "0x08000FFC"},
          {"-crop", "0x08000000", "0x08000FFC", "-fill", "0xFF", "0x08000000", "0x08000FFC",
           "-stm32-l-e", "0x08000FFC"}, ""},
+        {"sum8-not, srec_cat's bitnot", "check.bin", {"-bin", "-crc", "sum8-not", "9"},
+         {"-checksum-bitnot-l-e", "9", "1", "1"}, "S30F0000000031323334353637383922F1"},
+        {"sum8-neg, srec_cat's negative", "check.bin", {"-bin", "-crc", "sum8-neg", "9"},
+         {"-checksum-negative-l-e", "9", "1", "1"}, ""},
+        {"sum16, srec_cat's positive", "check.bin", {"-bin", "-crc", "sum16", "9"},
+         {"-checksum-positive-l-e", "9", "2", "1"}, ""},
+        {"sum32-neg big-endian", "check.bin", {"-bin", "-crc", "sum32-neg/be", "9"},
+         {"-checksum-negative-b-e", "9", "4", "1"}, ""},
+        {"crc16-ibm-3740 big-endian, srec_cat's CCITT without augmentation", "check.bin",
+         {"-bin", "-crc", "crc16-ibm-3740/be", "9"}, {"-crc16-b-e", "9", "-ccitt", "-broken"}, ""},
+        {"crc32/be is crc32be", "check.bin", {"-bin", "-crc", "crc32/be", "9"}, {"-crc32-b-e", "9"},
+         "S31200000000313233343536373839CBF43926F2"},
+        {"a sum over a filled flash, then a CRC over it and its field", "app.elf",
+         {"-fill", "0xFF", "-range", "0x08000000", "4K", "-crc", "sum16-neg", "0x08000FF0",
+          "-crc", "crc32", "0x08000FFC"},
+         {"-crop", "0x08000000", "0x08000FF0", "-fill", "0xFF", "0x08000000", "0x08000FF0",
+          "-checksum-negative-l-e", "0x08000FF0", "2", "1", "-fill", "0xFF", "0x08000FF2",
+          "0x08000FFC", "-crc32-l-e", "0x08000FFC"}, ""},
         {"crc16 of the first block, the field just after it", "app.elf",
          {"-crcrange", "0x08000000", "0x5C", "-crc", "crc16", "0x0800005C"},
          {"-crop", "0x08000000", "0x0800005C", "-crc16-l-e", "0x0800005C", "-xmodem",
@@ -134,7 +167,7 @@ TEST_F(zorbin_finish, every_crc_kind_as_srec_cat_computes_it)
 }
 
 // A placeholder the linker left at the field is replaced; the checksum is the one Python's
-// zlib computes over the covered bytes.
+// zlib computes over the covered bytes. (0xEE is a placeholder only as the -fill byte.)
 TEST_F(zorbin_finish, a_placeholder_is_replaced_in_place)
 {
     REQUIRE_TOOL("python3");
@@ -142,7 +175,8 @@ TEST_F(zorbin_finish, a_placeholder_is_replaced_in_place)
     image += "\xEE\xEE\xEE\xEE";  // the placeholder
     image += "tail";
     th::write_file(path("fw.bin"), image);
-    ASSERT_EQ(zorbin({"-raw", "-bin", "fw.bin", "fw.out", "-crc", "crc32", "32", "-crcrange", "0", "32"}).status, 0);
+    ASSERT_EQ(zorbin({"-raw", "-bin", "fw.bin", "fw.out", "-fill", "0xEE", "-crc", "crc32", "32",
+                      "-crcrange", "0", "32"}).status, 0);
     const std::string out = th::read_file(path("fw.out"));
     ASSERT_EQ(out.size(), image.size());
     EXPECT_EQ(out.substr(0, 32), image.substr(0, 32));
@@ -151,7 +185,7 @@ TEST_F(zorbin_finish, a_placeholder_is_replaced_in_place)
                     "import zlib,sys;d=open('fw.out','rb').read();"
                     "sys.exit(0 if int.from_bytes(d[32:36],'little')==zlib.crc32(d[:32]) else 1)"});
     EXPECT_EQ(py.status, 0) << py.err;
-    auto info = zorbin({"-info", "-bin", "fw.bin", "-crc", "crc32", "32", "-crcrange", "0", "32"});
+    auto info = zorbin({"-info", "-bin", "fw.bin", "-fill", "0xEE", "-crc", "crc32", "32", "-crcrange", "0", "32"});
     EXPECT_NE(info.out.find(", stored little-endian at 0x00000020, in place of 4 bytes\r\n"),
               std::string::npos) << info.out;
 }
@@ -191,9 +225,15 @@ TEST_F(zorbin_finish, raw_is_objcopys_binary)
                         "for the part to write\r\n");
     EXPECT_EQ(wide.status, 1);
     EXPECT_FALSE(fs::exists(path("ram.bin")));
+    // A fill without -range over the same span would write it all out, in any format.
+    auto filled = zorbin({"-intel32", "-fill", "0", "ram.elf", "ram.hex"});
+    EXPECT_EQ(filled.out, wide.out);
+    EXPECT_EQ(filled.status, 1);
+    EXPECT_FALSE(fs::exists(path("ram.hex")));
     auto cut = zorbin({"-raw", "ram.elf", "ram.bin", "-range", "0x08000000", "0x808"});
     EXPECT_EQ(cut.status, 0);
-    EXPECT_EQ(cut.err, "warning: -range drops 8 bytes of ram.elf outside it, the first at 0x20000000\r\n");
+    EXPECT_EQ(cut.err, "warning: -range drops .data of ram.elf (8 bytes at 0x20000000, loaded where it "
+                       "runs: AT> missing?)\r\n");
     EXPECT_EQ(fs::file_size(path("ram.bin")), 0x808u);
 }
 
@@ -211,7 +251,7 @@ TEST_F(zorbin_finish, refusals_write_nothing)
         {{"-intel32", "-range", "0", "0"}, "Bad size on -range option\r\n"},
         {{"-intel32", "-range", "0xFFFFFF00", "0x101"}, "Bad size on -range option\r\n"},
         {{"-intel32", "-range", "1x", "4"}, "Bad number on -range option\r\n"},
-        {{"-intel32", "-crc", "md5", "0"}, "Bad kind on -crc option, use crc32, crc32be, stm32 or crc16\r\n"},
+        {{"-intel32", "-crc", "md5", "0"}, "Bad kind on -crc option, use " + all_kinds + "\r\n"},
         {{"-intel32", "-crc", "crc32"}, "No argument on -crc option\r\n"},
         {{"-intel32", "-crcrange", "0", "4"}, "Option -crcrange needs -crc\r\n"},
         {{"-intel32", "-raw"}, "Duplicate formats, -intel32 & -raw\r\n"},
@@ -233,6 +273,45 @@ TEST_F(zorbin_finish, refusals_write_nothing)
          "The CRC field at 0xFFFFFFFE runs past 4 GiB\r\n"},
         {{"-mds", "-base", "0xFF00", "-fill", "0xFF", "-range", "0xFF00", "0x100"},
          "Base and/or size too big for this format, max = 0xFFFF\r\n"},
+        // A typo'd address lands on code: only a placeholder or a symbol's bytes are replaced.
+        {{"-intel32", "-crc", "crc32", "0x08000010", "-crcrange", "0x08000800", "8"},
+         "The CRC field at 0x8000010 holds data of .text of app.elf; give a free address, a "
+         "placeholder or @symbol\r\n"},
+        {{"-intel32", "-fill", "0", "-crc", "crc32", "0x08000058", "-crcrange", "0x08000800", "8"},
+         "The CRC field at 0x8000058 holds data of .data of app.elf; give a free address, a "
+         "placeholder or @symbol\r\n"},
+        {{"-intel32", "-fill", "0xA5", "-range", "0x08000000", "0x1000", "-crc", "crc32",
+          "0x08000806", "-crcrange", "0x08000000", "0x10"},  // 00 00 of .config, A5 A5 of fill
+         "The CRC field at 0x8000806 holds data of .config of app.elf; give a free address, a "
+         "placeholder or @symbol\r\n"},
+        {{"-raw", "-range", "0x08000000", "0x1000", "-crc", "crc32", "0x08001000"},
+         "The CRC field at 0x8001000, 4 bytes, does not lie inside the range 0x8000000 to "
+         "0x8000FFF of -range\r\n"},
+        {{"-intel32", "-range", "0x08000000", "0x1000", "-crc", "crc32", "0x08000FFE",
+          "-crcrange", "0x08000800", "8"},
+         "The CRC field at 0x8000FFE, 4 bytes, does not lie inside the range 0x8000000 to "
+         "0x8000FFF of -range\r\n"},
+        {{"-intel32", "-fill", "0xFF", "-range", "0x08000000", "0x1000", "-crc", "crc32",
+          "0x08000FFC", "-crc", "crc16", "0x08000FF0"},
+         "The crc32 over 0x8000000 to 0x8000FFB covers the field of crc16 at 0x8000FF0, which is "
+         "computed after it; give the -crc of that field first\r\n"},
+        {{"-intel32", "-fill", "0xFF", "-range", "0x08000000", "0x1000", "-crc", "crc16",
+          "0x08000FF0", "-crcrange", "0x08000000", "0x10", "-crc", "crc32", "0x08000FEE",
+          "-crcrange", "0x08000000", "0x10"},
+         "The crc32 field at 0x8000FEE overlaps the crc16 field at 0x8000FF0\r\n"},
+        {{"-intel32", "-crc", "crc:0:7:0:false:false:0", "0"},
+         "Bad kind on -crc option: WIDTH 0 is not 1 to 64\r\n"},
+        {{"-intel32", "-crc", "crc:65:7:0:false:false:0", "0"},
+         "Bad kind on -crc option: WIDTH 65 is not 1 to 64\r\n"},
+        {{"-intel32", "-crc", "crc:8:0x107:0:false:false:0", "0"},
+         "Bad kind on -crc option: POLY 0x107 is wider than 8 bits\r\n"},
+        {{"-intel32", "-crc", "crc:8:7:0:yes:false:0", "0"},
+         "Bad kind on -crc option: REFIN yes is not true or false\r\n"},
+        {{"-intel32", "-crc", "crc:8:7:0:true:false", "0"},
+         "Bad kind on -crc option: a CRC model has 6 fields, WIDTH:POLY:INIT:REFIN:REFOUT:XOROUT, not 5\r\n"},
+        {{"-intel32", "-crc", "sha256/be", "0"},
+         "Bad kind on -crc option: sha256 is stored in digest order, never big-endian\r\n"},
+        {{"-intel32", "-verify"}, "Option -verify needs -crc\r\n"},
     };
     th::write_file(path("old.hex"), "old\n");
     for (const row& r : rows) {

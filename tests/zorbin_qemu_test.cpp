@@ -1,6 +1,11 @@
-// zorbin's intel32 output booted by a real loader: the QEMU sample (samples/fw), assembled and
-// linked here, converted by zorbin and run on an emulated Cortex-M3 that checks its own image.
+// zorbin's intel32 output booted by a real loader: the QEMU samples (samples/fw, samples/fwsum),
+// built here, converted by zorbin and run on an emulated Cortex-M3 that checks its own image.
 #include "harness.h"
+
+#include <cstdio>
+#include <map>
+#include <regex>
+#include <sstream>
 
 namespace {
 
@@ -87,6 +92,119 @@ TEST_F(zorbin_qemu, intel32_output_boots_as_the_elf_does)
         EXPECT_EQ(r.out, c.out) << r.err;
         EXPECT_EQ(r.status, c.status) << r.err;
     }
+}
+
+// The self-checking sample (samples/fwsum), compiled here: zorbin stores its CRC (the STM32
+// way) and its SHA-256 at the linker's symbols, over ranges the linker's symbols give. Booted
+// as it is linked, with one byte of the image changed, or one of the digest, it says which
+// check failed; zorbin's -verify of the same images agrees, with the fields' addresses as nm
+// gives them.
+TEST_F(zorbin_qemu, a_firmware_checks_its_own_crc_and_sha256)
+{
+    for (const char* t : {"arm-none-eabi-gcc", "arm-none-eabi-nm", "qemu-system-arm", "timeout"})
+        REQUIRE_TOOL(t);
+    ok_run({"arm-none-eabi-gcc", "-mcpu=cortex-m3", "-mthumb", "-O2", "-ffreestanding", "-nostdlib",
+            "-fno-tree-loop-distribute-patterns", "-T", th::sample("fwsum/fwsum.ld"), "-o",
+            "fwsum.elf", th::sample("fwsum/fwsum.c")});
+    std::map<std::string, std::uint64_t> nm;  // each symbol as nm shows it
+    std::istringstream listed(tool({"arm-none-eabi-nm", "fwsum.elf"}).out);
+    for (std::string line; std::getline(listed, line);) {
+        const auto w = th::words(line);
+        if (w.size() == 3)
+            nm[w[2]] = std::stoull(w[0], nullptr, 16);
+    }
+    for (const char* name : {"image_crc", "image_sha256", "__image_start", "__image_size", "__signed_size"})
+        ASSERT_EQ(nm.count(name), 1u) << name;
+    auto hex = [](std::uint64_t v, int digits) {
+        char b[24];
+        std::snprintf(b, sizeof b, "0x%0*llX", digits, static_cast<unsigned long long>(v));
+        return std::string(b);
+    };
+    const std::vector<std::string> sums{"-crc", "stm32", "@image_crc", "-crcrange", "@__image_start",
+                                        "@__image_size", "-crc", "sha256", "@image_sha256",
+                                        "-crcrange", "@__image_start", "@__signed_size"};
+    auto zorbin = [&](std::vector<std::string> args, bool with_sums) {
+        if (with_sums)
+            args.insert(args.end(), sums.begin(), sums.end());
+        return th::run("zorbin", args, in_dir());
+    };
+    for (const auto& [args, with_sums] : std::vector<std::pair<std::vector<std::string>, bool>>{
+             {{"-intel32", "fwsum.elf", "fwsum.hex"}, true},
+             {{"-raw", "fwsum.elf", "fwsum.bin"}, true},
+             {{"-intel32", "fwsum.elf", "linked.hex"}, false}}) {
+        auto z = zorbin(args, with_sums);
+        ASSERT_EQ(z.status, 0) << z.out << z.err;
+    }
+    auto info = zorbin({"-info", "fwsum.elf"}, true);
+    for (const char* name : {"image_crc", "image_sha256", "__image_start", "__image_size", "__signed_size"})
+        EXPECT_NE(info.out.find(std::string("\r\nsymbol ") + name + " = " + hex(nm[name], 8) + "\r\n"),
+                  std::string::npos) << info.out;
+    const std::string image = th::read_file(path("fwsum.bin"));
+    ASSERT_EQ(image.size(), nm["image_sha256"] + 32);
+    auto changed = [&](const std::string& name, std::uint64_t at) {
+        std::string bytes = image;
+        bytes[at] = static_cast<char>(bytes[at] ^ 0x10);
+        th::write_file(path(name + ".bin"), bytes);
+        auto z = th::run("zorbin", {"-intel32", "-bin", name + ".bin", name + ".hex"}, in_dir());
+        ASSERT_EQ(z.status, 0) << z.out;
+    };
+    changed("code", nm["__image_size"] / 2);
+    changed("digest", nm["image_sha256"] + 5);
+
+    const std::string ok_text = "fwsum: crc and sha256 check out\n";
+    const std::string crc_wrong = "fwsum: crc wrong\n", sha_wrong = "fwsum: sha256 wrong\n";
+    const boot_case boots[] = {
+        {"intel32 with both fields", "fwsum.hex", false, ok_text, 0},
+        {"the raw image with both fields", "fwsum.bin", false, ok_text, 0},
+        {"as linked, placeholders in the fields", "linked.hex", false, crc_wrong, 1},
+        {"one byte of the code changed", "code.hex", false, crc_wrong, 1},
+        {"one byte of the digest changed", "digest.hex", false, sha_wrong, 2},
+    };
+    for (const boot_case& c : boots) {
+        SCOPED_TRACE(c.what);
+        const std::string file = std::string(c.file).ends_with(".bin") ? std::string(c.file) + ",addr=0" : c.file;
+        auto r = boot(file, c.kernel);
+        EXPECT_EQ(r.out, c.out) << r.err;
+        EXPECT_EQ(r.status, c.status) << r.err;
+    }
+
+    // The read-back checked by numbers: the addresses and sizes nm gives.
+    const std::vector<std::string> numbers{
+        "-crc", "stm32", hex(nm["image_crc"], 0), "-crcrange", "0", hex(nm["__image_size"], 0),
+        "-crc", "sha256", hex(nm["image_sha256"], 0), "-crcrange", "0", hex(nm["__signed_size"], 0)};
+    auto verify = [&](const std::string& file) {
+        std::vector<std::string> args{"-verify", "-bin", file};
+        args.insert(args.end(), numbers.begin(), numbers.end());
+        return th::run("zorbin", args, in_dir());
+    };
+    auto same = verify("fwsum.bin");
+    EXPECT_EQ(same.out, "");
+    EXPECT_EQ(same.status, 0);
+    const std::regex line("(stm32|sha256) at (0x[0-9A-F]{8}): stored (\\S+), computed (\\S+)\r");
+    for (const auto& [file, crc_equal] : {std::pair<std::string, bool>{"code.bin", false}, {"digest.bin", true}}) {
+        SCOPED_TRACE(file);
+        auto r = verify(file);
+        EXPECT_EQ(r.status, 1);
+        std::istringstream out(r.out);
+        std::vector<std::smatch> got(2);
+        std::vector<std::string> text(2);
+        for (int k = 0; k < 2; ++k) {
+            ASSERT_TRUE(std::getline(out, text[k]));
+            ASSERT_TRUE(std::regex_match(text[k], got[k], line)) << text[k];
+        }
+        EXPECT_EQ(got[0][1], "stm32");
+        EXPECT_EQ(got[0][2], hex(nm["image_crc"], 8));
+        EXPECT_EQ(got[0][3] == got[0][4], crc_equal);
+        EXPECT_EQ(got[1][1], "sha256");
+        EXPECT_EQ(got[1][2], hex(nm["image_sha256"], 8));
+        EXPECT_NE(got[1][3], got[1][4]);
+    }
+    // A field as wide as the symbol it is stored at, no wider.
+    auto wide = zorbin({"-intel32", "fwsum.elf", "wide.hex", "-crc", "sha256", "@image_crc"}, false);
+    EXPECT_EQ(wide.out, "The sha256 field at " + hex(nm["image_crc"], 0) +
+                            " is 32 bytes, wider than the 4 bytes of image_crc\r\n");
+    EXPECT_EQ(wide.status, 1);
+    EXPECT_FALSE(std::filesystem::exists(path("wide.hex")));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // zorbin's command line: cistrcmp, getnum, the argument scan and the help text.
 #include "cli.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -9,8 +10,10 @@
 
 #include "formats/formats.h"
 #include "formats/wide.h"
+#include "image/image.h"
 #include "image/lanes.h"
 #include "image/number.h"
+#include "image/sum.h"
 
 namespace zb {
 
@@ -26,12 +29,24 @@ constexpr int lower(int c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
 
 }  // namespace
 
-// -crcrange may come before -crc: the range waits for the scan's end.
+// A -crcrange given before the first -crc belongs to it: the range waits for the scan's end.
 struct scan_state {
     std::optional<span_of> crcrange;
 };
 
 namespace {
+
+// Records an argument given by symbols for its slot; a later option for the same slot takes
+// the place of an earlier one, as it does with numbers.
+void defer(options& o, slot where, std::size_t k, const arg_value& v)
+{
+    std::erase_if(o.symbolic, [&](const deferred& d) { return d.where == where && d.index == k; });
+    if (v.symbolic())
+        o.symbolic.push_back({where, k, {v.number, v.size}, v.symbol});
+}
+
+// The -crc a -crcrange belongs to: the one before it, or the first.
+std::size_t crc_index(const options& o) { return o.crcs.empty() ? 0 : o.crcs.size() - 1; }
 
 // The options. A new one is a row here, with the field of options it sets; its arguments
 // are read by their kinds (take_arg below).
@@ -43,6 +58,7 @@ constexpr option_row options_rows[] = {
      .set = [](options& o, scan_state&, const arg_values& v) {
          o.base = v[0].number;
          o.baseflag = true;
+         defer(o, slot::base, 0, v[0]);
      }},
     {.word = "bin", .alias = "binary",
      .help = "-Bin          Accept a plain binary file as input rather than an AIF file\n",
@@ -52,6 +68,7 @@ constexpr option_row options_rows[] = {
      .set = [](options& o, scan_state&, const arg_values& v) {
          o.entry = v[0].number;
          o.entryflag = true;
+         defer(o, slot::entry, 0, v[0]);
      }},
     {.word = "fill", .args = {arg_kind::byte},
      .set = [](options& o, scan_state&, const arg_values& v) {
@@ -64,18 +81,27 @@ constexpr option_row options_rows[] = {
     {.word = "addbin", .args = {arg_kind::file, arg_kind::address},
      .set = [](options& o, scan_state&, const arg_values& v) {
          o.adds.push_back({v[0].word, v[1].number});
+         defer(o, slot::addbin_at, o.adds.size() - 1, v[1]);
      }},
     {.word = "input", .args = {arg_kind::input_kind},
      .set = [](options& o, scan_state&, const arg_values& v) { o.input = v[0].input; }},
     {.word = "range", .args = {arg_kind::range},
-     .set = [](options& o, scan_state&, const arg_values& v) { o.range = v[0].range; }},
+     .set = [](options& o, scan_state&, const arg_values& v) {
+         o.range = v[0].range;
+         defer(o, slot::range, 0, v[0]);
+     }},
     {.word = "crcrange", .args = {arg_kind::range},
-     .set = [](options&, scan_state& s, const arg_values& v) { s.crcrange = v[0].range; }},
+     .set = [](options& o, scan_state& s, const arg_values& v) {
+         (o.crcs.empty() ? s.crcrange : o.crcs.back().covered) = v[0].range;
+         defer(o, slot::crcrange, crc_index(o), v[0]);
+     }},
     {.word = "crc", .args = {arg_kind::crc_kind, arg_kind::address},
      .set = [](options& o, scan_state&, const arg_values& v) {
          parsed_kind k = parse_kind(v[0].crc);
-         o.crc = crc_request{k.kind, std::move(k.name), v[1].number, {}};
+         o.crcs.push_back({k.kind, std::move(k.name), v[1].number, {}, {}, {}});
+         defer(o, slot::crc_at, o.crcs.size() - 1, v[1]);
      }},
+    {.word = "verify", .set = [](options& o, scan_state&, const arg_values&) { o.verify = true; }},
     {.word = "width", .args = {arg_kind::number},
      .set = [](options& o, scan_state&, const arg_values& v) { o.width = v[0].number; }},
     {.word = "be", .set = [](options& o, scan_state&, const arg_values&) { o.be = true; }},
@@ -168,7 +194,7 @@ const char* next_word(const char* const*& a)
 }
 
 // A number of the given kind from one word; the one place where the command line's numbers
-// are read. An address is where a symbol (@NAME+N) will be taken too.
+// are read.
 std::optional<std::string> take_number(const char* word, arg_kind k, std::string_view option,
                                        std::uint32_t& n)
 {
@@ -176,6 +202,44 @@ std::optional<std::string> take_number(const char* word, arg_kind k, std::string
     if (!v || (k == arg_kind::byte && *v > 0xFF))
         return on("Bad number", option) + "\n";
     n = *v;
+    return std::nullopt;
+}
+
+// @NAME, @NAME+N or @NAME-N, N a number as getnum takes it; none when the word is not one.
+std::optional<symbol_ref> symbol_of(std::string_view word)
+{
+    if (!word.starts_with('@'))
+        return std::nullopt;
+    const std::size_t sign = word.find_first_of("+-", 1);
+    symbol_ref r{word.substr(1, sign == std::string_view::npos ? sign : sign - 1), 0, word};
+    if (r.name.empty())
+        return std::nullopt;
+    if (sign != std::string_view::npos) {
+        const auto n = parse_number(word.substr(sign + 1), 0xFFFFFFFF, true);
+        if (!n)
+            return std::nullopt;
+        r.offset = word[sign] == '-' ? -static_cast<std::int64_t>(*n) : static_cast<std::int64_t>(*n);
+    }
+    return r;
+}
+
+// An address or a size: a number, or a symbol whose value comes once the main input is read.
+std::optional<std::string> take_address(const char* word, std::string_view option,
+                                        std::uint32_t& n, std::optional<symbol_ref>& sym)
+{
+    if (word[0] != '@')
+        return take_number(word, arg_kind::address, option, n);
+    sym = symbol_of(word);
+    if (!sym)
+        return on("Bad number", option) + "\n";
+    return std::nullopt;
+}
+
+// What is wrong with the range of lo and size: "Bad size" when it is empty or passes 4 GiB.
+std::optional<std::string> range_fault(std::uint64_t lo, std::uint64_t size, std::string_view option)
+{
+    if (size == 0 || lo + size > past_4g)
+        return on("Bad size", option) + "\n";
     return std::nullopt;
 }
 
@@ -207,20 +271,22 @@ std::optional<std::string> take_arg(const char* const*& a, arg_kind k, std::stri
     case arg_kind::maybe:
         break;
     case arg_kind::number:
-    case arg_kind::address:
     case arg_kind::byte:
         return take_number(word, k, option, v.number);
+    case arg_kind::address:
+        return take_address(word, option, v.number, v.symbol[0]);
     case arg_kind::range: {
-        std::uint32_t lo = 0, size = 0;
-        if (auto msg = take_number(word, arg_kind::address, option, lo))
+        if (auto msg = take_address(word, option, v.number, v.symbol[0]))
             return msg;
         if (!(word = next_word(a)))
             return on("No argument", option) + "\n";
-        if (auto msg = take_number(word, arg_kind::address, option, size))
+        if (auto msg = take_address(word, option, v.size, v.symbol[1]))
             return msg;
-        if (size == 0 || std::uint64_t{lo} + size > past_4g)
-            return on("Bad size", option) + "\n";
-        v.range = span_of{lo, std::uint64_t{lo} + size};
+        if (v.symbolic())
+            break;  // checked once the symbols are known
+        if (auto msg = range_fault(v.number, v.size, option))
+            return msg;
+        v.range = span_of{v.number, std::uint64_t{v.number} + v.size};
         break;
     }
     case arg_kind::file:
@@ -228,13 +294,16 @@ std::optional<std::string> take_arg(const char* const*& a, arg_kind k, std::stri
     case arg_kind::name:
         v.word = word;
         break;
-    case arg_kind::crc_kind:
-        for (std::string_view w : crc_words)
-            if (cistrcmp(word, w) == 0)
-                v.crc = w;
-        if (v.crc.empty())
-            return on("Bad kind", option) + ", use crc32, crc32be, stm32 or crc16\n";
+    case arg_kind::crc_kind: {
+        const parsed_kind k = parse_kind(word);
+        if (k.fault == kind_fault::unknown)
+            return on("Bad kind", option) + ", use " + kind_words() +
+                   ", KIND/be or crc:WIDTH:POLY:INIT:REFIN:REFOUT:XOROUT\n";
+        if (k.fault != kind_fault::none)
+            return on("Bad kind", option) + ": " + k.why + "\n";
+        v.crc = word;
         break;
+    }
     case arg_kind::input_kind: {
         const std::optional<zb::input_kind> in = kind_of_word(word);
         // A format that is only written has no reader to read the input with.
@@ -347,11 +416,13 @@ scan_result scan_args(const char* const* argv, options& opt)
                                             ", enter Zorbin -help for help\n"};
         }
     }
-    if (state.crcrange && !opt.crc)
+    if (state.crcrange && opt.crcs.empty())
         return {scan_status::error, "Option -crcrange needs -crc\n"};
-    if (opt.crc)
-        opt.crc->covered = state.crcrange;
-    if (opt.format == none && !opt.info && !opt.cmp)
+    if (state.crcrange && !opt.crcs.front().covered)
+        opt.crcs.front().covered = state.crcrange;
+    if (opt.verify && opt.crcs.empty())
+        return {scan_status::error, "Option -verify needs -crc\n"};
+    if (opt.format == none && !opt.info && !opt.verify && !opt.cmp)
         return {scan_status::usage, "No format specified (use -help for help)\n"};
     return {};
 }
@@ -409,6 +480,8 @@ std::optional<std::string> cmp_refused(const options& opt)
     if (opt.outfile)
         return "Option -cmp takes no output file: it compares and writes nothing, " +
                std::string(opt.outfile) + " given\n";
+    if (opt.verify)
+        return "Option -cmp takes no -verify: compare and verify in runs of their own\n";
     return {};
 }
 
@@ -475,6 +548,125 @@ bool comparing(const char* const* argv)
                 if (cistrcmp(w.substr(1), o) == 0)
                     return true;
     return false;
+}
+
+namespace {
+
+constexpr std::string_view slot_words[] = {"base", "entry", "range", "crc", "crcrange", "addbin"};
+
+std::string_view slot_word(slot s) { return slot_words[static_cast<std::size_t>(s)]; }
+
+// The symbol a reference names, as the slot takes it: -entry the value itself (an ARM Thumb
+// function's bit 0 kept, as the processor needs it), every other one the address of its first
+// byte. Several definitions must agree.
+std::optional<std::string> find_symbol(const symbol_table& t, const symbol_ref& r, bool value,
+                                       std::string_view infile, named_symbol& out)
+{
+    const std::string where = std::string(r.name) + " in " + std::string(infile);
+    if (!t.missing.empty())
+        return "No symbol " + where + ", " + t.missing + "\n";
+    const named_symbol* found = nullptr;
+    for (const named_symbol& s : t.symbols) {
+        if (s.name != r.name)
+            continue;
+        if (found && (value ? s.value != found->value : s.addr != found->addr))
+            return "Symbol " + where + " has two values, " +
+                   hex_text(value ? found->value : found->addr) + " and " +
+                   hex_text(value ? s.value : s.addr) + "\n";
+        found = found ? found : &s;
+    }
+    if (!found)
+        return "No symbol " + where + "\n";
+    out = *found;
+    return std::nullopt;
+}
+
+// The symbol's value plus N, which must be a 32-bit address.
+std::optional<std::string> offset_value(const symbol_ref& r, std::uint64_t base, slot where,
+                                        std::uint32_t& out)
+{
+    const std::uint64_t n = static_cast<std::uint64_t>(r.offset < 0 ? -r.offset : r.offset);
+    const bool below = r.offset < 0 && base < n;
+    const std::uint64_t v = r.offset < 0 ? base - n : base + n;
+    if (below || v > 0xFFFFFFFF || v < (r.offset < 0 ? 0 : base))
+        return std::string(r.word) + " on -" + std::string(slot_word(where)) + " option gives " +
+               (below ? std::string("an address below 0") : hex_text(v)) +
+               ", not a 32-bit address\n";
+    out = static_cast<std::uint32_t>(v);
+    return std::nullopt;
+}
+
+// The numbers of d put where its slot says.
+std::optional<std::string> place(options& opt, const deferred& d,
+                                 const std::array<std::uint32_t, 2>& n,
+                                 const std::array<named_symbol, 2>& sym)
+{
+    const std::string_view option = slot_word(d.where);
+    switch (d.where) {
+    case slot::base:
+        opt.base = n[0];
+        break;
+    case slot::entry:
+        opt.entry = n[0];
+        break;
+    case slot::addbin_at:
+        opt.adds[d.index].at = n[0];
+        break;
+    case slot::crc_at: {
+        crc_request& q = opt.crcs[d.index];
+        q.at = n[0];
+        // The field may take whatever lies at the symbol; when it starts inside a symbol of
+        // known size, the rest of the symbol is its room.
+        const std::int64_t into = d.symbol[0]->offset;
+        const std::uint64_t size = sym[0].size;
+        if (size == 0 || (into >= 0 && static_cast<std::uint64_t>(into) < size)) {
+            q.symbol = std::string(d.symbol[0]->name);
+            if (size > 0)
+                q.room = size - static_cast<std::uint64_t>(into);
+        }
+        break;
+    }
+    case slot::range:
+    case slot::crcrange: {
+        if (auto msg = range_fault(n[0], n[1], option))
+            return msg;
+        const span_of r{n[0], std::uint64_t{n[0]} + n[1]};
+        (d.where == slot::range ? opt.range : opt.crcs[d.index].covered) = r;
+        break;
+    }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> resolve_symbols(options& opt, const symbol_table& table,
+                                           std::string_view infile,
+                                           std::vector<std::string>& notes)
+{
+    std::vector<std::string> told;
+    for (const deferred& d : opt.symbolic) {
+        std::array<std::uint32_t, 2> n = d.number;
+        std::array<named_symbol, 2> sym{};
+        const bool value = d.where == slot::entry;
+        for (std::size_t k = 0; k < 2; ++k) {
+            if (!d.symbol[k])
+                continue;
+            if (auto msg = find_symbol(table, *d.symbol[k], value, infile, sym[k]))
+                return msg;
+            const std::uint64_t v = value ? sym[k].value : sym[k].addr;
+            if (auto msg = offset_value(*d.symbol[k], v, d.where, n[k]))
+                return msg;
+            std::string note = "symbol " + std::string(d.symbol[k]->name) + " = " + hex_text(v, 8) +
+                               (value ? ", as -entry takes it" : "");
+            if (std::find(told.begin(), told.end(), note) == told.end())
+                told.push_back(std::move(note));
+        }
+        if (auto msg = place(opt, d, n, sym))
+            return msg;
+    }
+    notes.insert(notes.end(), told.begin(), told.end());
+    return std::nullopt;
 }
 
 std::string_view infile_name(const options& opt)

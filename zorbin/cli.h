@@ -23,6 +23,26 @@ struct added {
     std::optional<std::uint32_t> at;  // -addbin's address
 };
 
+// An address or a size given as @NAME, @NAME+N or @NAME-N: the value of symbol NAME in the main
+// input's symbol table, plus or minus N, once that is read.
+struct symbol_ref {
+    std::string_view name{};  // within the argument vector's word
+    std::int64_t offset = 0;  // N, with its sign
+    std::string_view word{};  // the whole word, for messages
+};
+
+// Where the value of an argument given by symbols goes.
+enum class slot : unsigned char { base, entry, range, crc_at, crcrange, addbin_at };
+
+// One option's argument that waits for the symbol table: the numbers of its words given as
+// numbers, the symbols of the others (a range has two words, lo and size).
+struct deferred {
+    slot where = slot::base;
+    std::size_t index = 0;  // crc_at, crcrange: which -crc; addbin_at: which of -add/-addbin
+    std::array<std::uint32_t, 2> number{};
+    std::array<std::optional<symbol_ref>, 2> symbol{};
+};
+
 // -split N K [W]: lane K of N lanes, W bytes wide.
 struct lane_pick {
     std::uint32_t n = 1, k = 0, w = 1;
@@ -41,12 +61,14 @@ struct options {
     bool info = false;        // -info: report what would be written, write nothing
     std::optional<span_of> range;       // -range lo size
     std::optional<unsigned char> fill;  // -fill b
-    std::optional<crc_request> crc;     // -crc kind at, with -crcrange lo size
+    std::vector<crc_request> crcs;      // each -crc kind at, with its -crcrange lo size
+    bool verify = false;                // -verify: compare each -crc with its field, write nothing
     std::vector<added> adds;            // merged into the main input's image, in this order
     std::optional<std::uint32_t> reclen;  // -reclen: data bytes of a full record
     const char* header = nullptr;       // -header: the text of a header record before the data
     std::optional<added> cmp;  // -cmp FILE, -cmpbin FILE ADDR: the image compared, no output
     section_choice sections;   // -only, -remove: the main input's ELF sections
+    std::vector<deferred> symbolic;     // the arguments given as @NAME, in command-line order
     std::optional<std::uint32_t> width;    // -width N: bytes of a word of -vmem, -mif, -coe
     bool be = false;                       // -be: a word's first byte is its most significant
     std::optional<std::string_view> name;  // -name NAME: the array of -carray
@@ -55,7 +77,7 @@ struct options {
     // Any option that needs one image, not a chain of segments.
     bool whole_image() const
     {
-        return range || fill || crc || format == raw || !adds.empty() || cmp;
+        return range || fill || !crcs.empty() || format == raw || !adds.empty() || cmp;
     }
 };
 
@@ -90,16 +112,16 @@ enum class arg_kind : unsigned char {
 };
 
 // What one argument gave, in the field of its kind.
-// The words -crc takes.
-inline constexpr std::array<std::string_view, 4> crc_words{"crc32", "crc32be", "stm32", "crc16"};
-
 struct arg_value {
-    std::uint32_t number = 0;      // number, address, byte; maybe when given
+    std::uint32_t number = 0;      // number, address, byte; range: lo; maybe when given
+    std::uint32_t size = 0;        // range: its size
     bool given = false;            // maybe: whether the word was there
-    span_of range{};               // range
+    span_of range{};               // range, when neither word is a symbol
+    std::array<std::optional<symbol_ref>, 2> symbol{};  // address, range: the words given as @NAME
     const char* word = nullptr;    // file, name: the word of the argument vector itself
-    std::string_view crc{};        // crc_kind: the word, as the table of kinds knows it
+    std::string_view crc{};        // crc_kind: the word as typed, one parse_kind takes
     input_kind input{};            // input_kind
+    bool symbolic() const { return symbol[0] || symbol[1]; }
 };
 
 inline constexpr std::size_t max_args = 3;
@@ -146,6 +168,28 @@ std::string give_help();
 // error exits with status 2, as cmp's and diff's do, so that trouble is never taken for a
 // difference (status 1), even when the scan stops before it reaches the option.
 bool comparing(const char* const* argv);
+
+// A symbol of the main input as the resolution of @NAME needs it.
+struct named_symbol {
+    std::string_view name{};
+    std::uint64_t addr = 0;   // as nm shows it: an ARM Thumb function's bit 0 cleared
+    std::uint64_t value = 0;  // st_value itself, what -entry takes
+    std::uint64_t size = 0;   // st_size; 0: unknown
+};
+
+// The symbol table @NAME is looked up in: its symbols (defined ones only), or why there are
+// none ("which is not an ELF file", or what is wrong with the table).
+struct symbol_table {
+    std::span<const named_symbol> symbols{};
+    std::string missing{};  // empty: the table was read
+};
+
+// Puts the value of every argument given as @NAME into its option, checks what the scan could
+// not check for it (a range's size), and says in notes which symbols it used; the message that
+// stops the run, if any. infile names the main input in messages.
+std::optional<std::string> resolve_symbols(options& opt, const symbol_table& table,
+                                           std::string_view infile,
+                                           std::vector<std::string>& notes);
 
 // The input name as messages show it: "(null)" when none was given.
 std::string_view infile_name(const options& opt);

@@ -6,6 +6,7 @@
 // the image with another file's instead of writing it.
 // Exit status 0 after a complete run or -help, 1 on any error; with -cmp 0 when the images
 // are the same, 1 when they differ, 2 on any error.
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -19,6 +20,7 @@
 #include "image/ops.h"
 #include "platform.h"
 #include "read/aif.h"
+#include "read/elf.h"
 #include "read/input.h"
 #include "read/load.h"
 #include "read/place.h"
@@ -316,8 +318,8 @@ int compare(const side& mine, const zb::options& opt, const std::vector<zb::inpu
     if (opt.info) {
         const std::vector<zb::block> mine = zb::blocks_of(img), its = zb::blocks_of(other);
         text += zb::info_report({name, img.kind, mine, img.parts, img.entry, img.notes,
-                                 {inputs.begin() + 1, inputs.end()}});
-        text += zb::info_report({its_name, other.kind, its, other.parts, other.entry, {}, {}});
+                                 {inputs.begin() + 1, inputs.end()}, img.dropped});
+        text += zb::info_report({its_name, other.kind, its, other.parts, other.entry, {}, {}, {}});
     }
     const zb::image_diff d = zb::diff_images(img, other, zb::cmp_ranges);
     if (!d.same())
@@ -329,25 +331,87 @@ int compare(const side& mine, const zb::options& opt, const std::vector<zb::inpu
     return d.same() ? 0 : 1;
 }
 
-// -range, -fill, -crc in that order; the message that stops the run, if any.
-std::optional<std::string> finish(zb::image& img, const zb::options& opt)
+// What a warning of -range says of a piece it drops whole. A writable section of the main
+// input stored where it runs is most often RAM whose initial values the linker script forgot
+// to store in flash (AT>).
+std::string dropped_text(const zb::part& p, const std::vector<zb::input_named>& inputs,
+                         const std::vector<std::string_view>& writable)
+{
+    const bool ram = p.from.input == 0 && p.from.run == p.from.load &&
+                     std::find(writable.begin(), writable.end(), p.from.name) != writable.end();
+    return "warning: -range drops " + p.from.name + " of " + inputs[p.from.input].name + " (" +
+           std::to_string(p.data.size()) + " bytes at " + zb::hex_text(p.from.load, 8) +
+           (ram ? ", loaded where it runs: AT> missing?" : "") + ")\n";
+}
+
+// -range, -fill, -crc in that order; the message that stops the run, if any. Each -crc's
+// result goes to sums.
+std::optional<std::string> finish(zb::image& img, const zb::options& opt,
+                                  const std::vector<zb::input_named>& inputs,
+                                  const std::vector<std::string_view>& writable,
+                                  std::vector<zb::crc_result>& sums)
 {
     const std::string name(zb::infile_name(opt));
     if (opt.range) {
         zb::dropped d;
         if (zb::op_error e = zb::apply_range(img, *opt.range, d); e.f != zb::op_fault::none)
             return zb::op_message(e, name);
+        for (const zb::part& p : d.whole)
+            zb::say(fw::std_err, dropped_text(p, inputs, writable));
         if (d.bytes > 0)
             zb::say(fw::std_err, "warning: -range drops " + std::to_string(d.bytes) +
                                      " bytes of " + name + " outside it, the first at " +
                                      zb::hex_text(d.first, 8) + "\n");
     }
     if (opt.fill)
-        zb::apply_fill(img, *opt.fill, opt.range);
-    if (opt.crc)
-        if (zb::op_error e = zb::apply_crc(img, *opt.crc); e.f != zb::op_fault::none)
-            return zb::op_message(e, name);
+        if (zb::op_error e = zb::apply_fill(img, *opt.fill, opt.range); e.f != zb::op_fault::none)
+            return zb::op_message(with_file(e, inputs), name);
+    if (!opt.crcs.empty()) {
+        const zb::crc_setting how{opt.range, opt.fill, opt.verify};
+        if (zb::op_error e = zb::apply_crcs(img, opt.crcs, how, sums); e.f != zb::op_fault::none)
+            return zb::op_message(e, inputs[e.input].name);
+    }
     return {};
+}
+
+// -verify: nothing printed when every field holds its value, else a line for each checksum.
+int verified(const std::vector<zb::crc_result>& sums)
+{
+    std::string lines;
+    bool equal = true;
+    for (const zb::crc_result& r : sums) {
+        equal = equal && r.equal();
+        lines += zb::verify_line(r);
+    }
+    return equal ? 0 : fail(lines);
+}
+
+// The symbols of the main input that @NAME looks up: an ELF file's defined ones.
+zb::symbol_table symbols_of(const zb::input_read& r, std::vector<zb::named_symbol>& keep)
+{
+    if (!r.elf)
+        return {{}, "which is not read as an ELF file"};
+    const zb::elf_image& e = *r.elf;
+    if (e.symbol_error.f != zb::elf_fault::none)
+        return {{}, "whose " + zb::elf_what(e.symbol_error)};
+    if (e.symtab == 0)
+        return {{}, "which has no symbol table"};
+    for (const zb::elf_symbol& s : e.symbols)
+        if (s.section != zb::shn_undef && !s.name.empty())
+            keep.push_back({s.name, s.addr, s.value, s.size});
+    return {keep, {}};
+}
+
+// The main input's sections that are written to at run time, by name.
+std::vector<std::string_view> writable_of(const zb::input_read& r)
+{
+    constexpr std::uint64_t shf_write = 1;
+    std::vector<std::string_view> names;
+    if (r.elf)
+        for (const zb::elf_section& s : r.elf->sections)
+            if (s.placed && (s.flags & shf_write))
+                names.push_back(s.name);
+    return names;
 }
 
 // -swap, then -split, after the checksums so that a CRC covers the image the processor reads
@@ -413,10 +477,14 @@ int main(int, char** argv)
         zb::say(fw::std_err, w);
     if (r.error)
         return fail(*r.error);
+    std::vector<zb::named_symbol> symbols;
+    const zb::symbol_table table =
+        opt.symbolic.empty() ? zb::symbol_table{} : symbols_of(r, symbols);
+    zb::image img = std::move(r.img);
+    if (auto msg = zb::resolve_symbols(opt, table, name, img.notes))
+        return fail(*msg);
     if (r.chain)
         return write_chain(in.bytes(), opt, *r.chain, in);
-
-    zb::image img = std::move(r.img);
     const std::uint64_t low = zb::lowest(img);
     if (opt.baseflag)
         zb::rebase(img, opt.base);
@@ -427,8 +495,11 @@ int main(int, char** argv)
     std::vector<zb::input_named> inputs{{name, img.kind}};
     if (auto msg = add_inputs(img, opt, added, inputs))
         return fail(*msg);
-    if (auto msg = finish(img, opt))
+    std::vector<zb::crc_result> sums;
+    if (auto msg = finish(img, opt, inputs, writable_of(r), sums))
         return fail(*msg);
+    if (opt.verify && !opt.info)
+        return verified(sums);
     if (auto msg = rearrange(img, opt))
         return fail(*msg);
     // After -split the addresses are those of a lane, which the ELF file's do not name.
@@ -445,9 +516,14 @@ int main(int, char** argv)
         img.notes.push_back("raw    from " + zb::hex_text(j.raw_span.lo, 8) + ", " +
                             std::to_string(j.raw_span.end - j.raw_span.lo) + " bytes");
     }
-    if (opt.info)
-        return print(zb::info_report({name, img.kind, j.blocks, img.parts, img.entry, img.notes,
-                                      {inputs.begin() + 1, inputs.end()}}));
+    if (opt.info) {
+        const int status = print(zb::info_report({name, img.kind, j.blocks, img.parts, img.entry,
+                                                  img.notes, {inputs.begin() + 1, inputs.end()},
+                                                  img.dropped}));
+        const bool differ = std::any_of(sums.begin(), sums.end(),
+                                        [](const zb::crc_result& c) { return !c.equal(); });
+        return opt.verify && differ ? 1 : status;
+    }
     if (auto msg = not_an_input(out, opt, added))
         return fail(*msg);
     if (zb::io_error e = zb::write_outputs(out, out_of(opt), in.id); e.f != zb::io_fault::none)

@@ -52,6 +52,7 @@ struct image {
     std::vector<std::vector<unsigned char>> made;
     std::vector<big_buffer> held;        // bytes a reader decoded (hex text), parts point in
     std::vector<std::string> notes;      // what the operations did, for -info
+    std::vector<part> dropped;           // pieces -range left out whole, for -info
 };
 
 // The lowest address, and one past the highest; both 0 for an image without bytes.

@@ -49,11 +49,9 @@ struct input_read {
     image img;                         // its bytes at their addresses
     std::optional<root_result> chain;  // an AIF image with a chain of segments, each written
                                        // to a file of its own; img stays empty
+    std::optional<elf_image> elf;      // an ELF file: its sections and symbols (img moved out)
     std::vector<std::string_view> warnings;  // to print first, in this order
     std::optional<std::string> error;        // the message that stops the run
-    // An ELF file: its section headers and symbols for look-ups, its image moved into img.
-    // Their names point into the loaded file.
-    std::optional<elf_image> elf;
 };
 
 // What the file's first bytes say it is: the first kind that recognises them (AIF marker,

@@ -40,6 +40,8 @@ std::string info_report(const info_input& in)
         highest = std::max(highest, b.base + b.size() - (b.size() > 0 ? 1 : 0));
     for (const part& p : in.parts)
         highest = std::max({highest, p.from.run, p.from.offset});
+    for (const part& p : in.dropped)
+        highest = std::max({highest, p.from.run, p.from.load, p.from.offset});
     const int digits = highest > 0xFFFFFFFF ? 16 : 8;
 
     std::string out = std::string(in.name) + ": " + std::string(in.kind) + ", entry point " +
@@ -66,19 +68,29 @@ std::string info_report(const info_input& in)
     std::vector<row> pieces{{"piece", "run", "load", "offset", "bytes", "placed by"}};
     if (several)
         pieces.front().insert(pieces.front().begin() + 1, "input");
+    auto add_row = [&](const origin& o, std::uint64_t n, const std::string& why) {
+        pieces.push_back({o.name, hex_text(o.run, digits), hex_text(o.load, digits),
+                          o.made ? std::string("-") : hex_text(o.offset, digits), std::to_string(n),
+                          why});
+        if (several)
+            pieces.back().insert(pieces.back().begin() + 1, input_of(o));
+    };
+    std::size_t gone = 0;  // the dropped pieces listed so far
     for (std::size_t k = 0; k < in.parts.size(); ++k) {
         const origin& o = in.parts[k].from;
+        for (; gone < in.dropped.size() && in.dropped[gone].from.load < o.load; ++gone)
+            add_row(in.dropped[gone].from, in.dropped[gone].data.size(),
+                    in.dropped[gone].from.why + ", dropped by -range");
         std::uint64_t n = in.parts[k].data.size();
         // A long gap is filled from one buffer in several parts: one row.
         while (o.made && k + 1 < in.parts.size() && in.parts[k + 1].from.made &&
                in.parts[k + 1].from.name == o.name && in.parts[k + 1].from.load == o.load + n)
             n += in.parts[++k].data.size();
-        pieces.push_back({o.name, hex_text(o.run, digits), hex_text(o.load, digits),
-                          o.made ? std::string("-") : hex_text(o.offset, digits), std::to_string(n),
-                          o.why});
-        if (several)
-            pieces.back().insert(pieces.back().begin() + 1, input_of(o));
+        add_row(o, n, o.why);
     }
+    for (; gone < in.dropped.size(); ++gone)
+        add_row(in.dropped[gone].from, in.dropped[gone].data.size(),
+                in.dropped[gone].from.why + ", dropped by -range");
     constexpr bool piece_right[]{false, false, false, false, true, false};
     constexpr bool piece_right_inputs[]{false, false, false, false, false, true, false};
     out += several ? table(pieces, piece_right_inputs) : table(pieces, piece_right);

@@ -23,10 +23,11 @@ struct info_input {
     std::optional<std::uint64_t> entry;  // what the end record would carry; none: no entry
     std::span<const std::string> notes;  // what the operations did
     std::span<const input_named> added;  // -add and -addbin, in order; each piece names its own
+    std::span<const part> dropped{};     // pieces -range left out, in address order
 };
 
-// One line for the input, a table of the blocks, one of the pieces (each run of fill as one),
-// then the notes; aligned in columns, lines ended by "\n" (the caller writes CR LF).
+// One line for the input, a table of the blocks, one of the pieces (each run of fill as one;
+// the dropped ones among them by load address, marked so), then the notes; aligned in columns, lines ended by "\n" (the caller writes CR LF).
 // Addresses have 8 hex digits, 16 where one of them passes 32 bits.
 std::string info_report(const info_input& in);
 
