@@ -47,7 +47,8 @@ made_image random_image(std::mt19937_64& rng, const bytes& pattern)
         const std::size_t n = rng() % 5 == 0 ? 0 : 1 + rng() % 300;
         bytes b(n);
         for (std::size_t i = 0; i < n; ++i)
-            b[i] = rng() % 40 == 0 ? static_cast<unsigned char>(rng()) : pattern[(at + i) % pattern.size()];
+            b[i] = rng() % 40 == 0 ? static_cast<unsigned char>(rng())
+                                   : pattern[(at + i) % pattern.size()];
         m.store.push_back(std::move(b));
         m.img.parts.push_back({m.store.back(), {"p", at, at, 0, ""}});
         at += n + (rng() % 3 == 0 ? 0 : rng() % 100);
@@ -90,7 +91,8 @@ zb::image_diff reference(const zb::image& a, const zb::image& b, std::size_t max
             k = x != ma.end() ? zb::diff_kind::only_a : zb::diff_kind::only_b;
             ++(x != ma.end() ? d.only_a : d.only_b);
         }
-        if (ranges.empty() || ranges.back().kind != k || ranges.back().addr + ranges.back().size != addr)
+        if (ranges.empty() || ranges.back().kind != k ||
+            ranges.back().addr + ranges.back().size != addr)
             ranges.push_back({.kind = k, .addr = addr});
         zb::diff_range& r = ranges.back();
         if (k == zb::diff_kind::bytes && r.shown < zb::diff_shown) {
@@ -145,8 +147,10 @@ TEST(zorbin_diff, a_large_image_with_one_change)
     y[8 << 20] = 0xA5;
     zb::image a, b;
     a.parts.push_back({x, {"a", 0x08000000, 0x08000000, 0, ""}});
-    b.parts.push_back({std::span<const unsigned char>(y).first(4 << 20), {"b", 0x08000000, 0x08000000, 0, ""}});
-    b.parts.push_back({std::span<const unsigned char>(y).subspan(4 << 20), {"b", 0x08400000, 0x08400000, 0, ""}});
+    b.parts.push_back(
+        {std::span<const unsigned char>(y).first(4 << 20), {"b", 0x08000000, 0x08000000, 0, ""}});
+    b.parts.push_back(
+        {std::span<const unsigned char>(y).subspan(4 << 20), {"b", 0x08400000, 0x08400000, 0, ""}});
     const zb::image_diff d = zb::diff_images(a, b, 20);
     ASSERT_EQ(d.ranges.size(), 1u);
     EXPECT_EQ(d.ranges[0].addr, 0x08800000u);
@@ -158,7 +162,10 @@ TEST(zorbin_diff, a_large_image_with_one_change)
 
 class zorbin_cmp : public th::tmpdir {
 protected:
-    th::result zorbin(const std::vector<std::string>& args) { return th::run("zorbin", args, in_dir()); }
+    th::result zorbin(const std::vector<std::string>& args)
+    {
+        return th::run("zorbin", args, in_dir());
+    }
     void make(const std::vector<std::string>& args)
     {
         const th::result r = zorbin(args);
@@ -260,19 +267,23 @@ TEST_F(zorbin_cmp, srec_cmp_gives_the_same_verdict)
     };
     conv({"-motorola32", "data.bin", "a.s3"}, {});
     conv({"-intel32", "data.bin", "a32.hex"}, {"-reclen", "32"});
-    conv({"-exormacs", "data.bin", "a.s2"}, {"-base", "0x1000", "-entry", "0x1101", "-reclen", "7"});
+    conv({"-exormacs", "data.bin", "a.s2"},
+         {"-base", "0x1000", "-entry", "0x1101", "-reclen", "7"});
     conv({"-motorola32", "data.bin", "a-low.s3"}, {"-base", "0x1000", "-entry", "0x1101"});
     conv({"-intel32", "changed.bin", "changed.hex"}, {});
     conv({"-intel32", "data.bin", "extra.hex"}, {"-addbin", "extra.bin", "0x08010000"});
     conv({"-motorola32", "data.bin", "entry.s3"}, {"-entry", "0x08000201"});
-    ASSERT_EQ(tool({"srec_cat", "a.s3", "-exclude", "0x08000100", "0x08000101", "-o", "hole.s3"}).status, 0);
+    ASSERT_EQ(
+        tool({"srec_cat", "a.s3", "-exclude", "0x08000100", "0x08000101", "-o", "hole.s3"}).status,
+        0);
     // The sample ELF, its Intel hex as objcopy and as zorbin write it, and the ELF with one
     // byte of .rodata changed.
     fs::copy_file(th::sample("app.elf"), path("app.elf"));
     ASSERT_EQ(tool({"arm-none-eabi-objcopy", "-O", "ihex", "app.elf", "objcopy.hex"}).status, 0);
     make({"-intel32", "app.elf", "app.hex"});
     std::string elf = th::read_file(path("app.elf"));
-    const zb::elf_image e = zb::read_elf({.file = {reinterpret_cast<const unsigned char*>(elf.data()), elf.size()}});
+    const zb::elf_image e =
+        zb::read_elf({.file = {reinterpret_cast<const unsigned char*>(elf.data()), elf.size()}});
     std::uint64_t rodata = 0;
     for (const zb::elf_section& sec : e.sections)
         if (sec.name == ".rodata")
@@ -284,31 +295,67 @@ TEST_F(zorbin_cmp, srec_cmp_gives_the_same_verdict)
 
     struct row {
         const char* what;
-        std::vector<std::string> left;   // zorbin's main input and its options
+        std::vector<std::string> left;    // zorbin's main input and its options
         std::string left_file, left_fmt;  // the same image for srec_cmp
         std::string right, right_fmt;
         bool same;
     };
     const row rows[] = {
-        {"one image in two formats and record lengths", {"a.s3"}, "a.s3", "-Motorola", "a32.hex", "-Intel", true},
-        {"a binary against its records", {"-bin", "-base", "0x08000000", "-entry", "0x08000101", "data.bin"},
-         "a.s3", "-Motorola", "a32.hex", "-Intel", true},
-        {"16-bit S2 records of 7 bytes", {"a-low.s3"}, "a-low.s3", "-Motorola", "a.s2", "-Motorola", true},
+        {"one image in two formats and record lengths",
+         {"a.s3"},
+         "a.s3",
+         "-Motorola",
+         "a32.hex",
+         "-Intel",
+         true},
+        {"a binary against its records",
+         {"-bin", "-base", "0x08000000", "-entry", "0x08000101", "data.bin"},
+         "a.s3",
+         "-Motorola",
+         "a32.hex",
+         "-Intel",
+         true},
+        {"16-bit S2 records of 7 bytes",
+         {"a-low.s3"},
+         "a-low.s3",
+         "-Motorola",
+         "a.s2",
+         "-Motorola",
+         true},
         {"two bytes changed", {"a.s3"}, "a.s3", "-Motorola", "changed.hex", "-Intel", false},
         {"a byte missing", {"a.s3"}, "a.s3", "-Motorola", "hole.s3", "-Motorola", false},
-        {"a byte missing, the other way", {"hole.s3"}, "hole.s3", "-Motorola", "a.s3", "-Motorola", false},
+        {"a byte missing, the other way",
+         {"hole.s3"},
+         "hole.s3",
+         "-Motorola",
+         "a.s3",
+         "-Motorola",
+         false},
         {"an extra block", {"a32.hex"}, "a32.hex", "-Intel", "extra.hex", "-Intel", false},
         {"entry point changed", {"a.s3"}, "a.s3", "-Motorola", "entry.s3", "-Motorola", false},
         {"moved", {"a.s3"}, "a.s3", "-Motorola", "a-low.s3", "-Motorola", false},
-        {"ELF against its own Intel hex", {"app.elf"}, "app.hex", "-Intel", "objcopy.hex", "-Intel", true},
-        {"ELF with a changed byte", {"app2.elf"}, "app2.hex", "-Intel", "objcopy.hex", "-Intel", false},
+        {"ELF against its own Intel hex",
+         {"app.elf"},
+         "app.hex",
+         "-Intel",
+         "objcopy.hex",
+         "-Intel",
+         true},
+        {"ELF with a changed byte",
+         {"app2.elf"},
+         "app2.hex",
+         "-Intel",
+         "objcopy.hex",
+         "-Intel",
+         false},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.what);
         std::vector<std::string> args = r.left;
         args.insert(args.end(), {"-cmp", r.right});
         const th::result z = zorbin(args);
-        const th::result s = tool({"srec_cmp", r.left_file, r.left_fmt, r.right, r.right_fmt, "-v"});
+        const th::result s =
+            tool({"srec_cmp", r.left_file, r.left_fmt, r.right, r.right_fmt, "-v"});
         EXPECT_EQ(z.status, r.same ? 0 : 1) << z.out;
         EXPECT_EQ(s.status, r.same ? 0 : 2) << s.out << s.err;
         EXPECT_EQ(z.err, "");
@@ -358,8 +405,9 @@ TEST_F(zorbin_cmp, the_report_names_each_range)
                      }));
     th::write_file(path("short.bin"), a.substr(0, 60));
     const th::result s = zorbin({"-bin", "short.bin", "-cmpbin", "a.bin", "2"});
-    EXPECT_EQ(s.out, th::lines({"short.bin and a.bin differ", "0x00000000: 2 bytes only in short.bin",
-                                "0x0000003C: 6 bytes only in a.bin"}));
+    EXPECT_EQ(s.out,
+              th::lines({"short.bin and a.bin differ", "0x00000000: 2 bytes only in short.bin",
+                         "0x0000003C: 6 bytes only in a.bin"}));
     // 25 ranges: 20 are told.
     std::string many = a;
     for (int k = 0; k < 25; ++k)
@@ -407,11 +455,13 @@ TEST_F(zorbin_cmp, trouble_exits_2_and_writes_nothing)
          "Unrecognised format or option, -foo, enter Zorbin -help for help\r\n"},
         {{"a.hex", "-cmpbin", "a.bin", "12a"}, "Bad number on -cmpbin option\r\n"},
         {{"a.hex", "-CMP"}, "No argument on -cmp option\r\n"},
-        {{aif, "-cmp", "a.hex"}, "Options -cmp and -cmpbin need one image: " + aif +
-                                     " has a chain of segments, each written to a file of its own\r\n"},
+        {{aif, "-cmp", "a.hex"},
+         "Options -cmp and -cmpbin need one image: " + aif +
+             " has a chain of segments, each written to a file of its own\r\n"},
         {{"a.hex", "-cmp", aif},
-         "Input " + aif + " of -cmp is an AIF image with a chain of segments, each written to a "
-                          "file of its own\r\n"},
+         "Input " + aif +
+             " of -cmp is an AIF image with a chain of segments, each written to a "
+             "file of its own\r\n"},
     };
     const std::set<std::string> before = files();
     for (const row& r : rows) {
@@ -525,7 +575,8 @@ std::vector<std::string> words_of(const std::string& l)
 
 // Each section's name and size and its run address as readelf -S gives them, with its load
 // address from objdump -h.
-std::map<std::string, tool_section> tool_sections(const std::string& readelf, const std::string& objdump)
+std::map<std::string, tool_section> tool_sections(const std::string& readelf,
+                                                  const std::string& objdump)
 {
     std::map<std::string, tool_section> m;
     std::istringstream in(readelf);
@@ -573,8 +624,9 @@ std::map<std::string, tool_symbol> tool_symbols(const std::string& nm)
 // size reaches it, "at" one before it that does not.
 TEST_F(zorbin_cmp, elf_ranges_name_their_section_and_symbol)
 {
-    for (const char* t : {"arm-none-eabi-as", "arm-none-eabi-ld", "arm-none-eabi-nm",
-                          "arm-none-eabi-readelf", "arm-none-eabi-objdump", "arm-none-eabi-objcopy"})
+    for (const char* t :
+         {"arm-none-eabi-as", "arm-none-eabi-ld", "arm-none-eabi-nm", "arm-none-eabi-readelf",
+          "arm-none-eabi-objdump", "arm-none-eabi-objcopy"})
         REQUIRE_TOOL(t);
     th::write_file(path("fw.s"), named_source);
     th::write_file(path("fw.ld"), named_script);
@@ -592,9 +644,9 @@ TEST_F(zorbin_cmp, elf_ranges_name_their_section_and_symbol)
         std::string symbol;  // empty: the start of the section .vectors
         std::uint64_t offset;
     };
-    const row rows[] = {{"", 4},           {"reset", 0},  {"reset", 2}, {"tail_label", 3},
-                        {"crc_table", 0},  {"crc_table", 0x34}, {"banner", 3},
-                        {"table", 4},      {"counter", 1}};
+    const row rows[] = {{"", 4},           {"reset", 0},     {"reset", 2},
+                        {"tail_label", 3}, {"crc_table", 0}, {"crc_table", 0x34},
+                        {"banner", 3},     {"table", 4},     {"counter", 1}};
     std::string image = th::read_file(path("fw.bin"));
     std::map<std::uint64_t, std::string> want;  // load address -> what the line says there
     for (const row& r : rows) {

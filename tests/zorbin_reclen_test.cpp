@@ -29,13 +29,15 @@ std::string records(const bytes& data, zb::fmt f, std::uint32_t base, std::size_
 {
     std::string out;
     const zb::block b{base, {data}};
-    EXPECT_EQ(zb::write_image({&b, 1}, f, "in.bin", zb::string_sink(out), {}, {},
-                             {reclen, header}),
+    EXPECT_EQ(zb::write_image({&b, 1}, f, "in.bin", zb::string_sink(out), {}, {}, {reclen, header}),
               zb::hex_result::ok);
     return out;
 }
 
-std::size_t line_count(const std::string& s) { return static_cast<std::size_t>(std::count(s.begin(), s.end(), '\n')); }
+std::size_t line_count(const std::string& s)
+{
+    return static_cast<std::size_t>(std::count(s.begin(), s.end(), '\n'));
+}
 
 // What srec_cat wrote as S1/S2/S3 records.
 memory srec_memory(const std::string& srec)
@@ -75,12 +77,17 @@ struct variable {
 };
 
 constexpr variable takers[] = {
-    {zb::cosmac, 255, "-COsmac"},       {zb::mostech, 255, "-MOS_Technologies"},
-    {zb::exorciser, 252, "-Motorola"},  {zb::mds, 255, "-Intel"},
-    {zb::signetics, 255, "-SIGnetics"}, {zb::tektronix, 255, "-Tektronix"},
-    {zb::exormacs, 251, "-Motorola"},   {zb::mcs86, 255, "-Intel"},
+    {zb::cosmac, 255, "-COsmac"},
+    {zb::mostech, 255, "-MOS_Technologies"},
+    {zb::exorciser, 252, "-Motorola"},
+    {zb::mds, 255, "-Intel"},
+    {zb::signetics, 255, "-SIGnetics"},
+    {zb::tektronix, 255, "-Tektronix"},
+    {zb::exormacs, 251, "-Motorola"},
+    {zb::mcs86, 255, "-Intel"},
     {zb::sdsmac, 254, "-Texas_Instruments_Tagged"},
-    {zb::motorola32, 250, "-Motorola"}, {zb::intel32, 255, "-Intel"},
+    {zb::motorola32, 250, "-Motorola"},
+    {zb::intel32, 255, "-Intel"},
     {zb::ihf, 1023, nullptr},
 };
 
@@ -174,7 +181,8 @@ TEST_F(zorbin_reclen, srec_cat_reads_every_length_back)
             continue;
         const std::uint32_t base = 0x1003;
         const std::size_t own = zb::formats[s.format].record;
-        const std::size_t fixed = line_count(records(data, s.format, base, 0)) - (1000 + own - 1) / own;
+        const std::size_t fixed =
+            line_count(records(data, s.format, base, 0)) - (1000 + own - 1) / own;
         std::vector<std::uint32_t> bases{base};
         if (zb::formats[s.format].page != zb::page_rule::none)
             bases.push_back(0x2FF00 - 3);
@@ -189,8 +197,9 @@ TEST_F(zorbin_reclen, srec_cat_reads_every_length_back)
                 if (s.format == zb::sdsmac)
                     hex.erase(0, hex.find('\n') + 1);  // srec_cat does not know the start record
                 th::write_file(file, hex);
-                const th::result res = th::run_argv(srec_cat, {"srec_cat", file, s.srec_cat, "-o",
-                                                               "-", "-Motorola", "-address-length=4"});
+                const th::result res = th::run_argv(
+                    srec_cat,
+                    {"srec_cat", file, s.srec_cat, "-o", "-", "-Motorola", "-address-length=4"});
                 ASSERT_EQ(res.status, 0) << res.err;
                 EXPECT_EQ(srec_memory(res.out), expected(s.format, at, data));
             }
@@ -255,7 +264,8 @@ TEST(zorbin_reclen_own, the_format_own_layout_is_unchanged_and_others_refused)
     for (const zb::fmt f : zb::hex_formats) {
         SCOPED_TRACE(zb::formats[f].word);
         std::string plain;
-        ASSERT_EQ(zb::bin2hex(data, f, "in.bin", 0x100, zb::string_sink(plain)), zb::hex_result::ok);
+        ASSERT_EQ(zb::bin2hex(data, f, "in.bin", 0x100, zb::string_sink(plain)),
+                  zb::hex_result::ok);
         if (zb::formats[f].reclen_max > 0) {
             EXPECT_EQ(records(data, f, 0x100, zb::formats[f].record), plain);
         }
@@ -320,10 +330,12 @@ TEST_F(zorbin_reclen, header_text_goes_into_an_s0_record)
         EXPECT_EQ(hex.substr(hex.find('\n') + 1), plain.out);
         if (!oracles)
             continue;
-        const th::result theirs = th::run_argv(
-            th::which("srec_cat"), {"srec_cat", path("in.bin"), "-binary", "-o", "-", "-header", r.text});
+        const th::result theirs =
+            th::run_argv(th::which("srec_cat"),
+                         {"srec_cat", path("in.bin"), "-binary", "-o", "-", "-header", r.text});
         EXPECT_EQ(hex.substr(0, hex.find('\r')), theirs.out.substr(0, theirs.out.find('\n')));
-        const th::result info = th::run_argv(th::which("srec_info"), {"srec_info", path("out.hex")});
+        const th::result info =
+            th::run_argv(th::which("srec_info"), {"srec_info", path("out.hex")});
         EXPECT_EQ(info.status, 0) << info.err;
         if (!r.text.empty() && r.text.find('\xFF') == std::string::npos) {
             EXPECT_NE(info.out.find("Header: \"" + r.text + "\"\n"), std::string::npos) << info.out;

@@ -18,21 +18,51 @@ namespace fs = std::filesystem;
 TEST(zorbin_sections, wildcards_match_as_fnmatch_does)
 {
     const std::pair<const char*, const char*> rows[] = {
-        {".text*", ".text"},       {".text*", ".text.startup"}, {".text*", ".tex"},
-        {".text.*", ".text"},      {"*", ""},                   {"*", ".data"},
-        {"?", ""},                 {"?", "a"},                  {".t?xt", ".text"},
-        {".t?xt", ".txt"},         {".[dr]*", ".data"},         {".[dr]*", ".rodata"},
-        {".[dr]*", ".bss"},        {".[!d]*", ".data"},         {".[!d]*", ".bss"},
-        {".[^d]*", ".bss"},        {"[a-c]x", "bx"},            {"[a-c]x", "dx"},
-        {"[a-]", "-"},             {"[z-a]", "m"},              {"[]a]", "]"},
-        {"[!]a]", "b"},            {"[!]a]", "]"},              {"\\*", "*"},
-        {"\\*", "a"},              {"\\.text", ".text"},        {"*a*b*", "xaxxbx"},
-        {"*a*b", "ab b"},          {"*a*b", "abba"},            {"a*", "a"},
-        {"[", "["},                {"[abc", "[abc"},            {"[abc", "a"},
-        {".debug*", ".debug_info"}, {"*.noinit", ".noinit"},    {"**", "abc"},
-        {"*?*", ""},               {"*?*", "x"},                {"*[x]", "abx"},
-        {"*x*x", "xx"},            {"*x*x", "x"},               {"[.]text", ".text"},
-        {".ARM.*", ".ARM.exidx"},  {"*.*.*", ".text.hot"},      {"*.*.*", ".text"},
+        {".text*", ".text"},
+        {".text*", ".text.startup"},
+        {".text*", ".tex"},
+        {".text.*", ".text"},
+        {"*", ""},
+        {"*", ".data"},
+        {"?", ""},
+        {"?", "a"},
+        {".t?xt", ".text"},
+        {".t?xt", ".txt"},
+        {".[dr]*", ".data"},
+        {".[dr]*", ".rodata"},
+        {".[dr]*", ".bss"},
+        {".[!d]*", ".data"},
+        {".[!d]*", ".bss"},
+        {".[^d]*", ".bss"},
+        {"[a-c]x", "bx"},
+        {"[a-c]x", "dx"},
+        {"[a-]", "-"},
+        {"[z-a]", "m"},
+        {"[]a]", "]"},
+        {"[!]a]", "b"},
+        {"[!]a]", "]"},
+        {"\\*", "*"},
+        {"\\*", "a"},
+        {"\\.text", ".text"},
+        {"*a*b*", "xaxxbx"},
+        {"*a*b", "ab b"},
+        {"*a*b", "abba"},
+        {"a*", "a"},
+        {"[", "["},
+        {"[abc", "[abc"},
+        {"[abc", "a"},
+        {".debug*", ".debug_info"},
+        {"*.noinit", ".noinit"},
+        {"**", "abc"},
+        {"*?*", ""},
+        {"*?*", "x"},
+        {"*[x]", "abx"},
+        {"*x*x", "xx"},
+        {"*x*x", "x"},
+        {"[.]text", ".text"},
+        {".ARM.*", ".ARM.exidx"},
+        {"*.*.*", ".text.hot"},
+        {"*.*.*", ".text"},
     };
     for (const auto& [p, n] : rows)
         EXPECT_EQ(zb::glob_match(p, n), fnmatch(p, n, 0) == 0) << p << " on " << n;
@@ -108,15 +138,20 @@ protected:
     {
         return th::run_argv(th::which(argv[0]), argv, in_dir());
     }
-    th::result zorbin(const std::vector<std::string>& args) { return th::run("zorbin", args, in_dir()); }
+    th::result zorbin(const std::vector<std::string>& args)
+    {
+        return th::run("zorbin", args, in_dir());
+    }
     // name.elf from the source and the script, with more assembled in (a section of its own).
     void link(const std::string& name, const std::string& more, std::vector<std::string> ld_flags)
     {
         th::write_file(path(name + ".s"), std::string(fw_source) + more);
         th::write_file(path(name + ".ld"), fw_script);
-        std::vector<std::string> ld{"arm-none-eabi-ld", "-T", name + ".ld", "-o", name + ".elf", name + ".o"};
+        std::vector<std::string> ld{"arm-none-eabi-ld", "-T",       name + ".ld", "-o",
+                                    name + ".elf",      name + ".o"};
         ld.insert(ld.end(), ld_flags.begin(), ld_flags.end());
-        for (const auto& cmd : {std::vector<std::string>{"arm-none-eabi-as", "-o", name + ".o", name + ".s"}, ld}) {
+        for (const auto& cmd :
+             {std::vector<std::string>{"arm-none-eabi-as", "-o", name + ".o", name + ".s"}, ld}) {
             const th::result r = tool(cmd);
             ASSERT_EQ(r.status, 0) << cmd[0] << ": " << r.err;
         }
@@ -177,7 +212,8 @@ TEST_F(zorbin_sections_tools, the_image_is_objcopys_with_the_same_patterns)
     };
     for (const row& r : rows) {
         const choice& c = r.ours;
-        std::vector<std::string> z = zorbin_words(c), o{"arm-none-eabi-objcopy", "-O", "srec", "--srec-forceS3"};
+        std::vector<std::string> z = zorbin_words(c),
+                                 o{"arm-none-eabi-objcopy", "-O", "srec", "--srec-forceS3"};
         SCOPED_TRACE(testing::Message() << testing::PrintToString(z));
         const std::vector<std::string> oc = objcopy_words(r.theirs.value_or(c));
         o.insert(o.end(), oc.begin(), oc.end());
@@ -212,7 +248,9 @@ TEST_F(zorbin_sections_tools, a_section_left_out_cannot_overlap)
         SCOPED_TRACE(dropped);
         ASSERT_EQ(zorbin({"-motorola32", "-remove", dropped, "twice.elf", "out.s3"}).status, 0);
         ASSERT_EQ(tool({"arm-none-eabi-objcopy", "-O", "srec", "--srec-forceS3", "-R", dropped,
-                        "twice.elf", "objcopy.s3"}).status, 0);
+                        "twice.elf", "objcopy.s3"})
+                      .status,
+                  0);
         EXPECT_EQ(tool({"srec_cmp", "out.s3", "objcopy.s3"}).status, 0);
     }
 }
@@ -253,13 +291,21 @@ TEST_F(zorbin_sections_tools, patterns_that_match_nothing_and_other_inputs_are_r
     };
     const row rows[] = {
         {{"-only", ".txet", "fw.elf"}, "No section of fw.elf matches -only .txet\r\n"},
-        {{"-only", ".text", "-remove", ".dbg*", "fw.elf"}, "No section of fw.elf matches -remove .dbg*\r\n"},
-        {{"-only", ".noinit", "fw.elf"}, "Options -only and -remove leave no section of fw.elf in the image\r\n"},
-        {{"-only", "*", "-remove", "*", "fw.elf"}, "Options -only and -remove leave no section of fw.elf in the image\r\n"},
-        {{"-only", ".text", "nosh.elf"}, "Options -only and -remove choose sections by name: nosh.elf has no section headers\r\n"},
-        {{"-only", ".text", "fw.hex"}, "Options -only and -remove choose sections of an ELF file: fw.hex is hex text\r\n"},
-        {{"-remove", ".text", "-bin", "fw.elf"}, "Options -only and -remove choose sections of an ELF file: fw.elf is a plain binary\r\n"},
-        {{"-only", ".text", aif}, "Options -only and -remove choose sections of an ELF file: " + aif + " is an AIF image\r\n"},
+        {{"-only", ".text", "-remove", ".dbg*", "fw.elf"},
+         "No section of fw.elf matches -remove .dbg*\r\n"},
+        {{"-only", ".noinit", "fw.elf"},
+         "Options -only and -remove leave no section of fw.elf in the image\r\n"},
+        {{"-only", "*", "-remove", "*", "fw.elf"},
+         "Options -only and -remove leave no section of fw.elf in the image\r\n"},
+        {{"-only", ".text", "nosh.elf"},
+         "Options -only and -remove choose sections by name: nosh.elf has no section headers\r\n"},
+        {{"-only", ".text", "fw.hex"},
+         "Options -only and -remove choose sections of an ELF file: fw.hex is hex text\r\n"},
+        {{"-remove", ".text", "-bin", "fw.elf"},
+         "Options -only and -remove choose sections of an ELF file: fw.elf is a plain binary\r\n"},
+        {{"-only", ".text", aif},
+         "Options -only and -remove choose sections of an ELF file: " + aif +
+             " is an AIF image\r\n"},
     };
     for (const row& r : rows) {
         std::vector<std::string> args{"-motorola32"};

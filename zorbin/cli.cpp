@@ -539,7 +539,6 @@ std::string give_help()
     return text;
 }
 
-
 bool comparing(const char* const* argv)
 {
     for (const char* const* a = argv[0] ? argv + 1 : argv; *a; ++a)

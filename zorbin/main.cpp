@@ -316,8 +316,8 @@ int compare(const side& mine, const zb::options& opt, const std::vector<zb::inpu
     const std::string name(zb::infile_name(opt)), its_name(opt.cmp->file);
     std::string text;
     if (opt.info) {
-        const std::vector<zb::block> mine = zb::blocks_of(img), its = zb::blocks_of(other);
-        text += zb::info_report({name, img.kind, mine, img.parts, img.entry, img.notes,
+        const std::vector<zb::block> ours = zb::blocks_of(img), its = zb::blocks_of(other);
+        text += zb::info_report({name, img.kind, ours, img.parts, img.entry, img.notes,
                                  {inputs.begin() + 1, inputs.end()}, img.dropped});
         text += zb::info_report({its_name, other.kind, its, other.parts, other.entry, {}, {}, {}});
     }

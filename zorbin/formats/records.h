@@ -266,8 +266,9 @@ inline std::size_t total(std::span<const piece> pieces)
 // and the length is length_asked, -reclen's. Each is a function of its own, so that the
 // fast path compiles as it would alone.
 template <fmt F, auto put_record, std::size_t R>
-[[gnu::noinline]] bool record_loop(out_buffer& w, std::span<const piece> pieces, std::uint32_t file_base,
-                 std::uint32_t& records, std::size_t length_asked)
+[[gnu::noinline]] bool record_loop(out_buffer& w, std::span<const piece> pieces,
+                                   std::uint32_t file_base, std::uint32_t& records,
+                                   std::size_t length_asked)
 {
     const std::size_t rec = R ? R : length_asked;
     constexpr bool paged = formats[F].page != page_rule::none;

@@ -110,11 +110,13 @@ image_diff diff_images(const image& a, const image& b, std::size_t max_ranges)
     while (!x.done() && !y.done()) {
         const std::uint64_t xa = x.addr(), ya = y.addr();
         if (xa < ya) {
-            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(x.left(), ya - xa));
+            const std::size_t n =
+                static_cast<std::size_t>(std::min<std::uint64_t>(x.left(), ya - xa));
             c.add(diff_kind::only_a, xa, n);
             x.advance(n);
         } else if (ya < xa) {
-            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(y.left(), xa - ya));
+            const std::size_t n =
+                static_cast<std::size_t>(std::min<std::uint64_t>(y.left(), xa - ya));
             c.add(diff_kind::only_b, ya, n);
             y.advance(n);
         } else {

@@ -21,12 +21,11 @@ std::string with_offset(std::string_view name, std::uint64_t off)
 // address, the first in the table.
 const elf_symbol* nearest_before(const elf_image& e, const elf_section& sec, std::uint64_t run)
 {
-    auto it = std::upper_bound(e.by_addr.begin(), e.by_addr.end(), run,
-                               [&](std::uint64_t a, std::size_t k) {
-                                   const elf_symbol& s = e.symbols[k];
-                                   return s.section != sec.index ? sec.index < s.section
-                                                                 : a < s.addr;
-                               });
+    auto it = std::upper_bound(
+        e.by_addr.begin(), e.by_addr.end(), run, [&](std::uint64_t a, std::size_t k) {
+            const elf_symbol& s = e.symbols[k];
+            return s.section != sec.index ? sec.index < s.section : a < s.addr;
+        });
     const elf_symbol* found = nullptr;
     while (it != e.by_addr.begin()) {
         const elf_symbol& s = e.symbols[*--it];
@@ -61,8 +60,9 @@ std::string place_of(const image& img, const elf_image* elf, std::uint64_t shift
     if (elf)
         if (std::string s = elf_place(*elf, addr - shift); !s.empty())
             return s;
-    const auto it = std::upper_bound(img.parts.begin(), img.parts.end(), addr,
-                                     [](std::uint64_t a, const part& p) { return a < p.from.load; });
+    const auto it =
+        std::upper_bound(img.parts.begin(), img.parts.end(), addr,
+                         [](std::uint64_t a, const part& p) { return a < p.from.load; });
     if (it != img.parts.begin() && addr < end_of(*(it - 1)) && (it - 1)->from.made)
         return "in " + (it - 1)->from.name;
     return {};

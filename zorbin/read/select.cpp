@@ -84,8 +84,8 @@ std::string joined(const std::vector<std::string>& names)
 std::string note(std::string_view option, std::string_view pattern, std::string_view verb,
                  const std::vector<std::string>& moved, const std::vector<std::string>& inert)
 {
-    std::string line = std::string(option) + " " + std::string(pattern) + ": " +
-                       std::string(verb) + " " + joined(moved);
+    std::string line = std::string(option) + " " + std::string(pattern) + ": " + std::string(verb) +
+                       " " + joined(moved);
     if (!inert.empty())
         line += "; no bytes for the image: " + joined(inert);
     return line;
