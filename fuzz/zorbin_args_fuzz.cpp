@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     switch (r.status) {
     case zb::scan_status::run:
         CHECK(zb::row_of(opt.format) || opt.format == zb::raw ||
-              (opt.format == zb::none && (opt.info || opt.verify)));
+              (opt.format == zb::none && (opt.info || opt.verify || opt.cmp)));
         CHECK(r.message.empty());
         if (auto msg = zb::check_options(opt))
             CHECK(!msg->empty() && msg->back() == '\n');

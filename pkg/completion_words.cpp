@@ -39,6 +39,7 @@ std::string_view letters(zb::arg_kind k)
     case zb::arg_kind::input_kind:
     case zb::arg_kind::family:
     case zb::arg_kind::usb_id:
+    case zb::arg_kind::text:
     case zb::arg_kind::name:
         return "w";
     case zb::arg_kind::maybe:

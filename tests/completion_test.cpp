@@ -247,6 +247,7 @@ TEST_F(completion, each_option_takes_the_arguments_of_its_row)
         {zb::arg_kind::byte, "t", ""},       {zb::arg_kind::range, "t", ""},
         {zb::arg_kind::file, "t", t_files},  {zb::arg_kind::crc_kind, "crc16-", "crc16-arc crc16-ccitt-false crc16-ibm-3740 crc16-kermit crc16-modbus crc16-xmodem"},
         {zb::arg_kind::input_kind, "t", ""}, {zb::arg_kind::name, "t", ""},
+        {zb::arg_kind::text, "t", ""},
         // Where a number may be left out, what may stand there instead.
         {zb::arg_kind::maybe, "t", t_files},
         {zb::arg_kind::family, "t", ""},     {zb::arg_kind::usb_id, "t", ""},

@@ -109,6 +109,7 @@ TEST(zorbin_cli_tables, every_option_row_is_reached_and_reads_its_arguments)
         {zb::arg_kind::crc_kind, {"CRC16"}, {"md5"}, "Bad kind", crc_tail},
         {zb::arg_kind::input_kind, {"ELF"}, {"foo"}, "Bad kind",
          ", use elf, aif, bin or a format word"},
+        {zb::arg_kind::text, {"fw 1.2"}, {}, "", ""},
         {zb::arg_kind::name, {"boot"}, {}, "", ""},
         // Left out, it is not missing: the words without it are the scan's again.
         {zb::arg_kind::maybe, {"4"}, {"4x"}, "Bad number", ""},

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <vector>
 
 #include "formats/dfu.h"
 #include "formats/formats.h"
@@ -120,6 +121,24 @@ constexpr option_row options_rows[] = {
      .set = [](options& o, scan_state&, const arg_values& v) { o.usbid = v[0].usb; }},
     {.word = "target", .args = {arg_kind::name},
      .set = [](options& o, scan_state&, const arg_values& v) { o.target = v[0].word; }},
+    {.word = "reclen", .args = {arg_kind::number},
+     .set = [](options& o, scan_state&, const arg_values& v) { o.reclen = v[0].number; }},
+    {.word = "header", .args = {arg_kind::text},
+     .set = [](options& o, scan_state&, const arg_values& v) { o.header = v[0].word; }},
+    {.word = "only", .args = {arg_kind::text},
+     .set = [](options& o, scan_state&, const arg_values& v) {
+         o.sections.only.push_back(v[0].word);
+     }},
+    {.word = "remove", .args = {arg_kind::text},
+     .set = [](options& o, scan_state&, const arg_values& v) {
+         o.sections.remove.push_back(v[0].word);
+     }},
+    {.word = "cmp", .args = {arg_kind::file},
+     .set = [](options& o, scan_state&, const arg_values& v) { o.cmp = added{v[0].word, {}}; }},
+    {.word = "cmpbin", .args = {arg_kind::file, arg_kind::address},
+     .set = [](options& o, scan_state&, const arg_values& v) {
+         o.cmp = added{v[0].word, v[1].number};
+     }},
 };
 
 // Every word the scan knows names one thing only: an option, an alias or a format, whatever
@@ -330,6 +349,7 @@ std::optional<std::string> take_arg(const char* const*& a, arg_kind k, std::stri
         break;
     }
     case arg_kind::file:
+    case arg_kind::text:
     case arg_kind::name:
         v.word = word;
         break;
@@ -474,10 +494,70 @@ scan_result scan_args(const char* const* argv, options& opt)
         opt.crcs.front().covered = state.crcrange;
     if (opt.verify && opt.crcs.empty())
         return {scan_status::error, "Option -verify needs -crc\n"};
-    if (opt.format == none && !opt.info && !opt.verify)
+    if (opt.format == none && !opt.info && !opt.verify && !opt.cmp)
         return {scan_status::usage, "No format specified (use -help for help)\n"};
     return {};
 }
+
+namespace {
+
+// The formats whose rows have a header record, as a message lists them.
+std::string header_formats()
+{
+    std::vector<std::string_view> words;
+    for (const fmt f : hex_formats)
+        if (formats[f].head)
+            words.push_back(formats[f].word);
+    std::string list;
+    for (std::size_t k = 0; k < words.size(); ++k)
+        list.append(k == 0 ? "-" : k + 1 == words.size() ? " or -" : ", -").append(words[k]);
+    return list;
+}
+
+std::optional<std::string> reclen_refused(const options& opt, const format_row* r)
+{
+    std::string word(1, '-');
+    word += word_of(opt.format);
+    if (!r || !r->write)
+        return "Option -reclen needs a format of records, not " + word + "\n";
+    if (r->reclen_max == 0)
+        return "Format " + word + " has records of one length, -reclen does not apply\n";
+    const std::uint32_t n = *opt.reclen;
+    const std::size_t step = r->reclen_step;
+    if (n == 0 || n > r->reclen_max || n % step != 0)
+        return "Record length " + std::to_string(n) + " on -reclen option, " + word + " takes " +
+               (step == 2 ? "an even length from 2" : "1") + " to " +
+               std::to_string(r->reclen_max) + "\n";
+    return {};
+}
+
+std::optional<std::string> header_refused(const options& opt, const format_row* r)
+{
+    if (!r || !r->head)
+        return "Option -header needs " + header_formats() + ", not -" +
+               std::string(word_of(opt.format)) + "\n";
+    const std::string_view text = opt.header;
+    if (text.size() > r->head_max)
+        return "Header text of " + std::to_string(text.size()) +
+               " characters on -header option, max = " + std::to_string(r->head_max) + "\n";
+    return {};
+}
+
+// -cmp writes nothing: neither a format word nor an output file goes with it.
+std::optional<std::string> cmp_refused(const options& opt)
+{
+    if (opt.format != none)
+        return "Option -cmp takes no format word: it compares and writes nothing, -" +
+               std::string(word_of(opt.format)) + " given\n";
+    if (opt.outfile)
+        return "Option -cmp takes no output file: it compares and writes nothing, " +
+               std::string(opt.outfile) + " given\n";
+    if (opt.verify)
+        return "Option -cmp takes no -verify: compare and verify in runs of their own\n";
+    return {};
+}
+
+}  // namespace
 
 std::optional<std::string> check_options(const options& opt)
 {
@@ -512,6 +592,17 @@ std::optional<std::string> check_options(const options& opt)
         if (std::string_view(opt.target).size() > dfu_layout::name_max)
             return "Bad name on -target option, at most 254 bytes\n";
     }
+    if (opt.cmp)
+        if (auto msg = cmp_refused(opt))
+            return msg;
+    // Without a format (-info) there is nothing to refuse, as for -width.
+    const format_row* r = row_of(opt.format);
+    if (opt.reclen && opt.format != none)
+        if (auto msg = reclen_refused(opt, r))
+            return msg;
+    if (opt.header && opt.format != none)
+        if (auto msg = header_refused(opt, r))
+            return msg;
     return std::nullopt;
 }
 
@@ -527,6 +618,16 @@ std::string give_help()
             if (formats[f].help_rank == place)
                 text += formats[f].help;
     return text;
+}
+
+bool comparing(const char* const* argv)
+{
+    for (const char* const* a = argv[0] ? argv + 1 : argv; *a; ++a)
+        if (std::string_view w = *a; w.starts_with('-'))
+            for (const std::string_view o : {"cmp", "cmpbin"})
+                if (cistrcmp(w.substr(1), o) == 0)
+                    return true;
+    return false;
 }
 
 namespace {

@@ -64,6 +64,10 @@ struct options {
     std::vector<crc_request> crcs;      // each -crc kind at, with its -crcrange lo size
     bool verify = false;                // -verify: compare each -crc with its field, write nothing
     std::vector<added> adds;            // merged into the main input's image, in this order
+    std::optional<std::uint32_t> reclen;  // -reclen: data bytes of a full record
+    const char* header = nullptr;       // -header: the text of a header record before the data
+    std::optional<added> cmp;  // -cmp FILE, -cmpbin FILE ADDR: the image compared, no output
+    section_choice sections;   // -only, -remove: the main input's ELF sections
     std::vector<deferred> symbolic;     // the arguments given as @NAME, in command-line order
     std::optional<std::uint32_t> width;    // -width N: bytes of a word of -vmem, -mif, -coe
     bool be = false;                       // -be: a word's first byte is its most significant
@@ -77,7 +81,7 @@ struct options {
     // Any option that needs one image, not a chain of segments.
     bool whole_image() const
     {
-        return range || fill || !crcs.empty() || format == raw || !adds.empty();
+        return range || fill || !crcs.empty() || format == raw || !adds.empty() || cmp;
     }
 };
 
@@ -105,6 +109,7 @@ enum class arg_kind : unsigned char {
     file,        // any word: a file name
     crc_kind,    // a word of the checksum kinds' table (image/sum.h)
     input_kind,  // what -input takes: elf, aif, bin or the word of a format that is read
+    text,        // any word, taken as it is: a text for the output, a pattern
     name,        // any word: a name, held against what it names after the scan
     maybe,       // a number that may be left out, as an option's last argument: taken when
                  // the next word begins as a number does (a digit or &), else left to the scan
@@ -160,11 +165,17 @@ std::optional<std::uint32_t> getnum(std::string_view arg);
 scan_result scan_args(const char* const* argv, options& opt);
 
 // What the options of a complete scan ask that cannot be: a word or lane outside its range,
-// an option that the format does not take, a -name that is no C name; the message, before
+// an option that the format does not take (-reclen, -header among them), a -name that is no
+// C name, a format word or output file with -cmp, which writes none; the message, before
 // anything is read or written.
 std::optional<std::string> check_options(const options& opt);
 
 std::string give_help();
+
+// Whether the command line asks for a comparison (-cmp or -cmpbin anywhere in it): then an
+// error exits with status 2, as cmp's and diff's do, so that trouble is never taken for a
+// difference (status 1), even when the scan stops before it reaches the option.
+bool comparing(const char* const* argv);
 
 // A symbol of the main input as the resolution of @NAME needs it.
 struct named_symbol {

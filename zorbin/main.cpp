@@ -2,8 +2,10 @@
 // hexadecimal object records or raw bytes. The input becomes one image, which -base moves,
 // -add and -addbin join other inputs to, -range, -fill and -crc finish in that order and -swap
 // and -split rearrange; then it is written, or -info reports what would be. An AIF image with
-// a chain of segments is the exception: one file per segment, as it always was.
-// Exit status 0 after a complete run or -help, 1 on any error.
+// a chain of segments is the exception: one file per segment, as it always was. -cmp compares
+// the image with another file's instead of writing it.
+// Exit status 0 after a complete run or -help, 1 on any error; with -cmp 0 when the images
+// are the same, 1 when they differ, 2 on any error.
 #include <algorithm>
 #include <cstdio>
 #include <optional>
@@ -13,6 +15,7 @@
 #include "cli.h"
 #include "formats/dfu.h"
 #include "formats/uf2.h"
+#include "image/diff.h"
 #include "image/image.h"
 #include "image/lanes.h"
 #include "image/merge.h"
@@ -22,15 +25,20 @@
 #include "read/elf.h"
 #include "read/input.h"
 #include "read/load.h"
+#include "read/place.h"
+#include "write/compare.h"
 #include "write/info.h"
 #include "write/output.h"
 
 namespace {
 
+// The exit status of an error: 2 in a comparison, where 1 says that the images differ.
+int trouble = 1;
+
 int fail(const std::string& message)
 {
     zb::report(message);
-    return 1;
+    return trouble;
 }
 
 // What stops the run: its message, on standard output unless that is an input file, where
@@ -46,10 +54,10 @@ int fail(const stop& s)
     if (!s.to_err)
         return fail(s.message);
     zb::say(fw::std_err, s.message);
-    return 1;
+    return trouble;
 }
 
-int print(const std::string& text) { return zb::say(fw::std_out, text) ? 0 : 1; }
+int print(const std::string& text) { return zb::say(fw::std_out, text) ? 0 : trouble; }
 
 // The input's name without its folders and its extension: a DfuSe target's name by default.
 std::string_view stem(std::string_view file)
@@ -134,6 +142,9 @@ zb::out_args out_of(const zb::options& opt, const uf2_inputs& u = {})
               .start = range_of(opt) ? std::optional(range_of(opt)->lo) : std::nullopt};
     a.name = opt.name;
     a.container = container_of(opt, u);
+    a.layout.reclen = opt.reclen.value_or(0);
+    if (opt.header)
+        a.layout.header = opt.header;
     return a;
 }
 
@@ -170,6 +181,9 @@ int write_chain(std::span<const unsigned char> file, const zb::options& opt, zb:
     const std::string name(zb::infile_name(opt));
     if (!opt.adds.empty())
         return fail("Options -add and -addbin need one image: " + name +
+                    " has a chain of segments, each written to a file of its own\n");
+    if (opt.cmp)
+        return fail("Options -cmp and -cmpbin need one image: " + name +
                     " has a chain of segments, each written to a file of its own\n");
     if (opt.whole_image())
         return fail("Options -range, -fill, -crc and -raw need one image: " + name +
@@ -304,6 +318,91 @@ zb::op_error with_file(zb::op_error e, const std::vector<zb::input_named>& input
     return e;
 }
 
+// The file of -cmp or -cmpbin, read as the inputs of -add and -addbin are (a plain binary
+// only with its address, an AIF image only without a chain), into what: as the file gives
+// it, no operation of the run applied.
+std::optional<stop> read_compared(const zb::options& opt, zb::loaded& file, zb::input_read& what)
+{
+    const zb::added& c = *opt.cmp;
+    zb::options o = opt;
+    o.infile = c.file;
+    if (zb::io_error e = zb::load(o.infile, file); e.f != zb::io_fault::none)
+        return io_message(e, o);
+    if (auto s = stdout_is(file, o))
+        return s;
+    const std::string name(c.file);
+    what = zb::read_input(file, {.name = name,
+                                 .named = {c.at ? zb::kind::bin : zb::kind::detect},
+                                 .baseflag = c.at.has_value(),
+                                 .base = c.at.value_or(0),
+                                 .added = true,
+                                 .family = opt.uf2_family});
+    if (what.error)
+        return *what.error;
+    if (what.chain)
+        return "Input " + name + " of -cmp is an AIF image with a chain of segments, each "
+               "written to a file of its own\n";
+    if (!c.at && what.kind.k == zb::kind::bin)
+        return "Input " + name + " of -cmp gives no addresses: a plain binary is compared with "
+               "-cmpbin " + name + " ADDR\n";
+    for (auto w : what.warnings)
+        zb::say(fw::std_err, w);
+    if (c.at)
+        what.img.parts.front().from.why = "-cmpbin";
+    return {};
+}
+
+// One side of a comparison: its image, and where it came from for the names of its places.
+struct side {
+    const zb::image& img;
+    const zb::elf_image* elf = nullptr;
+    std::uint64_t shift = 0;  // how far -base moved it
+};
+
+// Where each range lies, named by the image that holds it: the run's, unless only the other
+// holds it or the run's has no name for it.
+std::vector<std::string> places(const zb::image_diff& d, const side& a, const side& b)
+{
+    std::vector<std::string> where;
+    for (const zb::diff_range& r : d.ranges) {
+        std::string s;
+        if (r.kind != zb::diff_kind::only_b)
+            s = zb::place_of(a.img, a.elf, a.shift, r.addr);
+        if (s.empty() && r.kind != zb::diff_kind::only_a)
+            s = zb::place_of(b.img, b.elf, b.shift, r.addr);
+        where.push_back(std::move(s));
+    }
+    return where;
+}
+
+// -cmp: the run's image against the file's, the report on standard output (after the -info
+// reports of both, with -info); 0 when they are the same, 1 when they differ.
+int compare(const side& mine, const zb::options& opt, const std::vector<zb::input_named>& inputs)
+{
+    zb::loaded file;
+    zb::input_read theirs;
+    if (auto s = read_compared(opt, file, theirs))
+        return fail(*s);
+    const zb::image& img = mine.img;
+    const zb::image& other = theirs.img;
+    const std::string name(zb::infile_name(opt)), its_name(opt.cmp->file);
+    std::string text;
+    if (opt.info) {
+        const std::vector<zb::block> ours = zb::blocks_of(img), its = zb::blocks_of(other);
+        text += zb::info_report({name, img.kind, ours, img.parts, img.entry, img.notes,
+                                 {inputs.begin() + 1, inputs.end()}, img.dropped});
+        text += zb::info_report({its_name, other.kind, its, other.parts, other.entry, {}, {}, {}});
+    }
+    const zb::image_diff d = zb::diff_images(img, other, zb::cmp_ranges);
+    if (!d.same())
+        text += zb::compare_report(
+            {name, its_name, d, img.entry, other.entry,
+             places(d, mine, {other, theirs.elf ? &*theirs.elf : nullptr, 0})});
+    if (!text.empty() && !zb::say(fw::std_out, text))
+        return fail(io_message({zb::io_fault::write, "standard output"}, opt));
+    return d.same() ? 0 : 1;
+}
+
 // What a warning of -range says of a piece it drops whole. A writable section of the main
 // input stored where it runs is most often RAM whose initial values the linker script forgot
 // to store in flash (AT>).
@@ -414,11 +513,13 @@ std::optional<std::string> rearrange(zb::image& img, const zb::options& opt)
 
 int main(int, char** argv)
 {
+    if (zb::comparing(argv))
+        trouble = 2;
     zb::options opt;
     zb::scan_result scan = zb::scan_args(argv, opt);
     switch (scan.status) {
     case zb::scan_status::help:
-        return zb::say(fw::std_err, zb::give_help()) ? 0 : 1;
+        return zb::say(fw::std_err, zb::give_help()) ? 0 : trouble;
     case zb::scan_status::usage:
         zb::say(fw::std_err, scan.message);
         return fail(std::string(zb::usage_line));
@@ -444,7 +545,8 @@ int main(int, char** argv)
              .baseflag = opt.baseflag,
              .base = opt.base,
              .outfile = opt.outfile,
-             .family = opt.uf2_family});
+             .family = opt.uf2_family,
+             .sections = &opt.sections});
     for (auto w : r.warnings)
         zb::say(fw::std_err, w);
     if (r.error)
@@ -462,8 +564,10 @@ int main(int, char** argv)
     }
     uf2_inputs seen;
     seen.saw(r);
+    const std::uint64_t low = zb::lowest(img);
     if (opt.baseflag)
         zb::rebase(img, opt.base);
+    const std::uint64_t shift = zb::lowest(img) - low;
     if (opt.entryflag)
         img.entry = opt.entry;
     std::vector<zb::loaded> added(opt.adds.size());
@@ -479,6 +583,9 @@ int main(int, char** argv)
         return verified(sums);
     if (auto msg = rearrange(img, opt))
         return fail(*msg);
+    // After -split the addresses are those of a lane, which the ELF file's do not name.
+    if (opt.cmp)
+        return compare({img, r.elf && !opt.split ? &*r.elf : nullptr, shift}, opt, inputs);
 
     const auto outfile = opt.outfile ? std::optional<std::string>(opt.outfile) : std::nullopt;
     zb::outputs out{.jobs = {{outfile, {}, zb::blocks_of(img), img.entry, &img, {}}}};

@@ -98,6 +98,8 @@ using image_writer = bool (*)(const image_out& img, const sink& out);
 // The message that refuses img, empty when the writer takes it: a writer that settles gaps and
 // words before its first byte says so before the output is even opened.
 using image_check = std::string (*)(const image_out& img);
+// -header's record with text, before everything else.
+using head_writer = bool (*)(out_buffer& w, std::string_view text);
 
 bool read_cosmac(hex_in&, std::string_view);
 bool read_fairbug(hex_in&, std::string_view);
@@ -150,6 +152,7 @@ bool write_uf2(const image_out&, const sink&);    // uf2.cpp
 bool write_dfu(const image_out&, const sink&);    // dfu.cpp
 bool write_dfuse(const image_out&, const sink&);  // dfu.cpp
 std::string check_dfuse(const image_out&);        // dfu.cpp
+bool head_srec(out_buffer&, std::string_view);
 
 struct format_row {
     std::string_view word{};      // option word, matched whole without regard to case
@@ -169,6 +172,12 @@ struct format_row {
     start_writer start = nullptr;  // its start text; none: the image begins with a record
     end_writer finish = nullptr;   // its end text; none: the end column
     std::size_t record = 16;       // data bytes of a full record
+    // -reclen: the most data bytes a record may take, in steps of reclen_step; 0: the
+    // format's records have one length (its reader takes no other)
+    std::size_t reclen_max = 0;
+    std::size_t reclen_step = 1;
+    head_writer head = nullptr;    // -header: its header record; none: it has none
+    std::size_t head_max = 0;      // the longest text that record carries
     std::string_view end{};        // end record; mostech's goes on with the record count, twice
     sum_rule sum = sum_rule::none;
     page_rule page = page_rule::none;
@@ -201,6 +210,11 @@ struct format_table {
 // Verilog, Quartus, Vivado, TI's tools and C) came later: only written, not in the help text,
 // and with the 32-bit formats' limits.
 //
+// -reclen goes up to what a record's count field can say: the S-records count their address
+// and checksum too, ihf counts units of 4 bytes; cosmac, without a count, goes as far as the
+// others. sdsmac writes 16-bit words, so an odd length would fill the middle of the image
+// with FF. fairbug's reader takes its 8 bytes only.
+//
 // A newcomer learns the formats best from the plain per-byte writer the fuzz target carries
 // (ref_writer in fuzz/zorbin_image_fuzz.cpp): one printf per field, straight from the format
 // descriptions, against which the fast writers here are checked. A new format is its
@@ -211,7 +225,7 @@ inline constexpr format_table formats{{{
     {},  // no format 0
     {.word = "cosmac", .help = "-Cosmac       RCA Cosmac format\n", .help_rank = 1,
      .limit = 0xFFFF, .end_max = 0xFFFF, .addressed = false, .read = read_cosmac,
-     .write = write_cosmac, .start = start_cosmac, .end = "\r\n",
+     .write = write_cosmac, .start = start_cosmac, .reclen_max = 255, .end = "\r\n",
      .between = ",\r\n",
      .shape = shape_cosmac},  // cosmac.cpp
     {.word = "fairbug", .help = "-Fairbug      Fairchild Fairbug format\n", .help_rank = 2,
@@ -221,62 +235,67 @@ inline constexpr format_table formats{{{
      .shape = shape_fairbug},  // fairbug.cpp
     {.word = "mostech", .help = "-MOSTech      MOS Technology format\n", .help_rank = 3,
      .limit = 0xFFFF, .end_max = 0xFFFF, .read = read_mostech, .needs_end = true,
-     .write = write_mostech, .finish = end_mostech, .end = ";00",
+     .write = write_mostech, .finish = end_mostech, .reclen_max = 255, .end = ";00",
      .sum = sum_rule::plain16,
      .shape = shape_mostech},  // mostech.cpp
     {.word = "exorciser",
      .help = "-EXORciser    Motorola EXORciser format (16 bit 'S' records)\n", .help_rank = 4,
      .limit = 0xFFFF, .end_max = 0xFFFF, .entry_max = 0xFFFF, .read = read_srec,
-     .write = write_srec<exorciser>, .finish = end_srec, .end = "S9030000FC\r\n",
+     .write = write_srec<exorciser>, .finish = end_srec, .reclen_max = 252, .head = head_srec,
+     .head_max = 252, .end = "S9030000FC\r\n",
      .sum = sum_rule::ones8,
      .shape = shape_srec},  // srec.cpp
     {.word = "mds", .help = "-MDS          Intel Intellec 8/MDS format\n", .help_rank = 5,
      .limit = 0xFFFF, .end_max = 0xFFFF, .read = read_intel, .needs_end = true,
-     .write = write_intel<mds>, .end = ":00000001FF\r\n",
+     .write = write_intel<mds>, .reclen_max = 255, .end = ":00000001FF\r\n",
      .sum = sum_rule::twos8,
      .shape = shape_intel},  // intel.cpp
     {.word = "signetics", .help = "-Signetics    Signetics Absolute Object format\n",
      .help_rank = 7, .limit = 0xFFFF, .end_max = 0xFFFF, .read = read_signetics,
-     .needs_end = true, .write = write_signetics, .end = ":000000\r\n",
+     .needs_end = true, .write = write_signetics, .reclen_max = 255, .end = ":000000\r\n",
      .sum = sum_rule::rotate8,
      .shape = shape_signetics},  // signetics.cpp
     {.word = "tektronix", .help = "-Tektronix    Tektronix Hexadecimal format\n",
      .help_rank = 8, .limit = 0xFFFF, .end_max = 0xFFFF, .read = read_tektronix,
-     .write = write_tektronix, .end = "/00000000\r\n",
+     .write = write_tektronix, .reclen_max = 255, .end = "/00000000\r\n",
      .sum = sum_rule::nibble8,
      .shape = shape_tektronix},  // tektronix.cpp
     {.word = "exormacs",
      .help = "-EXORmacs     Motorola EXORmacs format (24 bit 'S' records)\n", .help_rank = 9,
      .limit = 0xFFFF, .end_max = 0xFFFF, .entry_max = 0xFFFFFF, .read = read_srec,
-     .write = write_srec<exormacs>, .finish = end_srec, .end = "S9030000FC\r\n",
+     .write = write_srec<exormacs>, .finish = end_srec, .reclen_max = 251, .head = head_srec,
+     .head_max = 252, .end = "S9030000FC\r\n",
      .sum = sum_rule::ones8,
      .shape = shape_srec},  // srec.cpp
     {.word = "mcs86", .help = "-MCS86        Intel MCS-86 Hexadecimal format\n",
      .help_rank = 10, .limit = 0xFFFFF, .end_max = 0xFFFFF, .read = read_intel,
      .needs_end = true, .write = write_intel<mcs86>, .start = start_page,
-     .end = ":00000001FF\r\n", .sum = sum_rule::twos8,
+     .reclen_max = 255, .end = ":00000001FF\r\n", .sum = sum_rule::twos8,
      .page = page_rule::segment,
      .shape = shape_intel},  // intel.cpp
     {.word = "sdsmac", .help = "-SDSMAC       Texas Instruments SDSMAC format\n",
      .help_rank = 11, .limit = 0xFFFF, .end_max = 0xFFFF, .read = read_sdsmac,
-     .needs_end = true, .write = write_sdsmac, .start = start_sdsmac, .end = ":\r\n",
+     .needs_end = true, .write = write_sdsmac, .start = start_sdsmac, .reclen_max = 254,
+     .reclen_step = 2, .end = ":\r\n",
      .sum = sum_rule::chars16,
      .shape = shape_sdsmac},  // sdsmac.cpp
     {.word = "motorola32",
      .help = "-Motorola32   Motorola 32-Bit format (32 bit 'S' records)\n", .help_rank = 12,
      .limit = 0xFFFFFFFF, .end_max = past_4g, .entry_max = 0xFFFFFFFF, .read = read_srec,
-     .write = write_srec<motorola32>, .finish = end_srec, .end = "S70500000000FA\r\n",
+     .write = write_srec<motorola32>, .finish = end_srec, .reclen_max = 250,
+     .head = head_srec, .head_max = 252, .end = "S70500000000FA\r\n",
      .sum = sum_rule::ones8,
      .shape = shape_srec},  // srec.cpp
     {.word = "intel32", .help = "-Intel32      Intel Hex-32 format\n", .help_rank = 13,
      .limit = 0xFFFFFFFF, .end_max = past_4g, .entry_max = 0xFFFFFFFF, .read = read_intel,
      .needs_end = true, .write = write_intel<intel32>, .start = start_page,
-     .finish = end_intel32, .end = ":00000001FF\r\n", .sum = sum_rule::twos8,
+     .finish = end_intel32, .reclen_max = 255, .end = ":00000001FF\r\n",
+     .sum = sum_rule::twos8,
      .page = page_rule::linear,
      .shape = shape_intel},  // intel.cpp
     {.word = "ihf", .help = "-IHF          Extended Intellec Hex format\n", .help_rank = 6,
      .limit = 0x3FFFF, .end_max = 0x3FFFF, .read = read_ihf, .needs_end = true,
-     .write = write_ihf, .record = 32, .end = ":00 0000 01 FF\r\n",
+     .write = write_ihf, .record = 32, .reclen_max = 1023, .end = ":00 0000 01 FF\r\n",
      .sum = sum_rule::twos8,
      .shape = shape_ihf},  // ihf.cpp
     {.word = "vmem", .limit = 0xFFFFFFFF, .end_max = past_4g, .whole = write_text<vmem>,
@@ -297,6 +316,9 @@ inline constexpr format_table formats{{{
      .check = check_dfuse, .usb = true, .targets = true},  // dfu.cpp
 }}};
 
+// The longest record -reclen may ask for, of any format: the writers' buffers hold one.
+inline constexpr std::size_t longest_record = 1023;
+
 // How many formats have a row.
 inline constexpr std::size_t format_count = formats.rows.size() - 1;
 
@@ -310,9 +332,9 @@ inline constexpr std::array<fmt, format_count> hex_formats = [] {
 
 // Every format has its row, with its word: a format added to fmt without one does not
 // compile. The rows the help lists hold the places 1, 2, 3 ... each once, and a row without a
-// help line holds none. (That each row names exactly one kind of writer is the engine test's
-// first check: a function's address compared in a constant expression is refused by some
-// sanitizer builds.)
+// help line holds none; a row's -reclen bounds fit the writers' buffers. (That each row names
+// exactly one kind of writer is the engine test's first check: a function's address compared
+// in a constant expression is refused by some sanitizer builds.)
 static_assert([] {
     std::size_t listed = 0;
     for (const fmt f : hex_formats) {
@@ -320,6 +342,9 @@ static_assert([] {
         if (r.word.empty() || r.help.empty() != (r.help_rank == 0))
             return false;
         listed += !r.help.empty();
+        if (r.reclen_max > longest_record || r.reclen_step == 0 ||
+            r.reclen_max % r.reclen_step != 0 || (r.reclen_max && r.record > r.reclen_max))
+            return false;
     }
     for (std::size_t place = 1; place <= listed; ++place) {
         int holders = 0;

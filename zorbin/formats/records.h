@@ -46,12 +46,14 @@ inline char* put_eol(char* p) { return put_text(p, "\r\n"); }
 
 // Output is formatted into one large buffer and handed to the sink in big blocks.
 inline constexpr std::size_t buf_size = 256 * 1024;
-inline constexpr std::size_t slack = 256;  // more than the longest record plus a page record
+// More than the longest record (ihf's with -reclen 1023: 2063 characters) plus a page record.
+inline constexpr std::size_t slack = 4096;
 
 struct out_buffer {
     const sink& out;
     std::unique_ptr<char[]> buf{new char[buf_size]};
     std::size_t len = 0;
+    std::size_t reclen = 0;  // -reclen: data bytes of a full record; 0: the format's own
 
     bool flush()
     {
@@ -259,12 +261,16 @@ inline std::size_t total(std::span<const piece> pieces)
 // the address and wherever one piece ends and the next begins. An Intel record that would
 // straddle a 64 KiB page (only possible when the base is not a multiple of 16) ends at the
 // page, and the rest of its bytes follow the new page record.
-// put is the format's record layout: put(p, s, n, addr) writes one record of n bytes.
-template <fmt F, auto put_record>
-bool write_records(out_buffer& w, std::span<const piece> pieces, std::uint32_t file_base,
-                   std::uint32_t& records)
+// put is the format's record layout: put(p, s, n, addr) writes one record of n bytes. R is
+// the record length when it is known as compiled (the format's own: the fast path), else 0
+// and the length is length_asked, -reclen's. Each is a function of its own, so that the
+// fast path compiles as it would alone.
+template <fmt F, auto put_record, std::size_t R>
+[[gnu::noinline]] bool record_loop(out_buffer& w, std::span<const piece> pieces,
+                                   std::uint32_t file_base, std::uint32_t& records,
+                                   std::size_t length_asked)
 {
-    constexpr std::size_t rec = formats[F].record;
+    const std::size_t rec = R ? R : length_asked;
     constexpr bool paged = formats[F].page != page_rule::none;
     const std::size_t n = total(pieces);
     std::size_t i = 0;  // offset in the block
@@ -272,7 +278,7 @@ bool write_records(out_buffer& w, std::span<const piece> pieces, std::uint32_t f
     // index of the piece after it. Kept in locals, which the record writes cannot alias.
     const unsigned char* cur = nullptr;
     std::size_t at = 0, end = 0, next_piece = 0;
-    unsigned char joined[rec];  // a record that spans pieces
+    unsigned char joined[R ? R : longest_record];  // a record that spans pieces
     std::uint32_t count = 0;
     char* p = nullptr;
     // One record of len bytes from s at block offset i, and what follows it in the block.
@@ -327,6 +333,17 @@ bool write_records(out_buffer& w, std::span<const piece> pieces, std::uint32_t f
     }
     records += count;
     return true;
+}
+
+template <fmt F, auto put_record>
+bool write_records(out_buffer& w, std::span<const piece> pieces, std::uint32_t file_base,
+                   std::uint32_t& records)
+{
+    constexpr std::size_t own = formats[F].record;
+    if constexpr (formats[F].reclen_max > 0)
+        if (w.reclen != 0 && w.reclen != own)
+            return record_loop<F, put_record, 0>(w, pieces, file_base, records, w.reclen);
+    return record_loop<F, put_record, own>(w, pieces, file_base, records, own);
 }
 
 }  // namespace zb

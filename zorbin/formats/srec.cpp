@@ -123,6 +123,24 @@ template bool write_srec<exorciser>(out_buffer&, std::span<const piece>, std::ui
 template bool write_srec<exormacs>(out_buffer&, std::span<const piece>, std::uint32_t, std::uint32_t&);
 template bool write_srec<motorola32>(out_buffer&, std::span<const piece>, std::uint32_t, std::uint32_t&);
 
+// -header's record: S0 LL 0000 T.. CC, the text's bytes as they are. The caller keeps the
+// text within the count field (formats.h, head_max).
+bool head_srec(out_buffer& w, std::string_view text)
+{
+    char* p = w.room();
+    if (!p)
+        return false;
+    const auto n = static_cast<std::uint32_t>(text.size());
+    std::uint32_t sum = n + 3;
+    p = put_text(put2(put_text(p, "S0"), n + 3), "0000");
+    for (const char c : text) {
+        p = put2(p, static_cast<unsigned char>(c));
+        sum += static_cast<unsigned char>(c);
+    }
+    w.commit(put_eol(put2(p, ~sum)));
+    return true;
+}
+
 char* end_srec(char* p, fmt f, std::uint32_t, std::optional<std::uint32_t> entry)
 {
     if (!entry)

@@ -268,26 +268,6 @@ std::vector<std::string_view> names_at(const reader& r, const names& t,
     return out;
 }
 
-// A section's name as -info shows it: anything but printable ASCII as "?", at most 64
-// characters; "section K" for none.
-std::string shown_name(std::string_view raw, std::uint64_t k)
-{
-    constexpr std::size_t longest = 64;
-    if (raw.empty())
-        return "section " + std::to_string(k);
-    std::string s;
-    for (const char ch : raw.substr(0, longest)) {
-        const auto c = static_cast<unsigned char>(ch);
-        s += c >= 0x20 && c < 0x7F ? ch : '?';
-    }
-    return s;
-}
-
-bool loadable(const elf_section& s)
-{
-    return (s.flags & shf_alloc) != 0 && s.type != sht_nobits && s.size > 0;
-}
-
 constexpr std::uint64_t no_segment = ~std::uint64_t{0};
 
 // Every section header with its raw name, and where each loadable one goes (held: the
@@ -425,17 +405,6 @@ void order_for_lookups(elf_image& e)
         e.work += n * static_cast<std::uint64_t>(std::bit_width(n));
 }
 
-// Not a section's, a file's or an ARM mapping symbol ($a, $t, $d, maybe with a suffix after
-// a "."), which mark where code and data begin but name nothing.
-bool names_a_place(const elf_symbol& s)
-{
-    const std::string_view n = s.name;
-    const bool mapping = n.size() >= 2 && n[0] == '$' &&
-                         (n[1] == 'a' || n[1] == 't' || n[1] == 'd') &&
-                         (n.size() == 2 || n[2] == '.');
-    return s.type != stt_section && s.type != stt_file && !mapping;
-}
-
 // Sorts the pieces by address into the image's parts; none or the first overlap.
 elf_error join(std::vector<piece_at>& pieces, const char* what, image& img)
 {
@@ -454,6 +423,33 @@ elf_error join(std::vector<piece_at>& pieces, const char* what, image& img)
 }
 
 }  // namespace
+
+std::string shown_name(std::string_view raw, std::uint64_t k)
+{
+    constexpr std::size_t longest = 64;
+    if (raw.empty())
+        return "section " + std::to_string(k);
+    std::string s;
+    for (const char ch : raw.substr(0, longest)) {
+        const auto c = static_cast<unsigned char>(ch);
+        s += c >= 0x20 && c < 0x7F ? ch : '?';
+    }
+    return s;
+}
+
+bool loadable(const elf_section& s)
+{
+    return (s.flags & shf_alloc) != 0 && s.type != sht_nobits && s.size > 0;
+}
+
+bool names_a_place(const elf_symbol& s)
+{
+    const std::string_view n = s.name;
+    const bool mapping = n.size() >= 2 && n[0] == '$' &&
+                         (n[1] == 'a' || n[1] == 't' || n[1] == 'd') &&
+                         (n.size() == 2 || n[2] == '.');
+    return s.type != stt_section && s.type != stt_file && !mapping;
+}
 
 bool is_elf(std::span<const unsigned char> file)
 {

@@ -125,6 +125,18 @@ const elf_symbol* symbol_holding(const elf_image& e, std::uint64_t addr);
 // or an index the file has no section for.
 const elf_section* section_of(const elf_image& e, const elf_symbol& s);
 
+// A section's name as -info shows it: anything but printable ASCII as "?", at most 64
+// characters; "section K" for none.
+std::string shown_name(std::string_view raw, std::uint64_t k);
+
+// Whether a section's bytes go into the image, unless a selection drops it: it takes memory
+// (SHF_ALLOC), has bytes in the file (not SHT_NOBITS) and is not empty.
+bool loadable(const elf_section& s);
+
+// Not a section's, a file's or an ARM mapping symbol ($a, $t, $d, maybe with a suffix after
+// a "."), which mark where code and data begin but name nothing.
+bool names_a_place(const elf_symbol& s);
+
 // What is wrong, as the message says it: "section 3 data (0x8 bytes at 0x2000) lies outside
 // the file".
 std::string elf_what(const elf_error& e);

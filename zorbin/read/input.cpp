@@ -82,10 +82,30 @@ void read_elf_file(loaded& in, const input_args& a, input_read& r)
                   ": no ELF magic (7F 45 4C 46) at its start\n";
         return;
     }
-    elf_image e = read_elf({.file = in.bytes()});
+    const bool choose = a.sections && a.sections->any();
+    elf_image e = read_elf({.file = in.bytes(),
+                            .keep = choose ? keep_chosen : nullptr,
+                            .with = a.sections});
+    if (choose && e.error.f == elf_fault::nothing) {
+        // Left with nothing: a pattern that matches no section says why better, if there is
+        // one; the file read whole tells.
+        const elf_image whole = read_elf({.file = in.bytes()});
+        if (whole.error.f == elf_fault::none) {
+            r.error = choice_refused(*a.sections, whole, a.name)
+                          .value_or("Options -only and -remove leave no section of " +
+                                    std::string(a.name) + " in the image\n");
+            return;
+        }
+    }
     if (e.error.f != elf_fault::none) {
         r.error = elf_message(a.name, e.error);
         return;
+    }
+    if (choose) {
+        if ((r.error = choice_refused(*a.sections, e, a.name)))
+            return;
+        for (std::string& line : choice_notes(*a.sections, e))
+            e.img.notes.push_back(std::move(line));
     }
     r.img = std::move(e.img);
     r.elf = std::move(e);
@@ -135,6 +155,26 @@ void read_bin(loaded& in, const input_args& a, input_read& r)
         {in.bytes(), {"file", a.base, a.base, 0, a.baseflag ? "-base" : "plain binary at 0"}});
 }
 
+// What an input is, as a message says it.
+std::string_view kind_text(kind k)
+{
+    switch (k) {
+    case kind::aif:
+        return "an AIF image";
+    case kind::elf:
+        return "an ELF file";
+    case kind::hex:
+        return "hex text";
+    case kind::bin:
+        return "a plain binary";
+    case kind::uf2:
+        return "a UF2 file";
+    case kind::detect:
+        break;
+    }
+    return "";
+}
+
 struct kind_row {
     kind k;
     // The kind when the file's first bytes are of it, asked in the order of the rows.
@@ -178,6 +218,11 @@ input_read read_input(loaded& in, const input_args& a)
     input_read r;
     r.named = a.named.k != kind::detect;
     r.kind = r.named ? a.named : kind_of(in.bytes());
+    if (a.sections && a.sections->any() && r.kind.k != kind::elf) {
+        r.error = "Options -only and -remove choose sections of an ELF file: " +
+                  std::string(a.name) + " is " + std::string(kind_text(r.kind.k)) + "\n";
+        return r;
+    }
     for (const kind_row& row : kinds)
         if (row.k == r.kind.k)
             row.read(in, a, r);

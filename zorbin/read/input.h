@@ -15,6 +15,7 @@
 #include "read/aif.h"
 #include "read/elf.h"
 #include "read/load.h"
+#include "read/select.h"
 
 namespace zb {
 
@@ -38,6 +39,9 @@ struct input_args {
     bool added = false;             // an input of -add: a hint names -addbin, not -bin
     std::optional<std::uint32_t> family;  // -family: the family a UF2 file of several is
                                           // read for
+    // -only and -remove (the main input only): the ELF sections that go into the image; an
+    // input of another kind is refused
+    const section_choice* sections = nullptr;
 };
 
 // One input, read.

@@ -42,12 +42,14 @@ bool print_trailer(out_buffer& w, const format_row& f, std::uint32_t records, fm
 // opening its page where the format has pages), the end text. size is the image's span.
 bool put_records(const format_row& f, fmt format, std::span<const block> blocks,
                  std::size_t size, std::string_view filename, const sink& out,
-                 std::optional<std::uint64_t> entry)
+                 std::optional<std::uint64_t> entry, const record_layout& layout)
 {
     out_buffer w{out};
+    w.reclen = layout.reclen;
     std::uint32_t records = 0;
     const auto first = static_cast<std::uint32_t>(blocks.empty() ? 0 : blocks.front().base);
-    bool ok = print_header(w, f, size, format, filename, first);
+    bool ok = !layout.header || f.head(w, *layout.header);
+    ok = ok && print_header(w, f, size, format, filename, first);
     for (std::size_t k = 0; ok && k < blocks.size(); ++k) {
         const auto base = static_cast<std::uint32_t>(blocks[k].base);
         if (k > 0 && f.page != page_rule::none) {
@@ -110,21 +112,32 @@ std::uint64_t entry_limit(fmt format)
     return f ? f->entry_max : 0;
 }
 
+bool layout_fits(const format_row& f, const record_layout& layout)
+{
+    const std::size_t n = layout.reclen;
+    const bool length = n == 0 || (n <= f.reclen_max && n % f.reclen_step == 0);
+    return length && (!layout.header || (f.head && layout.header->size() <= f.head_max));
+}
+
 hex_result write_image(std::span<const block> blocks, fmt format, std::string_view filename,
                        const sink& out, std::optional<std::uint64_t> entry,
-                       const wide_args& wide, const container_args& container)
+                       const wide_args& wide, const container_args& container,
+                       const record_layout& layout)
 {
     const format_row* row = row_of(format);
     if (!row)
         return hex_result::too_big;
-    return write_as(*row, format, blocks, filename, out, entry, wide, container);
+    return write_as(*row, format, blocks, filename, out, entry, wide, container, layout);
 }
 
 hex_result write_as(const format_row& f, fmt format, std::span<const block> blocks,
                     std::string_view filename, const sink& out,
                     std::optional<std::uint64_t> entry, const wide_args& wide,
-                    const container_args& container)
+                    const container_args& container,
+                    const record_layout& layout)
 {
+    if (!layout_fits(f, layout))
+        return hex_result::bad_layout;
     const std::uint64_t first = blocks.empty() ? 0 : blocks.front().base;
     std::uint64_t lo = first, hi = first;
     for (const block& b : blocks) {
@@ -141,7 +154,7 @@ hex_result write_as(const format_row& f, fmt format, std::span<const block> bloc
     if (!f.addressed && blocks.size() > 1) {
         const std::vector<unsigned char> image = fill_gaps(blocks, lo, hi);
         const block whole{lo, {image}};
-        return write_as(f, format, {&whole, 1}, filename, out, entry, wide, container);
+        return write_as(f, format, {&whole, 1}, filename, out, entry, wide, container, layout);
     }
     const image_out img{format, blocks, carried(f, entry), filename, wide, container};
     if (f.check && !f.check(img).empty())
@@ -151,7 +164,7 @@ hex_result write_as(const format_row& f, fmt format, std::span<const block> bloc
         ok = f.whole(img, out);
     else
         ok = put_records(f, format, blocks, static_cast<std::size_t>(hi - lo), filename, out,
-                         entry);
+                         entry, layout);
     return ok ? hex_result::ok : hex_result::write_error;
 }
 

@@ -16,8 +16,19 @@
 namespace zb {
 
 
+// bad_layout: a record length or header the format's row does not take (layout_fits);
 // refused: the row's own check refused the image (formats.h), before anything was written.
-enum class hex_result { ok, too_big, entry_too_big, write_error, refused };
+enum class hex_result { ok, too_big, entry_too_big, write_error, refused, bad_layout };
+
+// -reclen and -header: the records' layout, where the format's row takes it.
+struct record_layout {
+    std::size_t reclen = 0;                   // data bytes of a full record; 0: the format's own
+    std::optional<std::string_view> header;  // the text of the header record (S0)
+};
+
+// Whether format f's row takes the layout: the record length within its -reclen bounds, the
+// header within its header record.
+bool layout_fits(const format_row& f, const record_layout& layout);
 
 
 // Inclusive address limit of a format (0xFFFF, 0xFFFFF, 0x3FFFF or 0xFFFFFFFF).
@@ -43,10 +54,13 @@ hex_result bin2hex(std::span<const unsigned char> buff, fmt format, std::string_
 // the field (entry_limit) is entry_too_big, again before anything is written, unless a block
 // is too_big, which is told first. A format whose row has a check of its own is refused by
 // it after those, before anything is written; wide is what the texts of whole memories take,
-// container what the containers take (uf2, dfu, dfuse).
+// container what the containers take (uf2, dfu, dfuse). layout, when given, sets the data
+// bytes of a full record and puts a header record first; without it the records are the
+// format's own.
 hex_result write_image(std::span<const block> blocks, fmt format, std::string_view filename,
                        const sink& out, std::optional<std::uint64_t> entry = {},
-                       const wide_args& wide = {}, const container_args& container = {});
+                       const wide_args& wide = {}, const container_args& container = {},
+                       const record_layout& layout = {});
 
 // write_image by the row f, with format handed to the row's writers: the engine's one
 // dispatch, a format of records to its record writer, any other to its writer of the whole
@@ -54,7 +68,8 @@ hex_result write_image(std::span<const block> blocks, fmt format, std::string_vi
 hex_result write_as(const format_row& f, fmt format, std::span<const block> blocks,
                     std::string_view filename, const sink& out,
                     std::optional<std::uint64_t> entry = {}, const wide_args& wide = {},
-                    const container_args& container = {});
+                    const container_args& container = {},
+                    const record_layout& layout = {});
 
 // Highest entry point the format's end record can carry; 0 when it carries none.
 std::uint64_t entry_limit(fmt format);

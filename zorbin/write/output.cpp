@@ -42,7 +42,7 @@ hex_result convert(const job& j, const out_args& opt, int fd)
         return write_raw(*j.img, j.raw_span, opt.fill, out);
     std::string name;
     return write_image(j.blocks, opt.format, opt.infile, out, j.entry, wide_of(j, opt, name),
-                       opt.container);
+                       opt.container, opt.layout);
 }
 
 // What the format's own check refuses of j, before its file is opened.
@@ -69,7 +69,8 @@ io_error failure(hex_result r, const std::string& outname, std::optional<std::ui
         return {io_fault::entry_too_big, {}, {}, entry.value_or(0)};
     case hex_result::ok:
     case hex_result::write_error:
-    case hex_result::refused:  // told by refusal before the file was opened
+    case hex_result::refused:     // told by refusal before the file was opened
+    case hex_result::bad_layout:  // the command line refuses a layout the format cannot take
         break;
     }
     return {io_fault::write, outname};

@@ -13,6 +13,7 @@
 #include "image/image.h"
 #include "image/ops.h"
 #include "read/load.h"
+#include "write/engine.h"
 
 namespace zb {
 
@@ -24,6 +25,7 @@ struct out_args {
     wide_args wide{};              // the texts of whole memories: -width, -be, -fill, -range
     std::optional<std::string_view> name{};  // -name; none: a C array is named for its file
     container_args container{};    // uf2, dfu, dfuse
+    record_layout layout{};        // -reclen and -header
 };
 
 // The message for e, as the run prints it: infile names the input, format the output's.
