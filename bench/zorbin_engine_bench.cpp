@@ -60,7 +60,7 @@ int main(int argc, char** argv)
                 const std::size_t n = std::min(s.size, total - done);
                 const zb::block b{s.base, {{data.data() + done, n}}};
                 const auto res = zb::write_image({&b, 1}, f, "bench.bin", zb::string_sink(out),
-                                                 {}, {}, layout);
+                                                 {}, {}, {}, layout);
                 if (res != zb::hex_result::ok) {
                     std::fprintf(stderr, "%s: engine failed\n", zb::formats[f].word.data());
                     return 1;

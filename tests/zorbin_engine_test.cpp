@@ -95,7 +95,7 @@ std::string dfuse_file(const std::vector<std::pair<std::uint32_t, std::string>>&
     const std::string target = "Target" + std::string(1, '\0') + le(0, 4) +
                                std::string(255, '\0') + le(static_cast<std::uint32_t>(e.size()), 4) +
                                le(static_cast<std::uint32_t>(elements.size()), 4) + e;
-    const auto size = static_cast<std::uint32_t>(11 + target.size() + 16);
+    const auto size = static_cast<std::uint32_t>(11 + target.size());  // without the suffix
     return with_suffix("DfuSe\x01" + le(size, 4) + "\x01" + target, 0x011A);
 }
 

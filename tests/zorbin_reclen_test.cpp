@@ -29,7 +29,7 @@ std::string records(const bytes& data, zb::fmt f, std::uint32_t base, std::size_
 {
     std::string out;
     const zb::block b{base, {data}};
-    EXPECT_EQ(zb::write_image({&b, 1}, f, "in.bin", zb::string_sink(out), {}, {}, {reclen, header}),
+    EXPECT_EQ(zb::write_image({&b, 1}, f, "in.bin", zb::string_sink(out), {}, {}, {}, {reclen, header}),
               zb::hex_result::ok);
     return out;
 }
@@ -247,7 +247,7 @@ TEST(zorbin_reclen_own, records_across_pieces_are_those_of_one_piece)
             }
             const zb::block cut{0x1000, pieces};
             std::string out;
-            ASSERT_EQ(zb::write_image({&cut, 1}, s.format, "in.bin", zb::string_sink(out), {}, {},
+            ASSERT_EQ(zb::write_image({&cut, 1}, s.format, "in.bin", zb::string_sink(out), {}, {}, {},
                                       {n, {}}),
                       zb::hex_result::ok);
             EXPECT_EQ(out, records(data, s.format, 0x1000, n));
@@ -272,10 +272,10 @@ TEST(zorbin_reclen_own, the_format_own_layout_is_unchanged_and_others_refused)
         std::string out;
         const zb::block b{0x100, {data}};
         const std::size_t past = zb::formats[f].reclen_max + 1;
-        EXPECT_EQ(zb::write_image({&b, 1}, f, "in.bin", zb::string_sink(out), {}, {}, {past, {}}),
+        EXPECT_EQ(zb::write_image({&b, 1}, f, "in.bin", zb::string_sink(out), {}, {}, {}, {past, {}}),
                   zb::hex_result::bad_layout);
         if (!zb::formats[f].head) {
-            EXPECT_EQ(zb::write_image({&b, 1}, f, "in.bin", zb::string_sink(out), {}, {}, {0, "x"}),
+            EXPECT_EQ(zb::write_image({&b, 1}, f, "in.bin", zb::string_sink(out), {}, {}, {}, {0, "x"}),
                       zb::hex_result::bad_layout);
         }
         EXPECT_EQ(out, "");

@@ -164,7 +164,9 @@ bool write_dfuse(const image_out& img, const sink& out)
     const auto targets = static_cast<std::uint32_t>(elements_size(img.blocks));
     unsigned char head[dfu_layout::prefix_size + dfu_layout::target_size]{};
     unsigned char* p = put_text(head, "DfuSe\x01");
-    p = put32(p, static_cast<std::uint32_t>(dfuse_size(img.blocks)));
+    // The whole file but its suffix: what the prefix and its targets make up. dfu-util 0.11's
+    // dfuse-pack counts the suffix as well; the docs say so.
+    p = put32(p, static_cast<std::uint32_t>(dfuse_size(img.blocks) - dfu_layout::suffix_size));
     *p++ = 1;  // one target
     p = put_text(p, "Target");
     *p++ = 0;  // alternate setting 0
