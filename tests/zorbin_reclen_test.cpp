@@ -310,6 +310,10 @@ TEST_F(zorbin_reclen, header_text_goes_into_an_s0_record)
     const bool oracles = th::have_tool("srec_info") && th::have_tool("srec_cat");
     for (const row& r : rows) {
         SCOPED_TRACE(r.format + " -header " + r.text.substr(0, 20));
+        // A Windows program gets its arguments as UTF-16: a byte that is no UTF-8 never
+        // reaches it as that byte.
+        if (th::windows() && r.text.find('\xFF') != std::string::npos)
+            continue;
         std::filesystem::remove(path("out.hex"));
         const th::result res =
             th::run("zorbin", {"-bin", "in.bin", r.format, "-header", r.text, "out.hex"}, in_dir());
