@@ -38,7 +38,8 @@ unsigned char* put32(unsigned char* p, std::uint32_t v)
 
 unsigned char* put_text(unsigned char* p, std::string_view s)
 {
-    std::memcpy(p, s.data(), s.size());
+    if (!s.empty())  // an empty view may hold no pointer at all, which memcpy must not get
+        std::memcpy(p, s.data(), s.size());
     return p + s.size();
 }
 
