@@ -315,13 +315,13 @@ TEST_F(zorbin_uf2, zorbin_reads_what_the_npm_package_encodes)
     };
     for (const read_row& r : rows) {
         SCOPED_TRACE(r.what);
-        std::string spec;
+        std::string wanted;
         for (const raw_block& b : r.blocks)
-            spec += hex(b.addr) + " " + hex(b.flags) + " " + hex(b.family) + " " +
+            wanted += hex(b.addr) + " " + hex(b.flags) + " " + hex(b.family) + " " +
                     std::to_string(b.number) + " " + std::to_string(b.count) + " " +
                     hexbytes(b.payload) + "\n";
-        th::write_file(path("spec.txt"), spec);
-        auto e = node(encode_js, {"spec.txt", "in.uf2"});
+        th::write_file(path("wanted.txt"), wanted);
+        auto e = node(encode_js, {"wanted.txt", "in.uf2"});
         ASSERT_EQ(e.status, 0) << e.err;
         std::vector<std::string> args{"-intel32", "in.uf2", "z.hex"};
         args.insert(args.end(), r.args.begin(), r.args.end());
